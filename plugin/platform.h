@@ -1,0 +1,47 @@
+// Platform services the core needs: message boxes, time, keys, the thread timer and
+// posted window messages. The Win32 build implements them with the real APIs; tests use a
+// scripted double on virtual time. The core never reads the wall clock or sleeps itself.
+#pragma once
+
+#include <cstdint>
+#include <string_view>
+
+namespace kelvro {
+
+enum class MessageBoxKind { kOk, kYesNoQuestion };
+enum class MessageBoxAnswer { kOk, kYes, kNo };
+
+// Virtual-key codes the plugin reads (same values as Win32).
+inline constexpr int kVkNumLock = 0x90;
+inline constexpr int kVkNumpad3 = 0x63;
+inline constexpr int kVkNumpad9 = 0x69;
+
+// Window messages the plugin windows exchange.
+inline constexpr uint32_t kMsgRedraw = 0x0400 + 100;  // 1124
+inline constexpr uint32_t kMsgOther = 0x0400 + 101;   // 1125
+
+class Platform {
+ public:
+  virtual ~Platform() = default;
+
+  // Modal message box over the host's window; returns the user's answer.
+  virtual MessageBoxAnswer MessageBox(std::string_view text, MessageBoxKind kind) = 0;
+  // Called whenever the plugin writes the host's status text (after the write).
+  virtual void StatusTextWritten(std::string_view text) = 0;
+
+  // Millisecond counter (wraps like GetTickCount) and a blocking wait.
+  virtual uint32_t NowMs() = 0;
+  virtual void SleepMs(uint32_t ms) = 0;
+  // Seconds of wall time, for log time stamps and elapsed-time lines.
+  virtual int64_t NowSeconds() = 0;
+
+  // Key state: toggled (low bit) and down (high bit) as GetKeyState reports them.
+  virtual bool KeyToggled(int virtual_key) = 0;
+  virtual bool KeyDown(int virtual_key) = 0;
+
+  // The 25 ms thread timer on the calling thread; its routine is the plugin's OnTimer.
+  virtual void StartTimer() = 0;
+  virtual void StopTimer() = 0;
+};
+
+}  // namespace kelvro

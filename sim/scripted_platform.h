@@ -1,0 +1,55 @@
+// A scripted stand-in for the platform services, on virtual time.
+//
+// Message boxes are recorded and answered from a queue (OK, or Yes unless told
+// otherwise); status texts are recorded; the clock only moves when someone sleeps or
+// advances it, so every run is the same and nothing waits on wall time.
+#pragma once
+
+#include <deque>
+#include <functional>
+#include <set>
+#include <string>
+#include <vector>
+
+#include "plugin/platform.h"
+
+namespace kelvro::sim {
+
+class ScriptedPlatform : public Platform {
+ public:
+  MessageBoxAnswer MessageBox(std::string_view text, MessageBoxKind kind) override;
+  void StatusTextWritten(std::string_view text) override;
+  uint32_t NowMs() override { return static_cast<uint32_t>(now_ms_); }
+  void SleepMs(uint32_t ms) override { Advance(ms); }
+  int64_t NowSeconds() override { return wall_epoch_seconds_ + now_ms_ / 1000; }
+  bool KeyToggled(int virtual_key) override { return toggled_keys.count(virtual_key) != 0; }
+  bool KeyDown(int virtual_key) override { return down_keys.count(virtual_key) != 0; }
+  void StartTimer() override;
+  void StopTimer() override;
+
+  // Moves virtual time forward; observers (the simulated controller) follow it.
+  void Advance(uint64_t ms);
+  uint64_t Now() const { return now_ms_; }
+  void SetNow(uint64_t ms) { now_ms_ = ms; }
+
+  // Called after every time step with the new time.
+  std::function<void(uint64_t now_ms)> on_time;
+
+  // Answers for Yes/No boxes, consumed in order; Yes when the queue is empty.
+  std::deque<MessageBoxAnswer> yes_no_answers;
+
+  std::vector<std::string> message_boxes;
+  std::vector<std::string> status_texts;
+  bool timer_running = false;
+  int timer_starts = 0;
+  int timer_stops = 0;
+
+  std::set<int> toggled_keys;
+  std::set<int> down_keys;
+  int64_t wall_epoch_seconds_ = 1'700'000'000;
+
+ private:
+  uint64_t now_ms_ = 0;
+};
+
+}  // namespace kelvro::sim
