@@ -66,6 +66,7 @@ struct HostMotor {
   uint8_t slave;           // the host marks this axis as a slave
   int32_t probe_hit_steps; // hit position in steps
   int32_t probe_distance;  // trunc(1000 * (end X - start X)) written by Probe
+  uint8_t dir_reversed;    // the host reverses this motor's direction
 };
 
 // 16-byte input-signal record.

@@ -1,0 +1,96 @@
+// Motion control: the 25 ms service tick, trajectory streaming, jogging, homing and
+// probing. One instance per plugin; it borrows the plugin's other subsystems.
+#pragma once
+
+#include <array>
+#include <cstdint>
+
+#include "device/commands.h"
+#include "motion/laser_curve.h"
+#include "plugin/controller_config.h"
+#include "plugin/host.h"
+#include "settings/plugin_settings.h"
+
+namespace kelvro {
+
+class DeviceLink;
+class Platform;
+class ZCorrection;
+
+struct MotionContext {
+  Host& host;
+  Platform& platform;
+  PluginSettings& settings;
+  DeviceLink& link;
+  ZCorrection& zcorr;
+  ControllerConfig& config;         // built by the last Reset
+  PreparedLaserCurve& laser_curve;  // prepared by the last Reset
+};
+
+// State shared between the tick and the entry points.
+struct TickState {
+  int missed_polls = 0;
+  std::array<double, 6> position_mirror{};  // steps + 0.5
+  std::array<int32_t, 6> last_written{};
+  std::array<int32_t, 6> velocity_baseline{};
+  uint32_t baseline_timestamp = 0;
+  bool first_packet_done = false;
+  bool resync_request = false;
+  bool reset_complete = true;
+  int probe_settle_count = 0;
+  bool probe_ended = false;
+  int homing_count = 0;
+
+  // Latest decoded status report.
+  StatusPacket last_packet{};
+  bool have_packet = false;
+
+  // Mapping of the analog input and the encoders, copied from the settings by Reset.
+  std::array<InputMapping, 3> mappings{};
+  std::array<int32_t, 2> encoder_baselines{};
+  std::array<int, 2> encoder_host_map{};  // MapEnc + 1, 0 when switched off
+  bool mpg_by_controller = false;         // HwMPG as copied by Reset
+  double mpg_scale = 1.0;
+
+  // Probe-hit hold shown to the host by Update.
+  bool probe_hit_hold = false;
+  bool probe_hold_release = false;
+
+  int dwell_ticks = 0;             // DoDwell countdown in ticks
+  bool torch_start_hold = false;   // motion waits for arc OK
+  double thc_target_voltage = 100.0;
+  bool writing_dro1501 = false;    // the plugin itself is writing DRO 1501
+  bool thc_resend = false;
+  bool threading_was_active = false;
+};
+
+class Motion {
+ public:
+  explicit Motion(const MotionContext& context);
+
+  TickState& state() { return state_; }
+  const TickState& state() const { return state_; }
+
+  void ServiceTick();
+
+  void JogOn(int axis, int direction, double speed);
+  void JogOff(int axis);
+  void Home(int axis);
+  void Probe();
+
+  void HomingReset();
+  void ProbeReset();
+  void ResetStreams();
+  // After a Reset: request a resync, re-take the encoder baselines and send every state
+  // command again on the next tick.
+  void AfterReset();
+
+  void ProbeLogStart();
+  void ProbeLogFinish();
+
+ private:
+  MotionContext ctx_;
+  TickState state_;
+};
+
+}  // namespace kelvro

@@ -1,0 +1,333 @@
+#include "plugin/plugin.h"
+
+#include <cmath>
+#include <cstdio>
+#include <cstring>
+
+#include "device/wire.h"
+#include "settings/profile_io.h"
+
+namespace kelvro {
+namespace {
+
+constexpr int kLedMpgMode = 106;
+constexpr int kLedProbeLogTiming = 804;
+constexpr int kLedManualThc = 1501;
+constexpr int kButtonAlternativeHoming = 105;
+constexpr int kIdleTicksBeforeStop = 20;
+
+constexpr int kNotifyStop = -1;
+constexpr int kNotifySpindleStart = 3;
+constexpr int kNotifySpindleStop = 4;
+constexpr int kNotifySpindleSpeed = 5;
+constexpr int kNotifySpindleTuning = 6;
+constexpr int kNotifyForcedEstop = 7;
+constexpr int kNotifyZCorrectionOff = 18101;
+
+}  // namespace
+
+Plugin::Plugin(Platform& platform, UsbPort& port)
+    : platform_(platform),
+      link_(port, platform),
+      motion_(MotionContext{host_, platform_, settings_, link_, zcorr_, config_, laser_curve_}) {
+  laser_curve_ = BuildLaserCurve(settings_.laser_curve);
+}
+
+Plugin::~Plugin() {
+  platform_.StopTimer();
+  link_.Close();
+}
+
+void Plugin::StatusText(std::string_view text) {
+  host_.SetStatusText(text);
+  platform_.StatusTextWritten(text);
+}
+
+void Plugin::ShowMessage(std::string_view text) {
+  platform_.MessageBox(text, MessageBoxKind::kOk);
+}
+
+uint8_t Plugin::InitControl(HostMachineState* machine, HostParams* params, HostPlanner* planner,
+                            HostApp* app) {
+  host_.machine = machine;
+  host_.params = params;
+  host_.planner = planner;
+  host_.app = app;
+  menu_base_ = host_.GetMenuRange(3);
+  if (app) app->flag = 0;
+  update_seen_ = false;
+  timer_running_ = false;
+  return 1;
+}
+
+const char* Plugin::SetProName(const char* name) {
+  profile_name_ = name ? name : "";
+  LoadSettingsFromProfile(settings_, profile_name_, platform_);
+  if (host_.planner) host_.planner->rotary_soft_limits = settings_.rot_soft ? 1 : 0;
+  return kDisplayName;
+}
+
+void Plugin::PostInitControl() {
+  post_init_ = true;
+  if (HostPlanner* planner = host_.planner) {
+    planner->option_word = 1;
+    planner->option_double = 0.001;
+    const double rate = settings_.step_rate_125khz ? 125000.0 : 250000.0;
+    for (HostAxisTuning& axis : planner->axes) axis.max_step_rate = rate;
+    planner->option_value = 350;
+    planner->option_bytes[0] = 0;
+    planner->option_bytes[1] = 0;
+    planner->option_bytes[2] = 1;
+    planner->spindle_pwm_base = 100.0;
+  }
+  if (HostMachineState* machine = host_.machine) {
+    for (int32_t& word : machine->cleared_words) word = 0;
+  }
+  StatusText("USB controller plugin initialized.");
+}
+
+void Plugin::Config() {
+  // Values kept across the configuration dialog.
+  settings_.thc_nom_voltage = TruncToInt32(motion_.state().thc_target_voltage);
+}
+
+void Plugin::StopPlug() {
+  SaveSettingsToProfile(settings_, profile_name_, platform_);
+  SendOutputsAndSafeState();
+  platform_.SleepMs(100);
+  uint8_t drain[60];
+  for (int i = 0; i < 5; ++i) {
+    link_.PollStatus(drain, sizeof(drain));
+    platform_.SleepMs(100);
+  }
+  link_.Close();
+  link_.set_connected(false);
+  platform_.StopTimer();
+  timer_running_ = false;
+}
+
+void Plugin::SendOutputsAndSafeState() {
+  if (link_.connected() && host_.machine) {
+    const auto payload = BuildSetOutputs(OutputBits(*host_.machine), 0, 0);
+    link_.SendCommand(CommandCode::kSetOutputs, payload.data(), payload.size());
+  }
+  const uint8_t safe = 3;
+  link_.SendCommand(CommandCode::kStop, &safe, 1);
+}
+
+void Plugin::OnTimer() {
+  ++idle_ticks_;
+  if (idle_ticks_ > kIdleTicksBeforeStop && !update_seen_) {
+    platform_.StopTimer();
+    timer_running_ = false;
+    return;
+  }
+  if (update_seen_) {
+    update_seen_ = false;
+    idle_ticks_ = 0;
+    timer_running_ = true;
+  }
+  motion_.ServiceTick();
+}
+
+void Plugin::Update() {
+  if (!host_.Ready()) return;
+  HostMachineState& machine = *host_.machine;
+  HostPlanner& planner = *host_.planner;
+
+  // 1. Keep the 25 ms timer alive.
+  update_seen_ = true;
+  if (!timer_running_) {
+    timer_running_ = true;
+    platform_.StartTimer();
+  }
+  // 2, 3. Encoders and MPG mode.
+  UpdateEncoders();
+  // 4. Probe-hit hold of the host's probe input.
+  UpdateProbeHold();
+  // 5. The status window redraws itself from the tick while connected (not built yet).
+  // 6. Soft limits around the alternative homing.
+  UpdateSoftLimitLatch();
+  // 7. Z position read-back.
+  UpdateZReadback();
+  // 8. Z correction does not work together with THC.
+  if (machine.thc_mode && zcorr_.active) {
+    zcorr_.active = false;
+    ShowMessage("WARNING: Z correction is not supported in THC mode and will be turned off.");
+  }
+  // 9. Tell the host that Z correction went off.
+  if (zcorr_off_notice_ && !zcorr_.active) {
+    zcorr_off_notice_ = false;
+    host_.SetParam(kParamZCorrectionOffNotice, 1.0);
+  }
+  // 10. Probe-log timing on LED 804 edges.
+  if (planner.probe_log_enabled[0] && planner.probe_log_enabled[1]) UpdateProbeLogTiming();
+  // 11. Manual THC indicator.
+  host_.SetLed(kLedManualThc, settings_.manual_thc != 0 && platform_.KeyToggled(kVkNumLock));
+}
+
+void Plugin::UpdateEncoders() {
+  HostMachineState& machine = *host_.machine;
+  HostPlanner& planner = *host_.planner;
+  const TickState& tick = motion_.state();
+  const int32_t counts[2] = {tick.last_packet.encoder1, tick.last_packet.encoder2};
+  // The host encoder index each controller encoder feeds (0..3 encoders, 4..6 MPGs), or
+  // -1 when the mapping is switched off.
+  const int index[2] = {tick.encoder_host_map[0] - 1, tick.encoder_host_map[1] - 1};
+
+  mpg_led_on_ = host_.GetLed(kLedMpgMode);
+  if (mpg_led_on_) {
+    planner.jog_mode = 2;
+  } else {
+    for (int e = 0; e < 2; ++e) {
+      if (index[e] >= 0 && index[e] <= 3) machine.encoders[index[e]].count = counts[e];
+    }
+    if (planner.jog_mode == 2 && !tick.mpg_by_controller) {
+      if (index[0] >= 4 && index[0] < kHostEncoderCount) {
+        machine.encoders[index[0]].count = counts[0];
+      } else if (index[1] >= 4 && index[1] < kHostEncoderCount) {
+        machine.encoders[index[1]].count = counts[1];
+      }
+    }
+  }
+  if (planner.jog_mode == 2 && index[0] < 4 && index[1] < 4) planner.jog_mode = 0;
+}
+
+void Plugin::UpdateProbeHold() {
+  HostInputSignal& probe = host_.machine->inputs[kInputProbe];
+  TickState& tick = motion_.state();
+  if (tick.probe_hit_hold) {
+    if (!probe.state) probe_input_latch_ = true;
+    probe.state = 1;
+  } else if (probe_input_latch_) {
+    probe.state = 0;
+    probe_input_latch_ = false;
+  }
+  if (tick.probe_hold_release) {
+    tick.probe_hold_release = false;
+    tick.probe_hit_hold = false;
+  }
+}
+
+void Plugin::UpdateSoftLimitLatch() {
+  HostMachineState& machine = *host_.machine;
+  HostPlanner& planner = *host_.planner;
+  const bool f = planner.alternative_homing != 0;
+  if (!f && soft_limit_latch_ && !machine.soft_limits_on && soft_limit_counter_ > 5 &&
+      !homing_button_latch_) {
+    soft_limit_latch_ = 0;
+  }
+  if (machine.soft_limits_on) {
+    soft_limit_latch_ = 1;
+    soft_limit_counter_ = 0;
+  }
+  if (!f && !homing_button_latch_ && soft_limit_counter_ <= 5) ++soft_limit_counter_;
+  if (!f && homing_button_latch_) machine.soft_limits_on = soft_limit_latch_;
+  if (!f) {
+    homing_button_latch_ = 0;
+  } else if (!homing_button_latch_) {
+    homing_button_latch_ = 1;
+    host_.DoButton(kButtonAlternativeHoming);
+  }
+}
+
+void Plugin::UpdateZReadback() {
+  HostMachineState& machine = *host_.machine;
+  TickState& tick = motion_.state();
+  if (!machine.z_readback_request) return;
+  if (zcorr_.active) {
+    machine.z_readback_request = 0;
+    tick.resync_request = true;
+    return;
+  }
+  if (!link_.connected()) return;
+  link_.SendCommand(CommandCode::kLatchZ, nullptr, 0);
+  uint8_t value[4] = {0, 0, 0, 0};
+  platform_.SleepMs(20);
+  if (!link_.ControlIn(kRequestZPosition, value, sizeof(value))) {
+    ShowMessage("Comm Error!");
+    return;
+  }
+  if (tick.have_packet && tick.last_packet.mode == static_cast<uint8_t>(Mode::kSegm)) {
+    tick.resync_request = true;
+    machine.z_readback_request = 0;
+    return;
+  }
+  const int32_t z = GetI32(value, 0);
+  machine.motors[2].step_position = z;
+  tick.last_written[2] = z;
+  machine.thc_z_offset = 0;
+  tick.position_mirror[2] = static_cast<double>(z) + 0.5;
+  machine.positions_resynced = 1;
+  machine.z_readback_request = 0;
+}
+
+void Plugin::UpdateProbeLogTiming() {
+  const bool led = host_.GetLed(kLedProbeLogTiming);
+  if (led && !led804_previous_) motion_.ProbeLogStart();
+  if (!led && led804_previous_) motion_.ProbeLogFinish();
+  led804_previous_ = led;
+}
+
+void Plugin::DoDwell(double time) {
+  if (!host_.Ready()) return;
+  double ms = host_.planner->dwell_in_ms ? time : time * 1000.0;
+  int ticks = TruncToInt32(ms * 0.04);
+  if (ticks <= 0) ticks = 1;
+  motion_.state().dwell_ticks = ticks;
+  host_.machine->dwell_active = 1;
+}
+
+void Plugin::JogOn(int axis, int direction, double speed) {
+  if (host_.Ready() && axis >= 0 && axis < kAxisCount) motion_.JogOn(axis, direction, speed);
+}
+
+void Plugin::JogOff(int axis) {
+  if (host_.Ready() && axis >= 0 && axis < kAxisCount) motion_.JogOff(axis);
+}
+
+void Plugin::Probe() {
+  if (host_.Ready()) motion_.Probe();
+}
+
+void Plugin::Home(int axis) {
+  if (host_.Ready() && axis >= 0 && axis < kAxisCount) motion_.Home(axis);
+}
+
+void Plugin::Notify(int32_t code) {
+  if (!host_.Ready()) return;
+  HostMachineState& machine = *host_.machine;
+  HostPlanner& planner = *host_.planner;
+  switch (code) {
+    case kNotifyStop:
+      link_.SendCommand(CommandCode::kStop, nullptr, 0);
+      motion_.HomingReset();
+      motion_.ProbeReset();
+      motion_.ResetStreams();
+      machine.threading_active = 0;
+      planner.alternative_homing = 0;
+      motion_.state().torch_start_hold = false;
+      machine.dwell_active = 0;
+      motion_.state().resync_request = true;
+      break;
+    case kNotifyForcedEstop:
+      host_.ForceEstop();
+      break;
+    case kNotifyZCorrectionOff:
+      zcorr_off_notice_ = true;
+      if (zcorr_.enabled) {
+        zcorr_.enabled = false;
+        StatusText("Z correction turned OFF");
+      }
+      break;
+    default:
+      break;
+  }
+  if (code == menu_base_) Config();
+}
+
+int32_t Plugin::Reset() {
+  return 0xFFFF;
+}
+
+}  // namespace kelvro

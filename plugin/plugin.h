@@ -1,0 +1,107 @@
+// The plugin object: all long-lived state of one loaded library. The exported entry
+// points forward to it; tests create as many fresh instances as they like.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+#include "device/device_link.h"
+#include "motion/laser_curve.h"
+#include "motion/motion.h"
+#include "plugin/controller_config.h"
+#include "plugin/host.h"
+#include "plugin/platform.h"
+#include "settings/plugin_settings.h"
+#include "zcorr/z_correction.h"
+
+namespace kelvro {
+
+class UsbPort;
+
+class Plugin {
+ public:
+  static constexpr const char* kDisplayName = "KELVRO plugin";
+  static constexpr const char* kRequiredFirmware = "01.22";
+
+  Plugin(Platform& platform, UsbPort& port);
+  ~Plugin();
+  Plugin(const Plugin&) = delete;
+  Plugin& operator=(const Plugin&) = delete;
+
+  // Entry points, in the host's order.
+  HostCallbacks& callbacks() { return host_.callbacks; }
+  uint8_t InitControl(HostMachineState* machine, HostParams* params, HostPlanner* planner,
+                      HostApp* app);
+  const char* SetProName(const char* name);
+  void PostInitControl();
+  void Config();
+  void StopPlug();
+  void Update();
+  void Notify(int32_t code);
+  void DoDwell(double time);
+  int32_t Reset();
+  void JogOn(int axis, int direction, double speed);
+  void JogOff(int axis);
+  void Probe();
+  void Home(int axis);
+
+  // The 25 ms timer routine.
+  void OnTimer();
+
+  // Observation for tests and tools.
+  const Host& host() const { return host_; }
+  PluginSettings& settings() { return settings_; }
+  DeviceLink& link() { return link_; }
+  Motion& motion() { return motion_; }
+  ZCorrection& zcorrection() { return zcorr_; }
+  const ControllerConfig& controller_config() const { return config_; }
+  int menu_base() const { return menu_base_; }
+  bool timer_running() const { return timer_running_; }
+  int idle_ticks() const { return idle_ticks_; }
+  bool post_init_done() const { return post_init_; }
+  const std::string& profile_name() const { return profile_name_; }
+
+ private:
+  void StatusText(std::string_view text);
+  void ShowMessage(std::string_view text);
+  void UpdateEncoders();
+  void UpdateProbeHold();
+  void UpdateSoftLimitLatch();
+  void UpdateZReadback();
+  void UpdateProbeLogTiming();
+  void SendOutputsAndSafeState();
+  bool ConnectController();
+
+  Platform& platform_;
+  Host host_;
+  PluginSettings settings_;
+  DeviceLink link_;
+  ZCorrection zcorr_;
+  ControllerConfig config_;
+  PreparedLaserCurve laser_curve_;
+  Motion motion_;
+
+  std::string profile_name_;
+  int menu_base_ = 0;
+  bool update_seen_ = false;
+  bool timer_running_ = false;
+  int idle_ticks_ = 0;
+  bool post_init_ = false;
+
+  // Update step state.
+  bool mpg_led_on_ = false;
+  int soft_limit_latch_ = 0;
+  int soft_limit_counter_ = 0;
+  int homing_button_latch_ = 0;
+  bool probe_input_latch_ = false;
+  bool led804_previous_ = false;
+  bool zcorr_off_notice_ = false;
+
+  // Spindle state of the host notifications.
+  bool spindle_on_ = false;
+  double spindle_speed_copy_ = 0.0;
+  double speed_ratio_copy_ = 0.0;
+};
+
+}  // namespace kelvro

@@ -1,0 +1,41 @@
+// Platform services on Windows: message boxes over the host window, GetTickCount, Sleep,
+// GetKeyState and a thread timer on the host's GUI thread.
+#pragma once
+
+#include <functional>
+
+#include "plugin/platform.h"
+
+namespace kelvro {
+
+class Win32Platform : public Platform {
+ public:
+  Win32Platform();
+  ~Win32Platform() override;
+
+  MessageBoxAnswer MessageBox(std::string_view text, MessageBoxKind kind) override;
+  void StatusTextWritten(std::string_view) override {}
+  uint32_t NowMs() override;
+  void SleepMs(uint32_t ms) override;
+  int64_t NowSeconds() override;
+  bool KeyToggled(int virtual_key) override;
+  bool KeyDown(int virtual_key) override;
+  void StartTimer() override;
+  void StopTimer() override;
+
+  // Window that owns the message boxes (the host's main window), may be null.
+  void SetOwnerWindow(void* window) { owner_window_ = window; }
+  // Routine run by the 25 ms timer.
+  void SetTimerRoutine(std::function<void()> routine) { timer_routine_ = std::move(routine); }
+
+ private:
+ public:
+  void RunTimerRoutine();
+
+ private:
+  void* owner_window_ = nullptr;
+  uintptr_t timer_id_ = 0;
+  std::function<void()> timer_routine_;
+};
+
+}  // namespace kelvro

@@ -1,0 +1,286 @@
+// kelvro-host.exe: a stand-in for the host program on Windows.
+//
+// It loads kelvro_drv.dll from its own folder as the host would, hands it four blocks and
+// the callbacks in the host's order, names the profile, finishes start-up, resets, calls
+// Update about every 50 ms for a while, stops the plugin and prints what it saw as one
+// JSON object. Message boxes are answered automatically so that nothing waits for a
+// person.
+#include <windows.h>
+
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "plugin/host_blocks.h"
+
+using namespace kelvro;
+
+namespace {
+
+struct Exports {
+  uint8_t(__cdecl* InitControl)(void*, void*, void*, void*);
+  void(__cdecl* SetGetMenuRange)(GetMenuRangeFn);
+  void(__cdecl* SetDoButton)(DoButtonFn);
+  void(__cdecl* SetSetDRO)(SetDroFn);
+  void(__cdecl* SetGetDRO)(GetDroFn);
+  void(__cdecl* SetGetLED)(GetLedFn);
+  void(__cdecl* SetSetLED)(SetLedFn);
+  void(__cdecl* SetCode)(CodeFn);
+  const char*(__cdecl* SetProName)(const char*);
+  void(__cdecl* PostInitControl)();
+  void(__cdecl* Config)();
+  void(__cdecl* StopPlug)();
+  void(__cdecl* Update)();
+  void(__cdecl* Notify)(int32_t);
+  void(__cdecl* DoDwell)(double);
+  int32_t(__cdecl* Reset)();
+  void(__cdecl* JogOn)(int16_t, int16_t, double);
+  void(__cdecl* JogOff)(int16_t);
+  void(__cdecl* Purge)(int32_t);
+  void(__cdecl* Probe)();
+  void(__cdecl* Home)(int16_t);
+};
+
+struct Observed {
+  std::vector<std::string> status_texts;
+  std::vector<std::string> message_boxes;
+  std::vector<int> buttons;
+  std::string last_status;
+  int timer_ticks = 0;
+  int updates = 0;
+};
+
+Observed g_seen;
+bool g_answer_yes = true;
+double g_dros[4096];
+uint8_t g_leds[4096];
+HostPlanner* g_planner = nullptr;
+
+int16_t __cdecl GetMenuRange(int16_t) { return 5000; }
+void __cdecl DoButton(int16_t n) { g_seen.buttons.push_back(n); }
+void __cdecl SetDro(int16_t n, double v) {
+  if (n >= 0 && n < 4096) g_dros[n] = v;
+}
+double __cdecl GetDro(int16_t n) { return n >= 0 && n < 4096 ? g_dros[n] : 0.0; }
+int32_t __cdecl GetLed(int16_t n) { return n >= 0 && n < 4096 ? g_leds[n] : 0; }
+void __cdecl SetLed(int16_t n, int32_t on) {
+  if (n >= 0 && n < 4096) g_leds[n] = on ? 1 : 0;
+}
+void __cdecl Code(const char*) {}
+
+// Records the host's status text whenever it changed since the last look.
+void LookAtStatus() {
+  if (!g_planner) return;
+  std::string text(g_planner->status_text,
+                   strnlen(g_planner->status_text, sizeof(g_planner->status_text)));
+  if (!text.empty() && text != g_seen.last_status) g_seen.status_texts.push_back(text);
+  g_seen.last_status = text;
+}
+
+// Answers every message box of this thread as soon as it is shown.
+LRESULT CALLBACK AnswerMessageBoxes(int code, WPARAM wparam, LPARAM lparam) {
+  if (code == HCBT_ACTIVATE) {
+    HWND box = reinterpret_cast<HWND>(wparam);
+    char class_name[32] = {};
+    GetClassNameA(box, class_name, sizeof(class_name));
+    if (std::strcmp(class_name, "#32770") == 0) {
+      char text[1024] = {};
+      GetDlgItemTextA(box, 0xFFFF, text, sizeof(text));
+      g_seen.message_boxes.emplace_back(text);
+      int answer = IDOK;
+      if (GetDlgItem(box, IDYES)) answer = g_answer_yes ? IDYES : IDNO;
+      PostMessageA(box, WM_COMMAND, MAKEWPARAM(answer, BN_CLICKED), 0);
+    }
+  }
+  return CallNextHookEx(nullptr, code, wparam, lparam);
+}
+
+std::string JsonString(const std::string& s) {
+  std::string out = "\"";
+  for (unsigned char c : s) {
+    switch (c) {
+      case '"': out += "\\\""; break;
+      case '\\': out += "\\\\"; break;
+      case '\n': out += "\\n"; break;
+      case '\r': out += "\\r"; break;
+      case '\t': out += "\\t"; break;
+      default:
+        if (c < 0x20) {
+          char buf[8];
+          std::snprintf(buf, sizeof(buf), "\\u%04x", c);
+          out += buf;
+        } else {
+          out += static_cast<char>(c);
+        }
+    }
+  }
+  return out + "\"";
+}
+
+std::string JsonList(const std::vector<std::string>& items) {
+  std::string out = "[";
+  for (size_t i = 0; i < items.size(); ++i) out += (i ? ", " : "") + JsonString(items[i]);
+  return out + "]";
+}
+
+// A small three-axis mill on this controller's port, as a host would describe it.
+void DescribeMachine(HostMachineState& machine, HostPlanner& planner) {
+  for (int axis = 0; axis < 3; ++axis) {
+    HostMotor& motor = machine.motors[axis];
+    motor.enabled = 1;
+    motor.step_port = 1;
+    motor.dir_port = 1;
+    motor.step_pin = static_cast<uint8_t>(2 + 2 * axis);
+    motor.dir_pin = static_cast<uint8_t>(3 + 2 * axis);
+    HostAxisTuning& tuning = planner.axes[axis];
+    tuning.steps_per_unit = 1000.0;
+    tuning.max_velocity = 50.0;
+    tuning.acceleration = 500.0;
+    tuning.soft_min = -1000.0;
+    tuning.soft_max = 1000.0;
+    tuning.slave_master = -1;
+  }
+  for (int axis = 3; axis < kMotorCount; ++axis) planner.axes[axis].slave_master = -1;
+  machine.pulse_timing = 1000;
+  planner.dwell_in_ms = 0;
+}
+
+HWND MakeMainWindow() {
+  WNDCLASSA wc = {};
+  wc.lpfnWndProc = DefWindowProcA;
+  wc.hInstance = GetModuleHandleA(nullptr);
+  wc.lpszClassName = "KelvroStandInHost";
+  RegisterClassA(&wc);
+  HMENU bar = CreateMenu();
+  HMENU plugins = CreatePopupMenu();
+  HMENU config = CreatePopupMenu();
+  AppendMenuA(config, MF_STRING, 27837, "General Config...");
+  AppendMenuA(bar, MF_POPUP, reinterpret_cast<UINT_PTR>(config), "Config");
+  AppendMenuA(bar, MF_POPUP, reinterpret_cast<UINT_PTR>(plugins), "PlugIn Control");
+  return CreateWindowA("KelvroStandInHost", "Mach3 stand-in", WS_OVERLAPPEDWINDOW, 0, 0, 400,
+                       300, nullptr, bar, wc.hInstance, nullptr);
+}
+
+template <typename F>
+bool Bind(HMODULE dll, const char* name, F* slot) {
+  *slot = reinterpret_cast<F>(reinterpret_cast<void*>(GetProcAddress(dll, name)));
+  if (!*slot) std::fprintf(stderr, "kelvro-host: export %s is missing\n", name);
+  return *slot != nullptr;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  std::string profile;
+  double seconds = 2.0;
+  for (int i = 1; i < argc; ++i) {
+    const std::string arg = argv[i];
+    if (arg == "--profile" && i + 1 < argc) {
+      profile = argv[++i];
+    } else if (arg == "--seconds" && i + 1 < argc) {
+      seconds = std::atof(argv[++i]);
+    } else if (arg == "--answer" && i + 1 < argc) {
+      g_answer_yes = std::string(argv[++i]) != "no";
+    } else {
+      std::fprintf(stderr,
+                   "usage: kelvro-host [--profile FILE] [--seconds N] [--answer yes|no]\n");
+      return 2;
+    }
+  }
+
+  char folder[MAX_PATH] = {};
+  GetModuleFileNameA(nullptr, folder, MAX_PATH);
+  if (char* slash = std::strrchr(folder, '\\')) slash[1] = '\0';
+  const std::string dll_path = std::string(folder) + "kelvro_drv.dll";
+  HMODULE dll = LoadLibraryA(dll_path.c_str());
+  if (!dll) {
+    std::fprintf(stderr, "kelvro-host: cannot load %s (error %lu)\n", dll_path.c_str(),
+                 GetLastError());
+    return 1;
+  }
+  Exports x = {};
+  bool ok = Bind(dll, "InitControl", &x.InitControl) &&
+            Bind(dll, "SetGetMenuRange", &x.SetGetMenuRange) &&
+            Bind(dll, "SetDoButton", &x.SetDoButton) && Bind(dll, "SetSetDRO", &x.SetSetDRO) &&
+            Bind(dll, "SetGetDRO", &x.SetGetDRO) && Bind(dll, "SetGetLED", &x.SetGetLED) &&
+            Bind(dll, "SetSetLED", &x.SetSetLED) && Bind(dll, "SetCode", &x.SetCode) &&
+            Bind(dll, "SetProName", &x.SetProName) &&
+            Bind(dll, "PostInitControl", &x.PostInitControl) && Bind(dll, "Config", &x.Config) &&
+            Bind(dll, "StopPlug", &x.StopPlug) && Bind(dll, "Update", &x.Update) &&
+            Bind(dll, "Notify", &x.Notify) && Bind(dll, "DoDwell", &x.DoDwell) &&
+            Bind(dll, "Reset", &x.Reset) && Bind(dll, "JogOn", &x.JogOn) &&
+            Bind(dll, "JogOff", &x.JogOff) && Bind(dll, "Purge", &x.Purge) &&
+            Bind(dll, "Probe", &x.Probe) && Bind(dll, "Home", &x.Home);
+  if (!ok) return 1;
+
+  auto machine = std::make_unique<HostMachineState>();
+  auto params = std::make_unique<HostParams>();
+  auto planner = std::make_unique<HostPlanner>();
+  auto app = std::make_unique<HostApp>();
+  std::memset(machine.get(), 0, sizeof(HostMachineState));
+  std::memset(params.get(), 0, sizeof(HostParams));
+  std::memset(planner.get(), 0, sizeof(HostPlanner));
+  std::memset(app.get(), 0, sizeof(HostApp));
+  g_planner = planner.get();
+  DescribeMachine(*machine, *planner);
+  app->main_window = MakeMainWindow();
+  app->flag = 1;
+  g_dros[1501] = 100.0;
+
+  HHOOK hook = SetWindowsHookExA(WH_CBT, AnswerMessageBoxes, nullptr, GetCurrentThreadId());
+
+  // The host's start-up order.
+  x.SetGetMenuRange(GetMenuRange);
+  const uint8_t init = x.InitControl(machine.get(), params.get(), planner.get(), app.get());
+  x.SetDoButton(DoButton);
+  x.SetSetDRO(SetDro);
+  x.SetGetDRO(GetDro);
+  x.SetGetLED(GetLed);
+  x.SetSetLED(SetLed);
+  x.SetCode(Code);
+  const char* name = x.SetProName(profile.c_str());
+  const std::string display_name = name ? name : "";
+  LookAtStatus();
+  x.PostInitControl();
+  LookAtStatus();
+  const int32_t reset_result = x.Reset();
+  LookAtStatus();
+
+  // Message loop: Update about every 50 ms; the plugin's own 25 ms thread timer arrives
+  // here as WM_TIMER messages without a window.
+  const UINT_PTR update_timer = SetTimer(nullptr, 0, 50, nullptr);
+  const DWORD end = GetTickCount() + static_cast<DWORD>(seconds * 1000.0);
+  MSG msg;
+  while (static_cast<LONG>(GetTickCount() - end) < 0) {
+    if (!GetMessageA(&msg, nullptr, 0, 0)) break;
+    if (msg.message == WM_TIMER && msg.hwnd == nullptr) {
+      if (msg.wParam == update_timer) {
+        x.Update();
+        ++g_seen.updates;
+        LookAtStatus();
+        continue;
+      }
+      ++g_seen.timer_ticks;
+    }
+    DispatchMessageA(&msg);
+    LookAtStatus();
+  }
+  KillTimer(nullptr, update_timer);
+  x.StopPlug();
+  LookAtStatus();
+  UnhookWindowsHookEx(hook);
+
+  std::printf("{\"display_name\": %s, \"init_result\": %d, \"reset_result\": %ld, ",
+              JsonString(display_name).c_str(), init, static_cast<long>(reset_result));
+  std::printf("\"status_texts\": %s, \"message_boxes\": %s, ",
+              JsonList(g_seen.status_texts).c_str(), JsonList(g_seen.message_boxes).c_str());
+  std::printf("\"timer_ticks\": %d, \"updates\": %d, \"estop\": %d}\n", g_seen.timer_ticks,
+              g_seen.updates, machine->estop);
+  std::fflush(stdout);
+  // Leave the DLL loaded: the host unloads it only at exit.
+  return 0;
+}
