@@ -79,7 +79,9 @@ std::array<uint8_t, kJogStartSize> JogStart(uint8_t axis, int8_t direction, int3
   return out;
 }
 
-std::array<uint8_t, kJogStopSize> JogStop(uint8_t axis) { return {axis}; }
+std::array<uint8_t, kJogStopSize> JogStop(uint8_t axis) {
+  return {axis};
+}
 
 std::array<uint8_t, kProbeStartSize> ProbeStart(const std::array<int32_t, 6>& accel,
                                                 const std::array<int32_t, 6>& velocity) {
@@ -91,9 +93,13 @@ std::array<uint8_t, kProbeStartSize> ProbeStart(const std::array<int32_t, 6>& ac
   return out;
 }
 
-std::array<uint8_t, kHomeAxisSize> HomeAxis(int16_t axis) { return AxisWord(axis); }
+std::array<uint8_t, kHomeAxisSize> HomeAxis(int16_t axis) {
+  return AxisWord(axis);
+}
 
-std::array<uint8_t, kHomeAxisSize> HomeVerifyAxis(int16_t axis) { return AxisWord(axis); }
+std::array<uint8_t, kHomeAxisSize> HomeVerifyAxis(int16_t axis) {
+  return AxisWord(axis);
+}
 
 std::array<uint8_t, kSetOutputsSize> SetOutputs(uint32_t output_bits, uint16_t changed_axes,
                                                 uint16_t mode_flags) {
@@ -114,11 +120,17 @@ std::array<uint8_t, kSpindleSize> Spindle(bool on, int32_t duty, int32_t step_ra
   return out;
 }
 
-std::array<uint8_t, kReleaseHoldSize> ReleaseHold() { return {0, 0, 0, 0}; }
+std::array<uint8_t, kReleaseHoldSize> ReleaseHold() {
+  return {0, 0, 0, 0};
+}
 
-std::array<uint8_t, 0> Stop() { return {}; }
+std::array<uint8_t, 0> Stop() {
+  return {};
+}
 
-std::array<uint8_t, 1> Stop(StopTarget target) { return {static_cast<uint8_t>(target)}; }
+std::array<uint8_t, 1> Stop(StopTarget target) {
+  return {static_cast<uint8_t>(target)};
+}
 
 std::array<uint8_t, kSetForcedInputsSize> SetForcedInputs(uint32_t mask) {
   std::array<uint8_t, kSetForcedInputsSize> out{};

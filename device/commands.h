@@ -171,7 +171,9 @@ enum class Sequence : uint8_t {
 
 // "IDLE" ... "RDOWN"; "?" for an unknown code.
 std::string_view ModeName(uint8_t mode);
-inline std::string_view ModeName(Mode mode) { return ModeName(static_cast<uint8_t>(mode)); }
+inline std::string_view ModeName(Mode mode) {
+  return ModeName(static_cast<uint8_t>(mode));
+}
 // "NONE", "HOME0" ... "HOME4", "PROBE1", "PROBE2", "MPG"; "?" for an unknown code.
 std::string_view SequenceName(uint8_t sequence);
 inline std::string_view SequenceName(Sequence sequence) {
@@ -181,23 +183,23 @@ inline std::string_view SequenceName(Sequence sequence) {
 // The controller's status report, field by field. Mode and sequence are kept as the raw
 // bytes because the controller may report codes the plugin does not know.
 struct StatusPacket {
-  uint8_t marker = kStatusMarker;       // 0: always 0x3C in a valid report
-  uint8_t mode = 0;                     // 1: Mode
-  uint8_t sequence = 0;                 // 2: Sequence
-  uint8_t flags = 0;                    // 3: kStatusFlag* bits
-  uint16_t inputs = 0;                  // 4: bit n-1 = input pin n
-  uint16_t line_word = 0;               // 6: second line word, shown only
-  std::array<int32_t, 6> positions{};   // 8: axis positions in steps, X to C
-  int32_t thc_z_offset = 0;             // 32: Z offset applied by the controller's THC
-  uint32_t index_period = 0;            // 36: spindle index period, 20 ns ticks; 0 = none
-  uint16_t buffer_fill = 0;             // 40: queued 1 ms segments, 1000 = full
-  uint32_t timestamp = 0;               // 42: controller clock ticks
-  int32_t enc1 = 0;                     // 46: encoder 1 count
-  int32_t enc2 = 0;                     // 50: encoder 2 count
-  uint8_t stop_reason = 0;              // 54: valid in mode ESTOP
-  uint8_t homed_axis = 0;               // 55: valid in sequence HOME4
+  uint8_t marker = kStatusMarker;        // 0: always 0x3C in a valid report
+  uint8_t mode = 0;                      // 1: Mode
+  uint8_t sequence = 0;                  // 2: Sequence
+  uint8_t flags = 0;                     // 3: kStatusFlag* bits
+  uint16_t inputs = 0;                   // 4: bit n-1 = input pin n
+  uint16_t line_word = 0;                // 6: second line word, shown only
+  std::array<int32_t, 6> positions{};    // 8: axis positions in steps, X to C
+  int32_t thc_z_offset = 0;              // 32: Z offset applied by the controller's THC
+  uint32_t index_period = 0;             // 36: spindle index period, 20 ns ticks; 0 = none
+  uint16_t buffer_fill = 0;              // 40: queued 1 ms segments, 1000 = full
+  uint32_t timestamp = 0;                // 42: controller clock ticks
+  int32_t enc1 = 0;                      // 46: encoder 1 count
+  int32_t enc2 = 0;                      // 50: encoder 2 count
+  uint8_t stop_reason = 0;               // 54: valid in mode ESTOP
+  uint8_t homed_axis = 0;                // 55: valid in sequence HOME4
   uint16_t ring_index = kRingIndexNone;  // 56: ring entry now executing; 0xFFFF = none
-  uint16_t analog_raw = 0;              // 58: analog input raw value
+  uint16_t analog_raw = 0;               // 58: analog input raw value
 
   bool operator==(const StatusPacket&) const = default;
 };

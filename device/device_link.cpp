@@ -6,7 +6,9 @@ namespace kelvro {
 
 DeviceLink::DeviceLink(UsbPort& port, Platform& platform) : port_(port), platform_(platform) {}
 
-DeviceLink::~DeviceLink() { Close(); }
+DeviceLink::~DeviceLink() {
+  Close();
+}
 
 bool DeviceLink::Open() {
   // Reopening an open link releases it first instead of opening the device twice.

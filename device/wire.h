@@ -13,7 +13,9 @@
 
 namespace kelvro {
 
-inline void PutU8(uint8_t* buf, size_t offset, uint8_t value) { buf[offset] = value; }
+inline void PutU8(uint8_t* buf, size_t offset, uint8_t value) {
+  buf[offset] = value;
+}
 
 inline void PutI8(uint8_t* buf, size_t offset, int8_t value) {
   buf[offset] = static_cast<uint8_t>(value);
@@ -39,9 +41,13 @@ inline void PutI32(uint8_t* buf, size_t offset, int32_t value) {
   PutU32(buf, offset, static_cast<uint32_t>(value));
 }
 
-inline uint8_t GetU8(const uint8_t* buf, size_t offset) { return buf[offset]; }
+inline uint8_t GetU8(const uint8_t* buf, size_t offset) {
+  return buf[offset];
+}
 
-inline int8_t GetI8(const uint8_t* buf, size_t offset) { return static_cast<int8_t>(buf[offset]); }
+inline int8_t GetI8(const uint8_t* buf, size_t offset) {
+  return static_cast<int8_t>(buf[offset]);
+}
 
 inline uint16_t GetU16(const uint8_t* buf, size_t offset) {
   return static_cast<uint16_t>(buf[offset] | (buf[offset + 1] << 8));
@@ -79,10 +85,20 @@ Int TruncTo(double value) {
   return static_cast<Int>(std::trunc(value));
 }
 
-inline int32_t TruncToInt32(double value) { return TruncTo<int32_t>(value); }
-inline uint32_t TruncToUint32(double value) { return TruncTo<uint32_t>(value); }
-inline int16_t TruncToInt16(double value) { return TruncTo<int16_t>(value); }
-inline uint16_t TruncToUint16(double value) { return TruncTo<uint16_t>(value); }
-inline uint8_t TruncToUint8(double value) { return TruncTo<uint8_t>(value); }
+inline int32_t TruncToInt32(double value) {
+  return TruncTo<int32_t>(value);
+}
+inline uint32_t TruncToUint32(double value) {
+  return TruncTo<uint32_t>(value);
+}
+inline int16_t TruncToInt16(double value) {
+  return TruncTo<int16_t>(value);
+}
+inline uint16_t TruncToUint16(double value) {
+  return TruncTo<uint16_t>(value);
+}
+inline uint8_t TruncToUint8(double value) {
+  return TruncTo<uint8_t>(value);
+}
 
 }  // namespace kelvro

@@ -4,9 +4,11 @@
 
 #include <array>
 #include <cstdint>
+#include <string>
 
 #include "device/commands.h"
 #include "motion/laser_curve.h"
+#include "motion/straight_move.h"
 #include "plugin/controller_config.h"
 #include "plugin/host.h"
 #include "settings/plugin_settings.h"
@@ -64,6 +66,24 @@ struct TickState {
   bool threading_was_active = false;
 };
 
+// Jogging started by the plugin.
+struct JogState {
+  std::array<bool, 6> jogging{};
+  std::array<int, 6> direction{};
+  bool jog_mode_remembered = false;
+};
+
+// Probe log options (edited in the probe log options dialog).
+struct ProbeLogOptions {
+  bool log_enabled = false;
+  bool compensation = false;
+  double d = 0.0;
+  double c1 = 0.0;
+  double c2 = 0.0;
+  bool machine_coordinates = false;
+  std::string separator = ",";
+};
+
 class Motion {
  public:
   explicit Motion(const MotionContext& context);
@@ -88,9 +108,25 @@ class Motion {
   void ProbeLogStart();
   void ProbeLogFinish();
 
+  JogState& jog() { return jog_; }
+  ProbeLogOptions& probe_log_options() { return probe_log_; }
+  StraightMove& probe_move() { return probe_move_; }
+  StraightMove& zcorr_move() { return zcorr_move_; }
+
  private:
+  // Sequence events reported by the controller, called from the tick's decode.
+  void OnHomingFinished(const StatusPacket& packet);  // sequence HOME4
+  void OnProbeMissed();                               // PROBE1 with mode IDLE
+  void OnProbeHit(const StatusPacket& packet);        // PROBE2
+  void WriteProbeLogEntry();
+
   MotionContext ctx_;
   TickState state_;
+  JogState jog_;
+  ProbeLogOptions probe_log_;
+  int64_t probe_log_start_seconds_ = 0;
+  StraightMove probe_move_;
+  StraightMove zcorr_move_;
 };
 
 }  // namespace kelvro

@@ -4,6 +4,8 @@
 #include <cmath>
 #include <limits>
 
+#include "device/wire.h"
+
 namespace kelvro {
 
 namespace {
@@ -52,42 +54,6 @@ constexpr std::array<OutputSlot, 8> kOutputSlots = {{
     {12, 53, 21},
 }};
 
-// Truncates toward zero and limits to the int32 range; NaN gives 0.
-int32_t TruncI32(double v) {
-  if (std::isnan(v)) return 0;
-  if (v >= 2147483647.0) return std::numeric_limits<int32_t>::max();
-  if (v <= -2147483648.0) return std::numeric_limits<int32_t>::min();
-  return static_cast<int32_t>(v);
-}
-
-template <size_t N>
-void PutU8(std::array<uint8_t, N>& b, size_t off, uint8_t v) {
-  b[off] = v;
-}
-
-template <size_t N>
-void PutU16(std::array<uint8_t, N>& b, size_t off, uint16_t v) {
-  b[off] = static_cast<uint8_t>(v & 0xFF);
-  b[off + 1] = static_cast<uint8_t>(v >> 8);
-}
-
-template <size_t N>
-void PutU32(std::array<uint8_t, N>& b, size_t off, uint32_t v) {
-  for (int i = 0; i < 4; ++i) b[off + i] = static_cast<uint8_t>(v >> (8 * i));
-}
-
-template <size_t N>
-void PutI32(std::array<uint8_t, N>& b, size_t off, int32_t v) {
-  PutU32(b, off, static_cast<uint32_t>(v));
-}
-
-template <size_t N>
-int32_t GetI32(const std::array<uint8_t, N>& b, size_t off) {
-  uint32_t u = 0;
-  for (int i = 0; i < 4; ++i) u |= static_cast<uint32_t>(b[off + i]) << (8 * i);
-  return static_cast<int32_t>(u);
-}
-
 bool AxisIndexValid(int axis) {
   return axis >= 0 && axis < kAxisCount;
 }
@@ -117,21 +83,23 @@ void BuildAxisBlocks(ControllerConfig& cfg, HostMachineState& machine, HostPlann
       lowered = true;
     }
     auto& m = cfg.motion;
-    PutI32(m, AxisOffset(i, mc::kSteps), TruncI32(steps));
-    PutI32(m, AxisOffset(i, mc::kMaxVelocity), TruncI32(a.max_velocity * steps * 4096.0));
-    PutI32(m, AxisOffset(i, mc::kAcceleration), TruncI32(a.acceleration * steps * 0.016384));
+    PutI32(m.data(), AxisOffset(i, mc::kSteps), TruncToInt32(steps));
+    PutI32(m.data(), AxisOffset(i, mc::kMaxVelocity),
+           TruncToInt32(a.max_velocity * steps * 4096.0));
+    PutI32(m.data(), AxisOffset(i, mc::kAcceleration),
+           TruncToInt32(a.acceleration * steps * 0.016384));
     const int master = MasterOf(machine, planner, i);
-    PutU8(m, AxisOffset(i, mc::kMaster), static_cast<uint8_t>(master + 1));
-    PutI32(m, AxisOffset(i, mc::kHomingSpeed),
-           TruncI32(a.homing_speed_percent * a.max_velocity * steps * 40.96));
-    PutI32(m, AxisOffset(i, mc::kHomingOffset), TruncI32(a.homing_offset * steps));
+    PutU8(m.data(), AxisOffset(i, mc::kMaster), static_cast<uint8_t>(master + 1));
+    PutI32(m.data(), AxisOffset(i, mc::kHomingSpeed),
+           TruncToInt32(a.homing_speed_percent * a.max_velocity * steps * 40.96));
+    PutI32(m.data(), AxisOffset(i, mc::kHomingOffset), TruncToInt32(a.homing_offset * steps));
     uint8_t flags = 0;
     if (a.homing_direction) flags |= mc::kAxisFlagHomingDirection;
     if (machine.motors[i].homing) flags |= mc::kAxisFlagHoming;
     if (enabled && (i < 3 || planner.rotary_soft_limits || !a.rotary)) {
       flags |= mc::kAxisFlagSoftLimits;
     }
-    PutU8(m, AxisOffset(i, mc::kAxisFlags), flags);
+    PutU8(m.data(), AxisOffset(i, mc::kAxisFlags), flags);
   }
   if (lowered) cfg.warnings.emplace_back(kWarnAxisVelocityLowered);
 }
@@ -153,9 +121,10 @@ void WriteSoftLimits(ControllerConfig& cfg, const HostMachineState& machine,
   }
   for (int i = 0; i < kAxisCount; ++i) {
     const double steps = planner.axes[i].steps_per_unit;
-    PutI32(cfg.motion, AxisOffset(i, mc::kSoftMin), TruncI32(lo[i] * steps));
-    PutI32(cfg.motion, AxisOffset(i, mc::kSoftMax), TruncI32(hi[i] * steps));
-    PutI32(cfg.motion, AxisOffset(i, mc::kHome), TruncI32(planner.axes[i].home_position * steps));
+    PutI32(cfg.motion.data(), AxisOffset(i, mc::kSoftMin), TruncToInt32(lo[i] * steps));
+    PutI32(cfg.motion.data(), AxisOffset(i, mc::kSoftMax), TruncToInt32(hi[i] * steps));
+    PutI32(cfg.motion.data(), AxisOffset(i, mc::kHome),
+           TruncToInt32(planner.axes[i].home_position * steps));
   }
 }
 
@@ -169,9 +138,10 @@ void BuildSpindle(ControllerConfig& cfg, HostMachineState& machine, HostPlanner&
     settings.vel6 = std::max(0.0, rate / std::fabs(settings.steps6));
     cfg.warnings.emplace_back(kWarnSpindleVelocityTooHigh);
   }
-  PutI32(m, mc::kSpindleSteps, TruncI32(settings.steps6));
-  PutI32(m, mc::kSpindleVelocity, TruncI32(settings.steps6 * settings.vel6 * 4096.0));
-  PutI32(m, mc::kSpindleAcceleration, TruncI32(settings.acc6 * settings.steps6 * 0.016384));
+  PutI32(m.data(), mc::kSpindleSteps, TruncToInt32(settings.steps6));
+  PutI32(m.data(), mc::kSpindleVelocity, TruncToInt32(settings.steps6 * settings.vel6 * 4096.0));
+  PutI32(m.data(), mc::kSpindleAcceleration,
+         TruncToInt32(settings.acc6 * settings.steps6 * 0.016384));
 
   if (machine.thc_mode && planner.spindle_motor_control && !planner.spindle_pwm) {
     planner.spindle_motor_control = 0;
@@ -181,13 +151,13 @@ void BuildSpindle(ControllerConfig& cfg, HostMachineState& machine, HostPlanner&
   uint8_t mode = kSpindleModeNone;
   if (planner.spindle_motor_control)
     mode = planner.spindle_pwm ? kSpindleModePwm : kSpindleModeStepDir;
-  PutU8(m, mc::kSpindleOption, planner.spindle_option);
-  PutU8(m, mc::kSpindleMode, mode);
+  PutU8(m.data(), mc::kSpindleOption, planner.spindle_option);
+  PutU8(m.data(), mc::kSpindleMode, mode);
 
   planner.pwm_frequency = settings.pwm_freq;
-  PutI32(m, mc::kPwmFrequency, settings.pwm_freq);
-  PutI32(m, mc::kPwmMin, TruncI32(planner.spindle_pwm_min_percent * 655.36));
-  PutI32(m, mc::kPwmBase, TruncI32(planner.spindle_pwm_base));
+  PutI32(m.data(), mc::kPwmFrequency, settings.pwm_freq);
+  PutI32(m.data(), mc::kPwmMin, TruncToInt32(planner.spindle_pwm_min_percent * 655.36));
+  PutI32(m.data(), mc::kPwmBase, TruncToInt32(planner.spindle_pwm_base));
 
   if (machine.motors[kSpindleMotor].enabled && mode == kSpindleModeStepDir &&
       machine.motors[5].enabled) {
@@ -229,8 +199,8 @@ void BuildIoMap(ControllerConfig& cfg, const HostMachineState& machine,
   // Host numbers 5..7 are the MPG records.
   const bool enc1_mpg = cfg.encoder_host_map[0] >= 5;
   const bool enc2_mpg = cfg.encoder_host_map[1] >= 5;
-  PutU8(cfg.motion, mc::kMpgEncoder, (!enc1_mpg && enc2_mpg) ? 1 : 0);
-  PutU8(cfg.motion, mc::kEncoderMultipliers,
+  PutU8(cfg.motion.data(), mc::kMpgEncoder, (!enc1_mpg && enc2_mpg) ? 1 : 0);
+  PutU8(cfg.motion.data(), mc::kEncoderMultipliers,
         static_cast<uint8_t>((settings.enc1_mult ? 1 : 0) | (settings.enc2_mult ? 2 : 0)));
 
   for (int k = 0; k < kMotorCount; ++k) {
@@ -256,10 +226,10 @@ void BuildIoMap(ControllerConfig& cfg, const HostMachineState& machine,
     if (rec.active_low) out_low |= 1u << slot.bit;
   }
 
-  PutU32(io, kIoInputEnable, in_enable);
-  PutU32(io, kIoOutputEnable, out_enable);
-  PutU32(io, kIoInputActiveLow, in_low);
-  PutU32(io, kIoOutputActiveLow, out_low);
+  PutU32(io.data(), kIoInputEnable, in_enable);
+  PutU32(io.data(), kIoOutputEnable, out_enable);
+  PutU32(io.data(), kIoInputActiveLow, in_low);
+  PutU32(io.data(), kIoOutputActiveLow, out_low);
 
   // Debounce per controller input pin 1..16. Pin 0 means "not assigned" and pins above 16
   // have no entry: both are left out rather than written outside the table.
@@ -288,22 +258,22 @@ void BuildIoMap(ControllerConfig& cfg, const HostMachineState& machine,
     }
   }
   for (int n = 0; n < kDebounceTablePins; ++n) {
-    PutU16(io, kIoDebounce + 2 * n, static_cast<uint16_t>(debounce[n] & 0xFFFF));
+    PutU16(io.data(), kIoDebounce + 2 * n, static_cast<uint16_t>(debounce[n] & 0xFFFF));
   }
 }
 
 }  // namespace
 
 int32_t ControllerConfig::StepsPerUnit(int axis) const {
-  return AxisIndexValid(axis) ? GetI32(motion, AxisOffset(axis, mc::kSteps)) : 0;
+  return AxisIndexValid(axis) ? GetI32(motion.data(), AxisOffset(axis, mc::kSteps)) : 0;
 }
 
 int32_t ControllerConfig::SoftMinSteps(int axis) const {
-  return AxisIndexValid(axis) ? GetI32(motion, AxisOffset(axis, mc::kSoftMin)) : 0;
+  return AxisIndexValid(axis) ? GetI32(motion.data(), AxisOffset(axis, mc::kSoftMin)) : 0;
 }
 
 int32_t ControllerConfig::SoftMaxSteps(int axis) const {
-  return AxisIndexValid(axis) ? GetI32(motion, AxisOffset(axis, mc::kSoftMax)) : 0;
+  return AxisIndexValid(axis) ? GetI32(motion.data(), AxisOffset(axis, mc::kSoftMax)) : 0;
 }
 
 int ControllerConfig::MasterPlusOne(int axis) const {
@@ -330,7 +300,7 @@ ControllerConfig BuildControllerConfig(HostMachineState& machine, HostPlanner& p
 
   BuildAxisBlocks(cfg, machine, planner);
   WriteSoftLimits(cfg, machine, planner);
-  PutU8(m, mc::kHomeRetract, static_cast<uint8_t>(settings.home_retract & 0xFF));
+  PutU8(m.data(), mc::kHomeRetract, static_cast<uint8_t>(settings.home_retract & 0xFF));
   BuildSpindle(cfg, machine, planner, settings);
 
   uint8_t flags = 0;
@@ -338,18 +308,19 @@ ControllerConfig BuildControllerConfig(HostMachineState& machine, HostPlanner& p
   if (machine.option_flag) flags |= mc::kFlagMachineOption;
   if (settings.laser_comp) flags |= mc::kFlagLaserComp;
   if (settings.laser_gl) flags |= mc::kFlagLaserGrayLevel;
-  PutU8(m, mc::kLaserSyncOutput,
+  PutU8(m.data(), mc::kLaserSyncOutput,
         settings.laser_sync ? static_cast<uint8_t>(settings.laser_sync_port & 0xFF) : 0);
 
   machine.pulse_timing = std::clamp(machine.pulse_timing, kMinPulseTiming, kMaxPulseTiming);
-  PutU16(m, mc::kStepTiming, static_cast<uint16_t>(2048000 / machine.pulse_timing));
+  PutU16(m.data(), mc::kStepTiming, static_cast<uint16_t>(2048000 / machine.pulse_timing));
 
   // IndexCnt is a 16-bit field (counts up to 2000 are allowed); byte 258 is its high byte.
-  PutU16(m, mc::kIndexCount, static_cast<uint16_t>(std::clamp(settings.index_cnt, 0, 0xFFFF)));
+  PutU16(m.data(), mc::kIndexCount,
+         static_cast<uint16_t>(std::clamp(settings.index_cnt, 0, 0xFFFF)));
   bool abc_slave = false;
   for (int i = 3; i < kAxisCount; ++i) abc_slave = abc_slave || cfg.MasterPlusOne(i) != 0;
   if (settings.slave_home == 0 && abc_slave) flags |= mc::kFlagSlaveHoming;
-  PutU8(m, mc::kFlags, flags);
+  PutU8(m.data(), mc::kFlags, flags);
 
   BuildIoMap(cfg, machine, settings);
 
@@ -357,7 +328,7 @@ ControllerConfig BuildControllerConfig(HostMachineState& machine, HostPlanner& p
   const int mpg_encoder = m[mc::kMpgEncoder] ? 1 : 0;
   const int host = cfg.encoder_host_map[mpg_encoder];
   cfg.mpg_scale = host == 0 ? 1.0 : planner.encoder_counts_per_unit[host - 1];
-  PutU8(m, mc::k125kHz, static_cast<uint8_t>(settings.step_rate_125khz ? 1 : 0));
+  PutU8(m.data(), mc::k125kHz, static_cast<uint8_t>(settings.step_rate_125khz ? 1 : 0));
   return cfg;
 }
 

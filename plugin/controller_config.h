@@ -9,13 +9,12 @@
 #include <string>
 #include <vector>
 
+#include "device/commands.h"
 #include "plugin/host_blocks.h"
 #include "settings/plugin_settings.h"
 
 namespace kelvro {
 
-inline constexpr size_t kMotionConfigSize = 262;
-inline constexpr size_t kIoConfigSize = 112;
 
 // Layout of the motion record.
 namespace motion_config {

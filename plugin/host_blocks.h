@@ -194,9 +194,9 @@ struct HostPlanner {
   int32_t flush;                // the host has flushed: no more ring entries follow
   int32_t sync_outputs;         // synchronous outputs option
   int32_t current_line;         // ID of the executing ring entry
-  double feed_rate;             // commanded feed, units per minute
+  double feed_rate;             // commanded feed, units per second
   double feed_override_percent;
-  double plugin_move_feed;      // feed for plugin straight moves, units per minute
+  double plugin_move_feed;      // feed for plugin straight moves, units per second
   // Probing.
   int32_t probe_log_enabled[2];
   double probe_target[kAxisCount];    // work coordinates

@@ -1,10 +1,12 @@
 #include "plugin/plugin.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
 #include <cstring>
 
 #include "device/wire.h"
+#include "motion/host_io.h"
 #include "settings/profile_io.h"
 
 namespace kelvro {
@@ -29,6 +31,7 @@ constexpr int kNotifyZCorrectionOff = 18101;
 Plugin::Plugin(Platform& platform, UsbPort& port)
     : platform_(platform),
       link_(port, platform),
+      firmware_(link_, platform),
       motion_(MotionContext{host_, platform_, settings_, link_, zcorr_, config_, laser_curve_}) {
   laser_curve_ = BuildLaserCurve(settings_.laser_curve);
 }
@@ -88,7 +91,11 @@ void Plugin::PostInitControl() {
 
 void Plugin::Config() {
   // Values kept across the configuration dialog.
+  pierce_delay_ms_ = TruncToInt32(host_.GetDro(177) * 1000.0);
   settings_.thc_nom_voltage = TruncToInt32(motion_.state().thc_target_voltage);
+  dialog_work_offsets_ = {host_.GetDro(47), host_.GetDro(48), host_.GetDro(49)};
+  // The configuration dialog is not built yet: it is treated as cancelled, so nothing is
+  // applied and the host is not forced into E-stop.
 }
 
 void Plugin::StopPlug() {
@@ -108,11 +115,9 @@ void Plugin::StopPlug() {
 
 void Plugin::SendOutputsAndSafeState() {
   if (link_.connected() && host_.machine) {
-    const auto payload = BuildSetOutputs(OutputBits(*host_.machine), 0, 0);
-    link_.SendCommand(CommandCode::kSetOutputs, payload.data(), payload.size());
+    link_.SendCommand(CommandCode::SetOutputs, payload::SetOutputs(OutputBits(*host_.machine), 0, 0));
   }
-  const uint8_t safe = 3;
-  link_.SendCommand(CommandCode::kStop, &safe, 1);
+  link_.SendCommand(CommandCode::Stop, payload::Stop(StopTarget::kSafe));
 }
 
 void Plugin::OnTimer() {
@@ -170,7 +175,7 @@ void Plugin::UpdateEncoders() {
   HostMachineState& machine = *host_.machine;
   HostPlanner& planner = *host_.planner;
   const TickState& tick = motion_.state();
-  const int32_t counts[2] = {tick.last_packet.encoder1, tick.last_packet.encoder2};
+  const int32_t counts[2] = {tick.last_packet.enc1, tick.last_packet.enc2};
   // The host encoder index each controller encoder feeds (0..3 encoders, 4..6 MPGs), or
   // -1 when the mapping is switched off.
   const int index[2] = {tick.encoder_host_map[0] - 1, tick.encoder_host_map[1] - 1};
@@ -241,14 +246,14 @@ void Plugin::UpdateZReadback() {
     return;
   }
   if (!link_.connected()) return;
-  link_.SendCommand(CommandCode::kLatchZ, nullptr, 0);
+  link_.SendCommand(CommandCode::LatchZ);
   uint8_t value[4] = {0, 0, 0, 0};
   platform_.SleepMs(20);
   if (!link_.ControlIn(kRequestZPosition, value, sizeof(value))) {
     ShowMessage("Comm Error!");
     return;
   }
-  if (tick.have_packet && tick.last_packet.mode == static_cast<uint8_t>(Mode::kSegm)) {
+  if (tick.have_packet && tick.last_packet.mode == static_cast<uint8_t>(Mode::SEGM)) {
     tick.resync_request = true;
     machine.z_readback_request = 0;
     return;
@@ -300,7 +305,7 @@ void Plugin::Notify(int32_t code) {
   HostPlanner& planner = *host_.planner;
   switch (code) {
     case kNotifyStop:
-      link_.SendCommand(CommandCode::kStop, nullptr, 0);
+      link_.SendCommand(CommandCode::Stop);
       motion_.HomingReset();
       motion_.ProbeReset();
       motion_.ResetStreams();
@@ -309,6 +314,29 @@ void Plugin::Notify(int32_t code) {
       motion_.state().torch_start_hold = false;
       machine.dwell_active = 0;
       motion_.state().resync_request = true;
+      break;
+    case kNotifySpindleStart:
+      SpindleStart();
+      break;
+    case kNotifySpindleStop:
+      SpindleStop();
+      break;
+    case kNotifySpindleSpeed:
+      spindle_speed_copy_ = planner.spindle_speed;
+      speed_ratio_copy_ = planner.speed_ratio > 1.0 ? 1.0 : planner.speed_ratio;
+      if (planner.spindle_running && spindle_on_) {
+        SpindleStart();
+      } else if (config_.motion[motion_config::kLaserSyncOutput] != 0 &&
+                 config_.motion[motion_config::kSpindleMode] == kSpindleModePwm) {
+        SpindleStart();
+      }
+      break;
+    case kNotifySpindleTuning:
+      if (post_init_ && machine.motors[kSpindleMotor].enabled && planner.spindle_motor_control &&
+          !planner.spindle_pwm) {
+        ShowMessage(
+            "Warning: if spindle axis motor tunings are changed, mach3 needs to be restarted.");
+      }
       break;
     case kNotifyForcedEstop:
       host_.ForceEstop();
@@ -326,8 +354,144 @@ void Plugin::Notify(int32_t code) {
   if (code == menu_base_) Config();
 }
 
+uint8_t Plugin::SpindleMode() const {
+  return config_.motion[motion_config::kSpindleMode];
+}
+
+void Plugin::SpindleStart() {
+  HostMachineState& machine = *host_.machine;
+  HostPlanner& planner = *host_.planner;
+  if (machine.estop) {
+    StatusText("Cannot start Spindle in Estop!");
+    return;
+  }
+  planner.spindle_running = 1;
+  spindle_on_ = true;
+  if (machine.thc_mode && settings_.thc_dwell) {
+    machine.dwell_active = 1;
+    motion_.state().torch_start_hold = true;
+  }
+  if (SpindleMode() == kSpindleModeNone) {
+    link_.SendCommand(CommandCode::Spindle, payload::Spindle(true, 0, 0, 1));
+    return;
+  }
+  const int pulley = std::clamp(planner.current_pulley, 0, kPulleyCount - 1);
+  const double pulley_max = planner.pulley_max_speed[pulley];
+  // A pulley without a maximum speed cannot be scaled against: run at speed 0.
+  const double rate = pulley_max != 0.0 ? settings_.steps6 * settings_.vel6 / pulley_max *
+                                              spindle_speed_copy_ * 4096.0
+                                        : 0.0;
+  int8_t direction = planner.spindle_direction == 0 ? 1 : -1;
+  if (planner.pulley_reversed[pulley]) direction = static_cast<int8_t>(-direction);
+  link_.SendCommand(CommandCode::Spindle,
+                    payload::Spindle(true, TruncToInt32(speed_ratio_copy_ * 65536.0),
+                                     TruncToInt32(rate), direction));
+}
+
+void Plugin::SpindleStop() {
+  HostMachineState& machine = *host_.machine;
+  HostPlanner& planner = *host_.planner;
+  TickState& tick = motion_.state();
+  if (machine.thc_mode) machine.z_readback_request = 1;
+  if (tick.torch_start_hold) {
+    tick.torch_start_hold = false;
+    if (tick.dwell_ticks == 0) machine.dwell_active = 0;
+  }
+  if (SpindleMode() != kSpindleModeNone) {
+    planner.spindle_running = 0;
+    spindle_on_ = false;
+    link_.SendCommand(CommandCode::Spindle,
+                      payload::Spindle(false, TruncToInt32(planner.speed_ratio * 65536.0),
+                                       TruncToInt32(planner.spindle_speed), 1));
+  } else {
+    link_.SendCommand(CommandCode::Spindle, payload::Spindle(false, 0, 0, 1));
+    planner.spindle_running = 0;
+    spindle_on_ = false;
+  }
+}
+
 int32_t Plugin::Reset() {
+  if (!host_.Ready()) return 0xFFFF;
+  HostMachineState& machine = *host_.machine;
+  HostPlanner& planner = *host_.planner;
+  TickState& tick = motion_.state();
+
+  // 1. Stop every sequence.
+  tick.reset_complete = false;
+  planner.motion_in_progress[0] = 0;
+  planner.motion_in_progress[1] = 0;
+  machine.homing_in_progress = 0;
+  motion_.HomingReset();
+  motion_.ProbeReset();
+  motion_.ResetStreams();
+  machine.threading_active = 0;
+  tick.threading_was_active = false;
+  planner.alternative_homing = 0;
+  tick.torch_start_hold = false;
+  machine.positions_resynced = 0;
+  machine.stop_code = 0;
+
+  // 2. Build the configuration from the host's tuning and the settings.
+  laser_curve_ = BuildLaserCurve(settings_.laser_curve);
+  tick.mappings = settings_.mappings;
+  config_ = BuildControllerConfig(machine, planner, settings_);
+  for (const std::string& warning : config_.warnings) ShowMessage(warning);
+  tick.encoder_host_map = config_.encoder_host_map;
+  tick.mpg_by_controller = settings_.hw_mpg != 0;
+  tick.mpg_scale = config_.mpg_scale;
+
+  // 3, 4. Close the link; carry the latched limit-override flag.
+  link_.set_connected(false);
+  link_.Close();
+  if (machine.limit_override_latch) config_.SetLatchedTickFlag(true);
+
+  // 5, 6. Open, check the firmware, configure.
+  if (ConnectController()) {
+    link_.SendCommand(CommandCode::LoadMotionConfig, config_.motion);
+    link_.SendCommand(CommandCode::LoadIoConfig, config_.io);
+    tick.missed_polls = 0;
+    link_.set_connected(true);
+    StatusText("USB controller connected.");
+  }
+
+  // 7. Whatever happened: resynchronise and send every state command again.
+  tick.reset_complete = true;
+  motion_.AfterReset();
   return 0xFFFF;
+}
+
+bool Plugin::ConnectController() {
+  HostMachineState& machine = *host_.machine;
+  if (!link_.Open()) {
+    ShowMessage("Motion controller not found!\nPlease make sure that device is connected.");
+    StatusText("Error opening hardware!");
+    machine.estop = 1;
+    return false;
+  }
+  if (link_.FirmwareVersion() == std::string_view(kRequiredFirmware)) return true;
+
+  const MessageBoxAnswer answer = platform_.MessageBox(
+      "KELVRO firmware must be updated to work properly with this plugin version.\n\n"
+      "Do you want to update firmware now?",
+      MessageBoxKind::kYesNoQuestion);
+  if (answer != MessageBoxAnswer::kYes) {
+    link_.Close();
+    machine.estop = 1;
+    StatusText("USB controller NOT connected.");
+    return false;
+  }
+  link_.SendCommand(CommandCode::Stop, payload::Stop(StopTarget::kSafe));
+  platform_.SleepMs(100);
+  uint8_t drain[60];
+  for (int i = 0; i < 5; ++i) {
+    link_.PollStatus(drain, sizeof(drain));
+    platform_.SleepMs(100);
+  }
+  if (firmware_.Run()) return true;
+  link_.Close();
+  machine.estop = 1;
+  StatusText("Firmware NOT updated.");
+  return false;
 }
 
 }  // namespace kelvro

@@ -2,11 +2,13 @@
 // points forward to it; tests create as many fresh instances as they like.
 #pragma once
 
+#include <array>
 #include <cstdint>
 #include <string>
 #include <string_view>
 
 #include "device/device_link.h"
+#include "firmware/firmware_update.h"
 #include "motion/laser_curve.h"
 #include "motion/motion.h"
 #include "plugin/controller_config.h"
@@ -72,11 +74,15 @@ class Plugin {
   void UpdateProbeLogTiming();
   void SendOutputsAndSafeState();
   bool ConnectController();
+  void SpindleStart();
+  void SpindleStop();
+  uint8_t SpindleMode() const;
 
   Platform& platform_;
   Host host_;
   PluginSettings settings_;
   DeviceLink link_;
+  FirmwareUpdate firmware_;
   ZCorrection zcorr_;
   ControllerConfig config_;
   PreparedLaserCurve laser_curve_;
@@ -97,6 +103,10 @@ class Plugin {
   bool probe_input_latch_ = false;
   bool led804_previous_ = false;
   bool zcorr_off_notice_ = false;
+
+  // Values kept across the configuration dialog.
+  int32_t pierce_delay_ms_ = 0;
+  std::array<double, 3> dialog_work_offsets_{};
 
   // Spindle state of the host notifications.
   bool spindle_on_ = false;

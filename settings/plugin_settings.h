@@ -7,6 +7,7 @@
 
 namespace kelvro {
 
+class Platform;
 class ProfileXml;
 
 inline constexpr int kDebouncePinCount = 14;
@@ -101,9 +102,23 @@ struct PluginSettings {
   int step_rate_125khz = 0;
 };
 
-// Reads every key in load order; missing keys keep their defaults.
+// Reads every key in load order; missing keys take their defaults. A stored laser curve
+// replaces the one in memory only when it is a usable curve (see LaserCurveIsUsable).
 void LoadSettings(PluginSettings& settings, ProfileXml& profile);
 // Writes the plugin's keys in save order.
 void SaveSettings(const PluginSettings& settings, ProfileXml& profile);
+
+// True for 2 to 20 points, first X 0, last X 100, X never decreasing, every X and Y
+// within 0 to 100.
+bool LaserCurveIsUsable(const LaserCurve& curve);
+
+// One whole load or save of the host's profile file with this build's document backend.
+// Nothing throws. Load returns false when the profile could not be opened or read (the
+// settings then hold the defaults of every key); save returns false when the settings
+// could not be written (an unreadable, read-only or unwritable profile is left as it was).
+bool LoadSettingsFromProfile(PluginSettings& settings, const std::string& path,
+                             Platform& platform);
+bool SaveSettingsToProfile(const PluginSettings& settings, const std::string& path,
+                           Platform& platform);
 
 }  // namespace kelvro

@@ -1,0 +1,7 @@
+#include "firmware/firmware_update.h"
+
+namespace kelvro {
+
+bool FirmwareUpdate::Run() { return false; }
+
+}  // namespace kelvro

@@ -1,0 +1,8 @@
+#!/usr/bin/env bash
+# The main job: builds everything and runs the plugin end to end.
+set -euo pipefail
+root=$(cd "$(dirname "$0")/.." && pwd)
+"$root/scripts/setup.sh"
+"$root/scripts/build.sh"
+echo "== kelvro_drv.dll in the stand-in host under Wine (no controller attached) =="
+"$root/scripts/wine-run.sh" "$root/build/win32/win32/kelvro-host.exe" --seconds 2 2>/dev/null

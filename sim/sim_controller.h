@@ -1,0 +1,480 @@
+// A software KELVRO controller on virtual time.
+//
+// It speaks the controller's USB protocol byte for byte: framed commands on pipe 0x01,
+// 52-byte segment records on pipe 0x02, 60-byte status reports (or one-byte flash replies)
+// on pipe 0x81 and the two control IN requests. It parses the wire bytes itself, so it is an
+// independent check of what the plugin sends. Nothing happens between calls: AdvanceTo()
+// runs the machine one simulated millisecond at a time, so every run is the same.
+//
+// Behaviour chosen here where the protocol leaves it open:
+// - Queue start: segments that arrive while nothing executes are held (mode HOLD) until the
+//   queue holds `start_threshold` segments (50 by default) or ReleaseHold arrives; from then
+//   on one segment executes per millisecond until the queue is empty, when the mode returns
+//   to IDLE in the same millisecond. N segments therefore take N ms.
+// - Positions: each axis keeps its position in millionths of a step. A segment moves the axis
+//   from its current whole step plus the segment's own start phase, so the stream of a plugin
+//   that keeps position + 0.5 reproduces its planned positions exactly. A start phase that
+//   differs from the controller's own fraction is recorded as a phase mismatch.
+// - Motion the controller makes by itself (jog, hand wheel, homing, probe stop) leaves the
+//   axis resting in the middle of its step; afterwards status flag bit 0 (resync request) is
+//   reported once, in IDLE, so that the plugin re-takes the positions.
+// - ESTOP and SAFE are left only by LoadMotionConfig (the plugin's reset), which also
+//   flushes the queue and ends every sequence. Stop without payload while segments execute
+//   runs down (mode RDOWN) for `rundown_ms`, then IDLE.
+// - Segments that arrive in ESTOP, SAFE or RDOWN, while flashing, or after a probe contact
+//   (until EndProbe) are dropped with a note: they belong to motion that was stopped.
+// - Flashing: FlashErase enters the loader (mode SAFE, version text "00.00" until a complete
+//   image is committed). In the loader the status pipe carries only flash replies; a read
+//   with no reply waiting stays pending until one arrives.
+#pragma once
+
+#include <array>
+#include <cstddef>
+#include <cstdint>
+#include <deque>
+#include <functional>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "sim/sim_trace.h"
+
+namespace kelvro::sim {
+
+enum class SimMode : uint8_t { kIdle = 0, kJog, kSegm, kHold, kEstop, kSafe, kRundown };
+
+enum class SimSequence : uint8_t {
+  kNone = 0,
+  kHome0,
+  kHome1,
+  kHome2,
+  kHome3,
+  kHome4,
+  kProbe1,
+  kProbe2,
+  kMpg,
+};
+
+inline constexpr int kSimAxes = 6;
+inline constexpr size_t kSimQueueCapacity = 1000;
+inline constexpr size_t kSimStatusLength = 60;
+inline constexpr size_t kSimSegmentLength = 52;
+inline constexpr size_t kSimMotionConfigLength = 262;
+inline constexpr size_t kSimIoConfigLength = 112;
+inline constexpr uint8_t kSimStatusMarker = 0x3C;
+inline constexpr uint8_t kSimFlashReplyOk = 0x6F;     // "o"
+inline constexpr uint8_t kSimFlashReplyError = 0x65;  // "e"
+inline constexpr uint32_t kSimTicksPerMs = 50000;     // 20 ns controller clock
+
+// Command codes as they appear on the wire.
+namespace sim_code {
+inline constexpr uint8_t kJogStart = 0x02;
+inline constexpr uint8_t kJogStop = 0x03;
+inline constexpr uint8_t kProbeStart = 0x04;
+inline constexpr uint8_t kHomeAxis = 0x05;
+inline constexpr uint8_t kSetOutputs = 0x06;
+inline constexpr uint8_t kSpindle = 0x07;
+inline constexpr uint8_t kLoadMotionConfig = 0x09;
+inline constexpr uint8_t kLoadIoConfig = 0x0B;
+inline constexpr uint8_t kReleaseHold = 0x0C;
+inline constexpr uint8_t kEndProbe = 0x0D;
+inline constexpr uint8_t kStop = 0x0E;
+inline constexpr uint8_t kSetForcedInputs = 0x0F;
+inline constexpr uint8_t kThreadStart = 0x10;
+inline constexpr uint8_t kMpgConfig = 0x11;
+inline constexpr uint8_t kHomeVerifyAxis = 0x12;
+inline constexpr uint8_t kThcConfig = 0x13;
+inline constexpr uint8_t kLatchZ = 0x14;
+inline constexpr uint8_t kFlashErase = 0xF1;
+inline constexpr uint8_t kFlashWrite = 0xF2;
+}  // namespace sim_code
+
+// Name of a command code ("JogStart"), or nullptr for a code the controller does not know.
+const char* SimCommandName(uint8_t code);
+
+struct SimAxisConfig {
+  int32_t steps_per_unit = 0;
+  int32_t max_velocity = 0;  // velocity form
+  int32_t acceleration = 0;
+  int32_t soft_min = 0;  // steps
+  int32_t soft_max = 0;
+  int32_t home_position = 0;
+  uint8_t master = 0;  // master axis + 1, 0 = none
+  int32_t homing_speed = 0;
+  int32_t homing_offset = 0;
+  uint8_t flags = 0;  // bit 2: soft limits apply
+};
+
+struct SimMotionConfig {
+  std::array<SimAxisConfig, kSimAxes> axes{};
+  uint8_t spindle_mode = 0;
+  uint8_t flags = 0;
+  uint8_t mpg_encoder = 0;  // 0: encoder 1, 1: encoder 2
+  uint16_t index_count = 0;
+  std::vector<uint8_t> raw;
+};
+
+struct SimIoConfig {
+  std::vector<uint8_t> raw;  // the 112 bytes as received
+  uint8_t FunctionPin(int function) const;
+  uint32_t InputActiveLowMask() const;
+};
+
+struct SimJogStart {
+  uint8_t axis = 0;
+  int8_t direction = 0;
+  int32_t speed = 0;
+};
+
+struct SimOutputs {
+  uint32_t bits = 0;
+  uint16_t changed_axes = 0;
+  uint16_t mode_flags = 0;
+};
+
+struct SimSpindle {
+  uint8_t on = 0;
+  int32_t duty = 0;
+  int32_t step_rate = 0;
+  int8_t direction = 0;
+};
+
+struct SimMpgConfig {
+  uint8_t axis = 0;
+  int32_t step = 0;  // steps per count x 10,000
+  int32_t speed_limit = 0;
+  uint16_t enable = 0;
+};
+
+struct SimThcConfig {
+  int32_t speed = 0;
+  int32_t z_limit1 = 0;
+  int32_t z_limit2 = 0;
+  uint16_t pierce_delay = 0;
+  uint8_t type = 0;
+  uint16_t target = 0;
+  uint16_t hysteresis = 0;
+  uint16_t full_scale = 0;  // torch volts at full analog scale
+  uint16_t detect_voltage = 0;
+  uint16_t detect_time = 0;
+  uint16_t flags = 0;
+  uint16_t kerf_voltage = 0;
+  uint16_t kerf_time = 0;
+  int32_t b0 = 0;
+  int32_t b1 = 0;
+  int32_t a1 = 0;
+  uint16_t lock_max = 0;
+  uint16_t lock_min = 0;
+};
+
+struct SimThreadStart {
+  int32_t rate = 0;
+  uint8_t mode = 0;
+};
+
+struct SimProbeStart {
+  std::array<int32_t, kSimAxes> acceleration{};
+  std::array<int32_t, kSimAxes> velocity{};
+};
+
+struct SimSegment {
+  std::array<uint32_t, kSimAxes> phase{};
+  std::array<int32_t, kSimAxes> distance{};
+  uint16_t ring_tag = 0xFFFF;
+  uint8_t flags = 0;
+  uint8_t laser = 0;
+};
+
+// A synchronous-output switch or threading marker as it executed.
+struct SimSyncEvent {
+  uint64_t t_ms = 0;
+  uint16_t ring_tag = 0;
+  uint8_t flag = 0;
+  uint8_t laser = 0;
+};
+
+enum class StatusCorruption { kWrongMarker, kShortTransfer };
+enum class FlashReplyFault { kWrongByte, kMissing };
+
+struct SimControllerOptions {
+  std::string firmware_version = "01.22";
+  std::string flashed_version = "01.22";  // reported after a completed flash
+  uint32_t start_threshold = 50;          // queued segments that start execution
+  uint32_t rundown_ms = 10;
+  uint32_t home_phase_ms = 100;  // each of HOME0..HOME3
+  uint32_t flash_disconnect_ms = 20;
+  uint32_t flash_restart_ms = 2500;
+  uint32_t flash_size = 256 * 1024;
+  uint8_t estop_reason = 0;       // byte 54 after Stop 1
+  uint32_t short_transfer = 20;   // bytes of a short status transfer
+  double arc_volts_at_surface = 100.0;
+  double arc_volts_per_step = 0.01;
+  int64_t surface_z = 0;
+};
+
+// What a status read started now delivers.
+struct SimReadStart {
+  enum class Kind { kData, kLost, kAwaitReply };
+  Kind kind = Kind::kData;
+  std::vector<uint8_t> data;
+};
+
+class SimController {
+ public:
+  explicit SimController(SimControllerOptions options = {});
+
+  // Runs every millisecond up to now_ms; earlier times are ignored.
+  void AdvanceTo(uint64_t now_ms);
+  uint64_t now() const { return now_ms_; }
+  SimControllerOptions& options() { return options_; }
+  SimTrace& trace() { return trace_; }
+  const SimTrace& trace() const { return trace_; }
+
+  // ---- The USB side (used by SimUsbPort; callers advance time first) ----
+  bool present() const { return present_; }
+  // Changes whenever the device leaves the bus; handles opened before are dead.
+  uint64_t generation() const { return generation_; }
+  bool Claim(const void* owner);
+  void Release(const void* owner);
+  bool ClaimedBy(const void* owner) const;
+  // Consumes an injected write failure for this pipe.
+  bool TakeWriteFault(uint8_t pipe);
+  void ReceiveCommandWrite(const uint8_t* data, size_t length);
+  void ReceiveSegmentWrite(const uint8_t* data, size_t length);
+  SimReadStart BeginStatusRead(uint32_t length);
+  // Hands waiting flash reply bytes to a read that is waiting for them.
+  size_t TakeReplyBytes(uint8_t* buffer, size_t length);
+  bool ControlIn(uint8_t request, uint8_t* buffer, uint16_t length);
+
+  // The status report as it stands now.
+  std::array<uint8_t, kSimStatusLength> StatusBytes() const;
+
+  // ---- State for tests ----
+  SimMode mode() const { return mode_; }
+  SimSequence sequence() const;
+  int64_t position(int axis) const;           // whole steps
+  int64_t position_micro(int axis) const;     // millionths of a step
+  uint32_t fraction_micro(int axis) const;    // millionths within the step
+  size_t buffer_fill() const { return queue_count_; }
+  uint16_t executing_tag() const { return executing_tag_; }
+  uint8_t stop_reason() const { return stop_reason_; }
+  bool jogging(int axis) const;
+  uint64_t segments_received() const { return segments_received_; }
+  uint64_t segments_executed() const { return segments_executed_; }
+  uint64_t segments_dropped() const { return segments_dropped_; }
+  uint64_t phase_mismatches() const { return phase_mismatches_; }
+  uint64_t status_reads() const { return status_reads_; }
+  const std::string& firmware_version() const { return firmware_version_; }
+  void set_firmware_version(std::string version) { firmware_version_ = std::move(version); }
+
+  const std::optional<SimMotionConfig>& motion_config() const { return motion_config_; }
+  const std::optional<SimIoConfig>& io_config() const { return io_config_; }
+  const std::optional<SimJogStart>& last_jog_start() const { return last_jog_start_; }
+  const std::optional<SimOutputs>& last_outputs() const { return last_outputs_; }
+  const std::optional<uint32_t>& last_forced_inputs() const { return last_forced_inputs_; }
+  const std::optional<SimSpindle>& last_spindle() const { return last_spindle_; }
+  const std::optional<SimMpgConfig>& last_mpg() const { return last_mpg_; }
+  const std::optional<SimThcConfig>& last_thc() const { return last_thc_; }
+  const std::optional<SimThreadStart>& last_thread_start() const { return last_thread_start_; }
+  const std::optional<SimProbeStart>& last_probe_start() const { return last_probe_start_; }
+  // The last accepted payload of a command code.
+  std::optional<std::vector<uint8_t>> LastPayload(uint8_t code) const;
+
+  uint16_t sync_outputs() const { return sync_outputs_; }
+  const std::vector<SimSyncEvent>& sync_events() const { return sync_events_; }
+  uint8_t last_laser() const { return last_laser_; }
+  uint64_t laser_segments() const { return laser_segments_; }
+  bool threading() const { return threading_; }
+
+  int32_t thc_offset() const;
+  double arc_voltage() const { return arc_voltage_; }
+  bool arc_ok() const { return arc_ok_; }
+  int32_t latched_z() const { return latched_z_; }
+
+  bool flashing() const { return flash_mode_; }
+  uint32_t flashed_length() const { return flashed_length_; }
+  int completed_flashes() const { return completed_flashes_; }
+  // The image bytes of the last committed flash (addresses 4 .. 4 + length).
+  std::vector<uint8_t> FlashedImage() const;
+
+  // ---- Inputs driven by tests ----
+  void SetInputPins(uint16_t pins) { input_pins_ = pins; }
+  void SetLineWord(uint16_t word) { line_word_ = word; }
+  void SetIndexPeriod(uint32_t ticks) { index_period_ = ticks; }
+  void SetEncoderCount(int encoder, int32_t count);  // encoder 1 or 2
+  void AddEncoderCount(int encoder, int32_t delta);
+  void SetAnalogRaw(uint16_t raw) { analog_raw_ = raw; }
+  // Extra status flag bits reported as they are (e.g. bit 6, mirrored to a host LED).
+  void SetExtraFlags(uint8_t bits) { extra_flags_ = bits; }
+  // Probe contact as a function of the six positions in whole steps.
+  void SetProbePredicate(std::function<bool(const std::array<int64_t, kSimAxes>&)> touching);
+  // Arc voltage as a function of the torch's Z (position plus THC offset, whole steps).
+  void SetArcVoltageModel(std::function<double(int64_t z_steps)> model);
+  void SetArcCanStart(bool can_start) { arc_can_start_ = can_start; }
+  // The controller stops by itself (limit, e-stop input): mode ESTOP with this reason.
+  void TriggerEstop(uint8_t reason);
+
+  // ---- Fault injection ----
+  void Disconnect();
+  // Back on the bus; with `restart` the controller powers up afresh.
+  void Reconnect(bool restart = false);
+  void LoseStatusReads(uint32_t count) { lose_reads_ += count; }
+  void CorruptStatusReads(uint32_t count, StatusCorruption kind);
+  // Per-read probabilities, drawn from a seeded generator (deterministic per seed).
+  void SetStatusFaultRates(double lose, double corrupt, uint64_t seed);
+  void FailNextWrite(uint8_t pipe);
+  // The reply to the flash command `skip` flash commands from now is wrong or missing.
+  void FailFlashReply(FlashReplyFault kind, uint32_t skip = 0);
+  void SetFlashNeverReturns(bool never) { flash_never_returns_ = never; }
+
+ private:
+  enum class ProbeState { kNone, kArmed, kMoving, kMissed, kHit };
+  struct Jog {
+    bool active = false;
+    int64_t velocity = 0;  // signed, velocity form
+    int64_t remainder = 0;
+  };
+  struct HomeRequest {
+    int axis = 0;
+    bool verify = false;
+  };
+
+  void PowerOn();
+  void Tick();
+  void Settle();
+  void StartExecution();
+  void ExecuteSegment();
+  void ApplySegment(const SimSegment& segment);
+  void FlushQueue();
+  void StopEverything();
+  void StepJogs();
+  void StepHoming();
+  void StepMpg();
+  void StepThc();
+  bool ProbeTouching() const;
+  bool InputFunctionActive(int function) const;
+  void SnapToStepCentre(int axis);
+  std::array<int64_t, kSimAxes> WholePositions() const;
+
+  void HandleCommand(uint8_t code, const std::vector<uint8_t>& payload);
+  void HandleFlashErase();
+  void HandleFlashWrite(const std::vector<uint8_t>& payload);
+  void QueueFlashReply(uint8_t reply);
+  void MarkDelivered(const std::array<uint8_t, kSimStatusLength>& status);
+
+  void Record(TraceKind kind, uint8_t pipe, int code, std::string name,
+              std::vector<uint8_t> payload, std::string detail = {});
+  void Note(uint8_t code, const std::string& detail);
+  uint64_t NextRandom();
+
+  SimControllerOptions options_;
+  SimTrace trace_;
+  uint64_t now_ms_ = 0;
+  uint64_t boot_ms_ = 0;
+
+  // Bus
+  bool present_ = true;
+  uint64_t generation_ = 1;
+  const void* owner_ = nullptr;
+  uint64_t owner_generation_ = 0;
+
+  // Motion
+  SimMode mode_ = SimMode::kIdle;
+  std::array<int64_t, kSimAxes> pos_micro_{};
+  std::array<SimSegment, kSimQueueCapacity> queue_{};
+  size_t queue_head_ = 0;
+  size_t queue_count_ = 0;
+  bool executing_ = false;
+  uint16_t executing_tag_ = 0xFFFF;
+  uint32_t rundown_left_ = 0;
+  uint8_t stop_reason_ = 0;
+  std::array<Jog, kSimAxes> jogs_{};
+  bool resync_pending_ = false;
+
+  std::deque<HomeRequest> homing_;
+  int home_phase_ = 0;  // 0..4 = HOME0..HOME4
+  uint32_t home_elapsed_ = 0;
+  bool home4_delivered_ = false;
+  uint8_t homed_axis_ = 0;
+
+  ProbeState probe_ = ProbeState::kNone;
+  std::function<bool(const std::array<int64_t, kSimAxes>&)> probe_touching_;
+
+  bool mpg_active_ = false;
+  int32_t mpg_last_count_ = 0;
+  int64_t mpg_target_micro_ = 0;
+  bool mpg_moving_ = false;
+
+  // Inputs
+  uint16_t input_pins_ = 0;
+  uint16_t line_word_ = 0;
+  uint32_t index_period_ = 0;
+  std::array<int32_t, 2> encoders_{};
+  uint16_t analog_raw_ = 0;
+  uint8_t extra_flags_ = 0;
+
+  // THC
+  std::function<double(int64_t)> arc_model_;
+  bool arc_can_start_ = true;
+  uint64_t torch_on_ms_ = 0;
+  bool arc_ok_ = false;
+  bool thc_active_ = false;
+  bool torch_up_ = false;
+  bool torch_down_ = false;
+  double arc_voltage_ = 0.0;
+  int64_t thc_offset_micro_ = 0;
+  int64_t thc_remainder_ = 0;
+  int32_t latched_z_ = 0;
+
+  // Outputs
+  uint16_t sync_outputs_ = 0;
+  std::vector<SimSyncEvent> sync_events_;
+  uint8_t last_laser_ = 0;
+  uint64_t laser_segments_ = 0;
+  bool threading_ = false;
+
+  // Records
+  std::optional<SimMotionConfig> motion_config_;
+  std::optional<SimIoConfig> io_config_;
+  std::optional<SimJogStart> last_jog_start_;
+  std::optional<SimOutputs> last_outputs_;
+  std::optional<uint32_t> last_forced_inputs_;
+  std::optional<SimSpindle> last_spindle_;
+  std::optional<SimMpgConfig> last_mpg_;
+  std::optional<SimThcConfig> last_thc_;
+  std::optional<SimThreadStart> last_thread_start_;
+  std::optional<SimProbeStart> last_probe_start_;
+  std::array<std::optional<std::vector<uint8_t>>, 256> last_payloads_{};
+
+  // Flash
+  std::string firmware_version_;
+  bool flash_mode_ = false;
+  std::vector<uint8_t> flash_;
+  std::vector<bool> flash_written_;
+  uint32_t flashed_length_ = 0;
+  int completed_flashes_ = 0;
+  std::deque<uint8_t> replies_;
+  std::optional<uint64_t> flash_leave_at_;
+  std::optional<uint64_t> flash_return_at_;
+  bool flash_never_returns_ = false;
+  std::optional<FlashReplyFault> flash_fault_;
+  uint32_t flash_fault_skip_ = 0;
+
+  // Counters
+  uint64_t segments_received_ = 0;
+  uint64_t segments_executed_ = 0;
+  uint64_t segments_dropped_ = 0;
+  uint64_t phase_mismatches_ = 0;
+  uint64_t status_reads_ = 0;
+
+  // Injected faults
+  uint32_t lose_reads_ = 0;
+  uint32_t corrupt_reads_ = 0;
+  StatusCorruption corrupt_kind_ = StatusCorruption::kWrongMarker;
+  double lose_rate_ = 0.0;
+  double corrupt_rate_ = 0.0;
+  uint64_t rng_state_ = 0;
+  std::array<bool, 256> fail_write_{};
+};
+
+}  // namespace kelvro::sim

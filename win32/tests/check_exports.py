@@ -1,0 +1,44 @@
+#!/usr/bin/env python3
+"""Checks the DLL's export table (exactly the 21 entry points, undecorated) and that it
+imports Windows system DLLs only (no MinGW runtime DLLs to ship)."""
+import subprocess
+import sys
+
+EXPECTED = sorted("""InitControl SetGetMenuRange SetDoButton SetSetDRO SetGetDRO SetGetLED
+SetSetLED SetCode SetProName PostInitControl Config StopPlug Update Notify DoDwell Reset
+JogOn JogOff Purge Probe Home""".split())
+SYSTEM_DLLS = {"kernel32.dll", "msvcrt.dll", "user32.dll", "gdi32.dll", "comctl32.dll",
+               "comdlg32.dll", "ole32.dll", "oleaut32.dll", "setupapi.dll", "version.dll",
+               "advapi32.dll", "shell32.dll", "uxtheme.dll", "olepro32.dll"}
+
+
+def main():
+    dump = subprocess.run(["i686-w64-mingw32-objdump", "-p", sys.argv[1]], check=True,
+                          capture_output=True, text=True).stdout
+    exports, imports, in_exports = [], [], False
+    for line in dump.splitlines():
+        if line.startswith("[Ordinal/Name Pointer] Table"):
+            in_exports = True
+            continue
+        if in_exports:
+            parts = line.split()
+            if len(parts) >= 2 and parts[0].startswith("[") and parts[0].endswith("]"):
+                exports.append(parts[-1])
+            elif line.strip() == "" and exports:
+                in_exports = False
+        if line.strip().startswith("DLL Name:"):
+            imports.append(line.split(":", 1)[1].strip().lower())
+    ok = True
+    if sorted(exports) != EXPECTED:
+        print("exports differ:", sorted(set(exports) ^ set(EXPECTED)))
+        ok = False
+    foreign = [d for d in imports if d not in SYSTEM_DLLS]
+    if foreign:
+        print("imports non-system DLLs:", foreign)
+        ok = False
+    print("exports:", len(exports), "imports:", ", ".join(imports))
+    return 0 if ok else 1
+
+
+if __name__ == "__main__":
+    sys.exit(main())
