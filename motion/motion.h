@@ -8,7 +8,10 @@
 
 #include "device/commands.h"
 #include "motion/laser_curve.h"
+#include "motion/sent_copy.h"
 #include "motion/straight_move.h"
+#include "motion/streaming.h"
+#include "motion/thc.h"
 #include "plugin/controller_config.h"
 #include "plugin/host.h"
 #include "settings/plugin_settings.h"
@@ -64,6 +67,13 @@ struct TickState {
   bool writing_dro1501 = false;    // the plugin itself is writing DRO 1501
   bool thc_resend = false;
   bool threading_was_active = false;
+
+  // THC page option "Log voltage to file" (not a profile setting; starts off).
+  bool thc_voltage_log = false;
+  // Arc-OK rising edges and milliseconds with arc OK while THC mode is on; read and reset
+  // by the advanced THC dialog.
+  int ignition_count = 0;
+  int64_t cut_time_ms = 0;
 };
 
 // Jogging started by the plugin.
@@ -77,9 +87,9 @@ struct JogState {
 struct ProbeLogOptions {
   bool log_enabled = false;
   bool compensation = false;
-  double d = 0.0;
-  double c1 = 0.0;
-  double c2 = 0.0;
+  double d = 2.0;    // mm
+  double c1 = 0.05;  // mm
+  double c2 = 0.05;  // mm
   bool machine_coordinates = false;
   std::string separator = ",";
 };
@@ -120,6 +130,47 @@ class Motion {
   void OnProbeHit(const StatusPacket& packet);        // PROBE2
   void WriteProbeLogEntry();
 
+  // ---- Service tick (service_tick.cpp) ----
+  void PollStatus();
+  // False for a report in mode ESTOP: the rest of the tick's decode and its tail are skipped.
+  bool Decode(const StatusPacket& packet);
+  void DecodeInputs(const StatusPacket& packet);
+  void DecodeThcSignals(const StatusPacket& packet);
+  void DecodeAnalogMapping(const StatusPacket& packet);
+  void DecodeEncoders(const StatusPacket& packet, bool first_packet);
+  void AddToMappingTarget(const InputMapping& mapping, double amount);
+  void UpdateArcOk();
+  void TickTail();
+  void FollowTargetVoltage();
+  void LinkWatchdog();
+  void LinkLost();
+  void Threading();
+  void SendStateCommands();
+  uint16_t OutputModeFlags() const;
+  uint32_t ForcedInputBits() const;
+  bool ManualThcActive() const;
+  void TimeArc();
+  // The status window and the THC options page are fed from here once they exist.
+  void PostStatusToWindows(const StatusPacket& packet);
+
+  // ---- Streaming (streaming.cpp) ----
+  void StreamTick();
+  int EffectiveFill() const;
+  bool StreamIdleZMove(int& fill);
+  bool StreamStraightMove(StraightMove& move, bool is_probe_move, int& fill);
+  void StreamHostRing(int& fill);
+  void SegmentAxis(int axis, double target, SegmentRecord& record);
+  void FillRecord(const Axes& targets, SegmentRecord& record);
+  void AppendRecord(const SegmentRecord& record);
+  void SendReleaseHold();
+
+  // ---- Z correction hooks. The correction is not built: no map can be loaded, so it
+  // never becomes active and these leave motion unchanged. ----
+  void ZCorrectionTick();
+  void ZCorrectionResync();
+  double ZFollowStep(double x, double y, double z);
+  void MoveToCorrectedZ();
+
   MotionContext ctx_;
   TickState state_;
   JogState jog_;
@@ -127,6 +178,30 @@ class Motion {
   int64_t probe_log_start_seconds_ = 0;
   StraightMove probe_move_;
   StraightMove zcorr_move_;
+
+  // Service tick state.
+  bool link_seen_connected_ = false;  // connected flag as the last tick (or Reset) left it
+  uint16_t changed_axes_ = 0;         // host-overwritten axes found by the last decode
+  int sync_marker_ = -1;              // ring index that carries the threading end marker
+  SentCopy<kSetOutputsSize> sent_outputs_;
+  SentCopy<kSetForcedInputsSize> sent_forced_inputs_;
+  SentCopy<kMpgConfigSize> sent_mpg_;
+  SentCopy<kThcConfigSize> sent_thc_;
+  ThcVoltageLog voltage_log_;
+  bool arc_was_on_ = false;
+  uint32_t arc_t0_ms_ = 0;
+
+  // Streaming state.
+  IdleZMove idle_z_;
+  double last_host_z_ = 0.0;  // Z target of the last streamed ring entry
+  // Segments streamed since load, and that count when the status read that delivered the
+  // last report was started: the report's fill cannot contain segments sent after that.
+  uint64_t streamed_total_ = 0;
+  uint64_t read_start_mark_ = 0;
+  uint64_t report_mark_ = 0;
+  bool read_tracked_ = false;
+  bool have_new_status_ = false;
+  std::array<uint8_t, kStatusPacketSize> status_bytes_{};
 };
 
 }  // namespace kelvro

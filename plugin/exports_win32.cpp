@@ -133,7 +133,9 @@ __cdecl void JogOn(int16_t axis, int16_t direction, double speed) {
 __cdecl void JogOff(int16_t axis) {
   ForwardVoid([&](kelvro::Plugin& p) { p.JogOff(axis); });
 }
-__cdecl void Purge(int32_t) {}
+__cdecl void Purge(int32_t flags) {
+  ForwardVoid([&](kelvro::Plugin& p) { p.Purge(flags); });
+}
 __cdecl void Probe() {
   ForwardVoid([](kelvro::Plugin& p) { p.Probe(); });
 }

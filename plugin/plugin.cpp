@@ -7,7 +7,7 @@
 
 #include "device/wire.h"
 #include "motion/host_io.h"
-#include "settings/profile_io.h"
+#include "settings/plugin_settings.h"
 
 namespace kelvro {
 namespace {

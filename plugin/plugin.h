@@ -47,6 +47,7 @@ class Plugin {
   void JogOff(int axis);
   void Probe();
   void Home(int axis);
+  void Purge(int32_t /*flags*/) {}
 
   // The 25 ms timer routine.
   void OnTimer();

@@ -14,7 +14,13 @@ namespace kelvro {
 #ifdef _WIN32
 
 bool ReplaceFileAtomically(const std::string& new_file, const std::string& target) {
-  // MoveFileEx refuses to replace a read-only target by itself.
+  // Windows refuses to replace a read-only file, but not every implementation of the API
+  // does: check the attribute ourselves.
+  const DWORD attributes = GetFileAttributesA(target.c_str());
+  if (attributes != INVALID_FILE_ATTRIBUTES &&
+      (attributes & (FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_DIRECTORY)) != 0) {
+    return false;
+  }
   return MoveFileExA(new_file.c_str(), target.c_str(),
                      MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) != 0;
 }
@@ -34,6 +40,8 @@ bool ReplaceFileAtomically(const std::string& new_file, const std::string& targe
 
 #endif
 
-void RemoveFileQuietly(const std::string& path) { std::remove(path.c_str()); }
+void RemoveFileQuietly(const std::string& path) {
+  std::remove(path.c_str());
+}
 
 }  // namespace kelvro

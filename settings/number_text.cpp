@@ -12,7 +12,9 @@ namespace {
 bool IsSpace(char c) {
   return c == ' ' || c == '\t' || c == '\n' || c == '\v' || c == '\f' || c == '\r';
 }
-bool IsDigit(char c) { return c >= '0' && c <= '9'; }
+bool IsDigit(char c) {
+  return c >= '0' && c <= '9';
+}
 
 size_t SkipSpace(std::string_view text) {
   size_t i = 0;
@@ -87,14 +89,12 @@ LeadingReal ParseLeadingReal(std::string_view text) {
 
   const std::string_view number = text.substr(mantissa_start, i - mantissa_start);
   double magnitude = 0.0;
-  const auto [ptr, ec] =
-      std::from_chars(number.data(), number.data() + number.size(), magnitude,
-                      std::chars_format::general);
+  const auto [ptr, ec] = std::from_chars(number.data(), number.data() + number.size(), magnitude,
+                                         std::chars_format::general);
   if (ec == std::errc::result_out_of_range) {
     // Decide between overflow and underflow from the decimal position of the first
     // significant digit.
-    const std::string_view mantissa =
-        text.substr(mantissa_start, mantissa_end - mantissa_start);
+    const std::string_view mantissa = text.substr(mantissa_start, mantissa_end - mantissa_start);
     long first_significant = 0;  // power of ten of the first non-zero digit, plus one
     bool any_nonzero = false;
     long position = static_cast<long>(int_digits);

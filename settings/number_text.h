@@ -22,7 +22,9 @@ struct LeadingReal {
 // the "x"). Magnitudes beyond the double range are limited to the largest finite double;
 // ones too small for it become 0. Independent of the C locale.
 LeadingReal ParseLeadingReal(std::string_view text);
-inline double ParseReal(std::string_view text) { return ParseLeadingReal(text).value; }
+inline double ParseReal(std::string_view text) {
+  return ParseLeadingReal(text).value;
+}
 
 // Text of a double with 8 significant digits: fixed notation when 0.1 <= |v| < 1e8 or v is
 // 0, otherwise d.ddddddde+XXX with a sign and three exponent digits. Trailing zeros after

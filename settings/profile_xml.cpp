@@ -65,8 +65,7 @@ XmlNode ProfileXml::FindOrCreate(const std::string& section, const std::string& 
   return node;
 }
 
-bool ProfileXml::ReadText(const std::string& section, const std::string& key,
-                          std::string& text) {
+bool ProfileXml::ReadText(const std::string& section, const std::string& key, std::string& text) {
   XmlNode sec;
   const XmlNode node = Find(section, key, &sec);
   if (!node) return false;
@@ -78,8 +77,7 @@ bool ProfileXml::ReadText(const std::string& section, const std::string& key,
   return false;
 }
 
-int ProfileXml::ReadInt(const std::string& section, const std::string& key,
-                        int default_value) {
+int ProfileXml::ReadInt(const std::string& section, const std::string& key, int default_value) {
   std::string text;
   if (!ReadText(section, key, text)) return default_value;
   return ParseLeadingInt(text);

@@ -37,8 +37,7 @@ class ProfileXml {
   std::string ReadString(const std::string& section, const std::string& key,
                          const std::string& default_value);
   void WriteInt(const std::string& section, const std::string& key, int value);
-  void WriteString(const std::string& section, const std::string& key,
-                   const std::string& value);
+  void WriteString(const std::string& section, const std::string& key, const std::string& value);
 
   // Saves the document if anything changed and releases it. Returns true when the file
   // holds the document's content afterwards (saved now, or nothing to save); false when

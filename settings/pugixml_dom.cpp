@@ -24,9 +24,13 @@ constexpr unsigned kParseFlags = pugi::parse_cdata | pugi::parse_comments | pugi
 pugi::xml_node NodeOf(XmlNode n) {
   return pugi::xml_node(static_cast<pugi::xml_node_struct*>(n.handle));
 }
-XmlNode HandleOf(pugi::xml_node n) { return XmlNode{n.internal_object()}; }
+XmlNode HandleOf(pugi::xml_node n) {
+  return XmlNode{n.internal_object()};
+}
 
-bool IsSpace(char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n'; }
+bool IsSpace(char c) {
+  return c == ' ' || c == '\t' || c == '\r' || c == '\n';
+}
 
 bool AllSpace(const std::string& s, size_t from, size_t to) {
   for (size_t i = from; i < to; ++i) {
@@ -251,7 +255,9 @@ bool WriteWholeFile(const std::string& path, const std::string& bytes) {
 
 }  // namespace
 
-std::unique_ptr<XmlDom> MakeXmlDom() { return std::make_unique<PugiXmlDom>(); }
+std::unique_ptr<XmlDom> MakeXmlDom() {
+  return std::make_unique<PugiXmlDom>();
+}
 
 void PugiXmlDom::Clear() {
   doc_.reset();
@@ -407,8 +413,7 @@ size_t PugiXmlDom::LeafEnd(pugi::xml_node node) const {
     }
     case pugi::node_doctype: {
       // The value holds any internal subset, so the doctype ends at the '>' after it.
-      const size_t end =
-          source_.find('>', SourceOffset(node.value()) + std::strlen(node.value()));
+      const size_t end = source_.find('>', SourceOffset(node.value()) + std::strlen(node.value()));
       return end == kNpos ? kNpos : end + 1;
     }
     default:
@@ -549,9 +554,13 @@ bool PugiXmlDom::Save(const std::string& path) {
   }
 }
 
-XmlNode PugiXmlDom::Document() { return HandleOf(doc_); }
+XmlNode PugiXmlDom::Document() {
+  return HandleOf(doc_);
+}
 
-XmlNode PugiXmlDom::DocumentElement() { return HandleOf(doc_.document_element()); }
+XmlNode PugiXmlDom::DocumentElement() {
+  return HandleOf(doc_.document_element());
+}
 
 XmlNode PugiXmlDom::FindChild(XmlNode parent, const std::string& name) {
   if (!parent) return {};

@@ -12,11 +12,10 @@
 // without the byte-exact guarantee.
 #pragma once
 
+#include <pugixml.hpp>
 #include <string>
 #include <unordered_map>
 #include <vector>
-
-#include <pugixml.hpp>
 
 #include "settings/xml_dom.h"
 

@@ -14,11 +14,11 @@
 
 namespace kelvro {
 
-// Handle of a node inside one XmlDom; valid until that document is destroyed.
+// Handle of a node inside one XmlDom; valid until that document is destroyed. Handles are
+// not identities: two lookups of the same node may give different handles.
 struct XmlNode {
   void* handle = nullptr;
   explicit operator bool() const { return handle != nullptr; }
-  friend bool operator==(XmlNode a, XmlNode b) { return a.handle == b.handle; }
 };
 
 enum class XmlLoadOutcome {

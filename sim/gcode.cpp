@@ -23,8 +23,12 @@ std::string Num(double value) {
   return buffer;
 }
 
-bool IsDigit(char c) { return c >= '0' && c <= '9'; }
-bool IsSpace(char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\v' || c == '\f'; }
+bool IsDigit(char c) {
+  return c >= '0' && c <= '9';
+}
+bool IsSpace(char c) {
+  return c == ' ' || c == '\t' || c == '\r' || c == '\v' || c == '\f';
+}
 
 struct Word {
   char letter = 0;
@@ -84,8 +88,8 @@ bool SplitWords(std::string_view line, std::vector<Word>* words, std::string* er
     std::string_view number = line.substr(start, i - start);
     word.text = std::string(1, word.letter) + std::string(number);
     if (number.front() == '+') number.remove_prefix(1);
-    const auto [end, ec] = std::from_chars(number.data(), number.data() + number.size(),
-                                           word.value, std::chars_format::fixed);
+    const auto [end, ec] = std::from_chars(number.data(), number.data() + number.size(), word.value,
+                                           std::chars_format::fixed);
     if (ec != std::errc() || end != number.data() + number.size() ||
         !(std::fabs(word.value) <= kMaxWordValue)) {
       *error = "number out of range: " + word.text;
@@ -100,14 +104,30 @@ bool SplitWords(std::string_view line, std::vector<Word>* words, std::string* er
 int CodeOf(double value) {
   const double tenths = value * 10.0;
   const double rounded = std::round(tenths);
-  if (value < 0.0 || std::fabs(tenths - rounded) > 1e-6) return -1;
+  // No code is above 1000; anything larger is unknown (and must not reach the conversion).
+  if (!(value >= 0.0 && value <= 1000.0) || std::fabs(tenths - rounded) > 1e-6) return -1;
   return static_cast<int>(rounded);
 }
 
 bool IsSupportedG(int code) {
   switch (code) {
-    case 0: case 10: case 20: case 30: case 40: case 170: case 200: case 210: case 280:
-    case 310: case 400: case 490: case 540: case 800: case 900: case 910: case 940:
+    case 0:
+    case 10:
+    case 20:
+    case 30:
+    case 40:
+    case 170:
+    case 200:
+    case 210:
+    case 280:
+    case 310:
+    case 400:
+    case 490:
+    case 540:
+    case 800:
+    case 900:
+    case 910:
+    case 940:
       return true;
     default:
       return false;
@@ -116,7 +136,13 @@ bool IsSupportedG(int code) {
 
 bool IsSupportedM(int code) {
   switch (code) {
-    case 20: case 30: case 40: case 50: case 100: case 110: case 300:
+    case 20:
+    case 30:
+    case 40:
+    case 50:
+    case 100:
+    case 110:
+    case 300:
       return true;
     default:
       return false;
@@ -189,7 +215,7 @@ bool Interpreter::Line(std::string_view text, int line, std::vector<Block>* out,
   if (!SplitWords(text, &words, error)) return false;
   if (words.empty()) return true;
 
-  GroupWord motion, non_modal, units, distance, spindle, sync, end, ignored;
+  GroupWord motion, non_modal, units, distance, spindle, sync, end;
   std::optional<double> axis[kAxisCount], i_word, j_word, r_word, f_word, s_word, p_word, n_word;
   const auto set_group = [&](GroupWord& group, const Word& word, int code) {
     if (group.set()) {
@@ -219,11 +245,27 @@ bool Interpreter::Line(std::string_view text, int line, std::vector<Block>* out,
           return false;
         }
         switch (code) {
-          case 0: case 10: case 20: case 30: ok = set_group(motion, word, code); break;
-          case 40: case 280: case 310: ok = set_group(non_modal, word, code); break;
-          case 200: case 210: ok = set_group(units, word, code); break;
-          case 900: case 910: ok = set_group(distance, word, code); break;
-          default: break;  // accepted, nothing to do
+          case 0:
+          case 10:
+          case 20:
+          case 30:
+            ok = set_group(motion, word, code);
+            break;
+          case 40:
+          case 280:
+          case 310:
+            ok = set_group(non_modal, word, code);
+            break;
+          case 200:
+          case 210:
+            ok = set_group(units, word, code);
+            break;
+          case 900:
+          case 910:
+            ok = set_group(distance, word, code);
+            break;
+          default:
+            break;  // accepted, nothing to do
         }
         break;
       }
@@ -234,25 +276,60 @@ bool Interpreter::Line(std::string_view text, int line, std::vector<Block>* out,
           return false;
         }
         switch (code) {
-          case 30: case 40: case 50: ok = set_group(spindle, word, code); break;
-          case 100: case 110: ok = set_group(sync, word, code); break;
-          default: ok = set_group(end, word, code); break;
+          case 30:
+          case 40:
+          case 50:
+            ok = set_group(spindle, word, code);
+            break;
+          case 100:
+          case 110:
+            ok = set_group(sync, word, code);
+            break;
+          default:
+            ok = set_group(end, word, code);
+            break;
         }
         break;
       }
-      case 'X': ok = set_value(axis[0], word); break;
-      case 'Y': ok = set_value(axis[1], word); break;
-      case 'Z': ok = set_value(axis[2], word); break;
-      case 'A': ok = set_value(axis[3], word); break;
-      case 'B': ok = set_value(axis[4], word); break;
-      case 'C': ok = set_value(axis[5], word); break;
-      case 'I': ok = set_value(i_word, word); break;
-      case 'J': ok = set_value(j_word, word); break;
-      case 'R': ok = set_value(r_word, word); break;
-      case 'F': ok = set_value(f_word, word); break;
-      case 'S': ok = set_value(s_word, word); break;
-      case 'P': ok = set_value(p_word, word); break;
-      case 'N': ok = set_value(n_word, word); break;
+      case 'X':
+        ok = set_value(axis[0], word);
+        break;
+      case 'Y':
+        ok = set_value(axis[1], word);
+        break;
+      case 'Z':
+        ok = set_value(axis[2], word);
+        break;
+      case 'A':
+        ok = set_value(axis[3], word);
+        break;
+      case 'B':
+        ok = set_value(axis[4], word);
+        break;
+      case 'C':
+        ok = set_value(axis[5], word);
+        break;
+      case 'I':
+        ok = set_value(i_word, word);
+        break;
+      case 'J':
+        ok = set_value(j_word, word);
+        break;
+      case 'R':
+        ok = set_value(r_word, word);
+        break;
+      case 'F':
+        ok = set_value(f_word, word);
+        break;
+      case 'S':
+        ok = set_value(s_word, word);
+        break;
+      case 'P':
+        ok = set_value(p_word, word);
+        break;
+      case 'N':
+        ok = set_value(n_word, word);
+        break;
       default:
         *error = "unknown word " + word.text;
         return false;
@@ -337,6 +414,10 @@ bool Interpreter::Line(std::string_view text, int line, std::vector<Block>* out,
     if (axis[k]) named |= 1u << k;
   }
   const bool arc_words = i_word || j_word || r_word;
+  if (dwell && (named != 0 || arc_words)) {
+    *error = non_modal.text + " takes no axis words";
+    return false;
+  }
 
   if (non_modal.code == 280 || non_modal.code == 310) {
     if (arc_words) {
@@ -417,7 +498,8 @@ bool Interpreter::Line(std::string_view text, int line, std::vector<Block>* out,
         block.offset_j = j_word.value_or(0.0) * LengthFactor();
         if (!ResolveArc(block, block.from, block.to, &arc, error)) return false;
       }
-      if (!CheckSoftLimits(machine_, block.from, block.to, is_arc ? &arc : nullptr, error)) return false;
+      if (!CheckSoftLimits(machine_, block.from, block.to, is_arc ? &arc : nullptr, error))
+        return false;
       position_ = block.to;
       out->push_back(block);
     }
@@ -438,8 +520,8 @@ Position ResolveTarget(const Block& block, const Position& current) {
   return target;
 }
 
-bool ResolveArc(const Block& block, const Position& start, const Position& end,
-                ArcGeometry* arc, std::string* error) {
+bool ResolveArc(const Block& block, const Position& start, const Position& end, ArcGeometry* arc,
+                std::string* error) {
   const double sx = start[0], sy = start[1], ex = end[0], ey = end[1];
   double cx = 0.0, cy = 0.0;
   if (block.radius_form) {
@@ -456,8 +538,8 @@ bool ResolveArc(const Block& block, const Position& start, const Position& end,
     }
     const double half = d / 2.0;
     if (std::fabs(r) < half - (0.005 + 1e-3 * half)) {
-      *error = "arc radius " + Num(std::fabs(r)) + " is shorter than half the distance " +
-               Num(d) + " to the end point";
+      *error = "arc radius " + Num(std::fabs(r)) + " is shorter than half the distance " + Num(d) +
+               " to the end point";
       return false;
     }
     const double h = std::sqrt(std::max(0.0, r * r - half * half));
@@ -476,8 +558,8 @@ bool ResolveArc(const Block& block, const Position& start, const Position& end,
     return false;
   }
   if (std::fabs(rs - re) > 0.005 + 1e-3 * rs) {
-    *error = "arc end point is not on the circle (radius " + Num(rs) + " at the start, " +
-             Num(re) + " at the end)";
+    *error = "arc end point is not on the circle (radius " + Num(rs) + " at the start, " + Num(re) +
+             " at the end)";
     return false;
   }
   const double sa = std::atan2(sy - cy, sx - cx);
@@ -498,8 +580,7 @@ bool ResolveArc(const Block& block, const Position& start, const Position& end,
   return true;
 }
 
-void ArcExtent(const ArcGeometry& arc, double* min_x, double* max_x, double* min_y,
-               double* max_y) {
+void ArcExtent(const ArcGeometry& arc, double* min_x, double* max_x, double* min_y, double* max_y) {
   const double total = std::fabs(arc.sweep);
   const auto point = [&](double travelled, double* x, double* y) {
     const double f = total > 0.0 ? travelled / total : 0.0;
@@ -522,8 +603,8 @@ void ArcExtent(const ArcGeometry& arc, double* min_x, double* max_x, double* min
   include(total);
   for (int quadrant = 0; quadrant < 4; ++quadrant) {
     const double cardinal = quadrant * std::numbers::pi / 2.0;
-    const double travelled = NormalizeAngle(arc.sweep < 0.0 ? arc.start_angle - cardinal
-                                                            : cardinal - arc.start_angle);
+    const double travelled =
+        NormalizeAngle(arc.sweep < 0.0 ? arc.start_angle - cardinal : cardinal - arc.start_angle);
     if (travelled <= total) include(travelled);
   }
 }
@@ -542,8 +623,7 @@ bool CheckSoftLimits(const Machine& machine, const Position& from, const Positio
     if (lo < axis.soft_min || hi > axis.soft_max) {
       const double reached = lo < axis.soft_min ? lo : hi;
       *error = std::string("move beyond the soft limits: ") + kAxisLetters[k] + " would reach " +
-               Num(reached) + " (limits " + Num(axis.soft_min) + " to " + Num(axis.soft_max) +
-               ")";
+               Num(reached) + " (limits " + Num(axis.soft_min) + " to " + Num(axis.soft_max) + ")";
       return false;
     }
   }

@@ -86,12 +86,11 @@ struct ArcGeometry {
 
 // Works out the circle; false with a message (without line prefix) when the arc is
 // impossible: zero radius, R shorter than half the chord, end point off the circle.
-bool ResolveArc(const Block& block, const Position& start, const Position& end,
-                ArcGeometry* arc, std::string* error);
+bool ResolveArc(const Block& block, const Position& start, const Position& end, ArcGeometry* arc,
+                std::string* error);
 
 // Smallest and largest X and Y reached along the arc (for the soft-limit check).
-void ArcExtent(const ArcGeometry& arc, double* min_x, double* max_x, double* min_y,
-               double* max_y);
+void ArcExtent(const ArcGeometry& arc, double* min_x, double* max_x, double* min_y, double* max_y);
 
 // Checks a move from `from` to `to` (and along `arc` when given) against the soft limits
 // of the axes that move; false with a message (without line prefix) on a violation.

@@ -1,12 +1,11 @@
 #include "sim/machine_profile.h"
 
-#include <pugixml.hpp>
-
 #include <charconv>
 #include <cmath>
 #include <cstdio>
 #include <fstream>
 #include <iterator>
+#include <pugixml.hpp>
 #include <sstream>
 #include <string_view>
 
@@ -55,8 +54,8 @@ class PreferencesReader {
       return;
     }
     if (parsed < min || parsed > max) {
-      Fail(key + " must be between " + FormatNumber(min) + " and " + FormatNumber(max) +
-           " (is " + FormatNumber(parsed) + ")");
+      Fail(key + " must be between " + FormatNumber(min) + " and " + FormatNumber(max) + " (is " +
+           FormatNumber(parsed) + ")");
       return;
     }
     *value = parsed;
@@ -141,8 +140,7 @@ bool ParseMachine(const std::string& xml, const std::string& source, Machine* ma
   if (!parsed) {
     if (error) {
       *error = "machine file \"" + source + "\" is not valid XML (line " +
-               std::to_string(LineOfOffset(xml, parsed.offset)) + ": " + parsed.description() +
-               ")";
+               std::to_string(LineOfOffset(xml, parsed.offset)) + ": " + parsed.description() + ")";
     }
     return false;
   }

@@ -70,8 +70,8 @@ namespace kelvro::sim {
 
 using Position = std::array<double, kAxisCount>;  // one value per axis X..C
 
-inline constexpr int kMachineOutputCount = 6;     // outputs 1..6
-inline constexpr int kMaxStepRate = 250000;       // steps per second, every motor
+inline constexpr int kMachineOutputCount = 6;  // outputs 1..6
+inline constexpr int kMaxStepRate = 250000;    // steps per second, every motor
 inline constexpr int kMaxPin = 32;
 inline constexpr int kControllerPort = 1;
 
@@ -81,7 +81,9 @@ inline constexpr std::array<int, kAxisCount> kLimitMinInputRecord{1, 4, 7, 10, 1
 inline constexpr std::array<int, kAxisCount> kLimitMaxInputRecord{0, 3, 6, 9, 12, 15};
 inline constexpr int kSpindleOutputRecord = 13;
 // Host output record of output n (1..6).
-constexpr int OutputRecord(int output) { return output + 6; }
+constexpr int OutputRecord(int output) {
+  return output + 6;
+}
 
 enum class Units { kMillimetre, kInch };
 

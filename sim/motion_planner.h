@@ -56,10 +56,12 @@ class MotionPlanner {
   // The event at the head, or nullptr when the next item is not an event.
   const Block* PendingEvent() const;
   // Passes the pending event. Homing moves the planned position of the homed axes to their
-  // home positions, probing to the probe target, unless SetPosition says otherwise.
+  // home positions, probing to the probe target, unless SetPosition was called while the
+  // event was pending: then the position given there stands.
   void ConsumeEvent();
 
-  // Where the machine is (units). Use between moves (at an event, or before the start).
+  // Where the machine is (units). Use between moves: at an event (before or after passing
+  // it), or before the start.
   void SetPosition(const Position& units);
 
   const Position& position() const { return position_; }  // units, after the last sample
@@ -79,14 +81,14 @@ class MotionPlanner {
     Position start{};
     Position end{};
     ArcGeometry circle;
-    double length = 0.0;     // path length, units
-    double speed = 0.0;      // cruise speed, units per second
-    double accel = 0.0;      // units per second squared
+    double length = 0.0;  // path length, units
+    double speed = 0.0;   // cruise speed, units per second
+    double accel = 0.0;   // units per second squared
     double accel_time = 0.0;
     double cruise_time = 0.0;
     double total_time = 0.0;
-    int64_t step = 0;        // samples taken
-    int64_t steps = 0;       // samples in the move
+    int64_t step = 0;   // samples taken
+    int64_t steps = 0;  // samples in the move
   };
 
   bool StartMove(const Block& block);
@@ -105,6 +107,7 @@ class MotionPlanner {
   int32_t hold_line_ = 0;
   int32_t pending_output_ = 0;  // output word waiting for the next sample
   int32_t pending_output_line_ = 0;
+  bool position_told_ = false;  // SetPosition called while the current event is pending
   int64_t samples_ = 0;
   std::string error_;
 };

@@ -12,12 +12,25 @@
 //   on one segment executes per millisecond until the queue is empty, when the mode returns
 //   to IDLE in the same millisecond. N segments therefore take N ms.
 // - Positions: each axis keeps its position in millionths of a step. A segment moves the axis
-//   from its current whole step plus the segment's own start phase, so the stream of a plugin
-//   that keeps position + 0.5 reproduces its planned positions exactly. A start phase that
-//   differs from the controller's own fraction is recorded as a phase mismatch.
+//   from its current whole step plus the segment's own start phase (on the whole step
+//   nearest to the axis), so the stream of a plugin that keeps position + 0.5 reproduces its
+//   planned positions exactly. A start phase further than `phase_tolerance_micro` from the
+//   controller's own fraction is recorded as a phase mismatch.
 // - Motion the controller makes by itself (jog, hand wheel, homing, probe stop) leaves the
-//   axis resting in the middle of its step; afterwards status flag bit 0 (resync request) is
-//   reported once, in IDLE, so that the plugin re-takes the positions.
+//   axis resting in the middle of its step. After a jog or a hand-wheel move, status flag
+//   bit 0 (resync request) is reported once, in IDLE, so that the plugin re-takes the
+//   positions; homing and probing are reported by their sequences instead.
+// - Homing walks HOME0..HOME3 for `home_phase_ms` each, then sets the axis to its home
+//   position and reports HOME4 (byte 55 = axis) until a good status report has carried it.
+//   Verify homing reports without changing the position. Several axes home in turn.
+// - Probing: ProbeStart arms; PROBE1 is reported only once the probe move executes, so a
+//   report taken between arming and the first segment never reads as a finished probe. The
+//   probe touches when the test's predicate (or the forced probe input) says so.
+// - THC: the torch is the spindle output. The arc strikes `detect_time` ms after the torch
+//   goes on; the arc voltage is a function of the torch's Z (position + THC offset); with THC
+//   mode on (SetOutputs flag bit 3) the loop moves the offset at the configured speed outside
+//   target +/- hysteresis / 2, within the two Z limits taken as absolute Z bounds. LatchZ
+//   latches Z + offset and, unless segments run, folds the offset into Z.
 // - ESTOP and SAFE are left only by LoadMotionConfig (the plugin's reset), which also
 //   flushes the queue and ends every sequence. Stop without payload while segments execute
 //   runs down (mode RDOWN) for `rundown_ms`, then IDLE.
@@ -205,8 +218,11 @@ struct SimControllerOptions {
   uint32_t flash_disconnect_ms = 20;
   uint32_t flash_restart_ms = 2500;
   uint32_t flash_size = 256 * 1024;
-  uint8_t estop_reason = 0;       // byte 54 after Stop 1
-  uint32_t short_transfer = 20;   // bytes of a short status transfer
+  uint8_t estop_reason = 0;      // byte 54 after Stop 1
+  uint32_t short_transfer = 20;  // bytes of a short status transfer
+  // Start phases within this many millionths of the controller's own fraction are not
+  // reported: the sender's floating-point arithmetic differs by a millionth now and then.
+  int64_t phase_tolerance_micro = 2;
   double arc_volts_at_surface = 100.0;
   double arc_volts_per_step = 0.01;
   int64_t surface_z = 0;
@@ -252,9 +268,9 @@ class SimController {
   // ---- State for tests ----
   SimMode mode() const { return mode_; }
   SimSequence sequence() const;
-  int64_t position(int axis) const;           // whole steps
-  int64_t position_micro(int axis) const;     // millionths of a step
-  uint32_t fraction_micro(int axis) const;    // millionths within the step
+  int64_t position(int axis) const;         // whole steps
+  int64_t position_micro(int axis) const;   // millionths of a step
+  uint32_t fraction_micro(int axis) const;  // millionths within the step
   size_t buffer_fill() const { return queue_count_; }
   uint16_t executing_tag() const { return executing_tag_; }
   uint8_t stop_reason() const { return stop_reason_; }
@@ -340,6 +356,8 @@ class SimController {
   };
 
   void PowerOn();
+  bool Quiet() const;
+  bool MpgBusy() const;
   void Tick();
   void Settle();
   void StartExecution();
