@@ -102,7 +102,6 @@ void Motion::ServiceTick() {
   // 8. Arc OK and torch-on timing.
   UpdateArcOk();
   TimeArc();
-  link_seen_connected_ = ctx_.link.connected();
 }
 
 void Motion::PollStatus() {
@@ -127,6 +126,8 @@ bool Motion::Decode(const StatusPacket& packet) {
   HostPlanner& planner = *ctx_.host.planner;
   const Host& host = ctx_.host;
   const bool first_packet = !state_.first_packet_done;
+  const StatusPacket previous = state_.last_packet;
+  const bool had_previous = state_.have_packet;
 
   // 1.
   state_.missed_polls = 0;
@@ -168,14 +169,23 @@ bool Motion::Decode(const StatusPacket& packet) {
       --state_.probe_settle_count;
     }
   }
-  // 6. Sequence events. The controller keeps reporting PROBE2 until EndProbe; a hit that
-  // is already waiting for EndProbe is the same hit, and taking it again would restart the
-  // settle count every tick so that EndProbe never went out.
-  if (InSequence(packet, Sequence::PROBE1) && InMode(packet, Mode::IDLE)) {
+  // 6. Sequence events, each taken once: the controller goes on reporting an event until
+  // the command that ends it has arrived (PROBE2 until EndProbe, which goes out in step 5
+  // of the very report that still shows PROBE2). Taking a hit twice would restart the
+  // settle count, a miss twice would report it twice, a homing end twice would miscount.
+  const bool missed = InSequence(packet, Sequence::PROBE1) && InMode(packet, Mode::IDLE);
+  const bool hit = InSequence(packet, Sequence::PROBE2);
+  const bool homed = InSequence(packet, Sequence::HOME4);
+  const bool was_missed = had_previous && InSequence(previous, Sequence::PROBE1) &&
+                          InMode(previous, Mode::IDLE);
+  const bool was_hit = had_previous && InSequence(previous, Sequence::PROBE2);
+  const bool was_homed = had_previous && InSequence(previous, Sequence::HOME4) &&
+                         previous.homed_axis == packet.homed_axis;
+  if (missed && !was_missed) {
     OnProbeMissed();
-  } else if (InSequence(packet, Sequence::PROBE2) && !state_.probe_ended) {
+  } else if (hit && !was_hit && !state_.probe_ended) {
     OnProbeHit(packet);
-  } else if (InSequence(packet, Sequence::HOME4)) {
+  } else if (homed && !was_homed) {
     OnHomingFinished(packet);
   }
   // 7. Spindle speed from the index period.
@@ -429,12 +439,13 @@ void Motion::LinkWatchdog() {
     // A link closed under the connected flag (a failed segment write, a failed write
     // during Reset) can never deliver a report again: it is lost now, not 20 ticks later.
     if (state_.missed_polls > kMissedPollsLimit || !link.IsOpen()) LinkLost();
-    return;
+  } else {
+    state_.missed_polls = 0;
+    // A failed command write clears the connected flag inside the transport; without this
+    // the watchdog, which counts only while connected, would never stop the host.
+    if (link_seen_connected_) LinkLost();
   }
-  state_.missed_polls = 0;
-  // A failed command write clears the connected flag inside the transport; without this
-  // the watchdog, which counts only while connected, would never stop the host.
-  if (link_seen_connected_) LinkLost();
+  link_seen_connected_ = link.connected();
 }
 
 void Motion::LinkLost() {

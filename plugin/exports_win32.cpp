@@ -71,11 +71,12 @@ BOOL WINAPI DllMain(HINSTANCE, DWORD reason, LPVOID reserved) {
 
 __cdecl uint8_t InitControl(void* machine, void* params, void* planner, void* app) {
   return Forward<uint8_t>(1, [&](kelvro::Plugin& p) {
-    if (g_library) g_library->platform.SetOwnerWindow(app ? static_cast<kelvro::HostApp*>(app)->main_window : nullptr);
-    return p.InitControl(static_cast<kelvro::HostMachineState*>(machine),
-                         static_cast<kelvro::HostParams*>(params),
-                         static_cast<kelvro::HostPlanner*>(planner),
-                         static_cast<kelvro::HostApp*>(app));
+    if (g_library)
+      g_library->platform.SetOwnerWindow(app ? static_cast<kelvro::HostApp*>(app)->main_window
+                                             : nullptr);
+    return p.InitControl(
+        static_cast<kelvro::HostMachineState*>(machine), static_cast<kelvro::HostParams*>(params),
+        static_cast<kelvro::HostPlanner*>(planner), static_cast<kelvro::HostApp*>(app));
   });
 }
 

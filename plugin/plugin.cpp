@@ -115,7 +115,8 @@ void Plugin::StopPlug() {
 
 void Plugin::SendOutputsAndSafeState() {
   if (link_.connected() && host_.machine) {
-    link_.SendCommand(CommandCode::SetOutputs, payload::SetOutputs(OutputBits(*host_.machine), 0, 0));
+    link_.SendCommand(CommandCode::SetOutputs,
+                      payload::SetOutputs(OutputBits(*host_.machine), 0, 0));
   }
   link_.SendCommand(CommandCode::Stop, payload::Stop(StopTarget::kSafe));
 }

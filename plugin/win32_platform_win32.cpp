@@ -20,7 +20,9 @@ void CALLBACK TimerProc(HWND, UINT, UINT_PTR, DWORD) {
 
 }  // namespace
 
-Win32Platform::Win32Platform() { g_timer_owner = this; }
+Win32Platform::Win32Platform() {
+  g_timer_owner = this;
+}
 
 Win32Platform::~Win32Platform() {
   StopTimer();
@@ -40,13 +42,21 @@ MessageBoxAnswer Win32Platform::MessageBox(std::string_view text, MessageBoxKind
   return answer == IDYES ? MessageBoxAnswer::kYes : MessageBoxAnswer::kNo;
 }
 
-uint32_t Win32Platform::NowMs() { return ::GetTickCount(); }
+uint32_t Win32Platform::NowMs() {
+  return ::GetTickCount();
+}
 
-void Win32Platform::SleepMs(uint32_t ms) { ::Sleep(ms); }
+void Win32Platform::SleepMs(uint32_t ms) {
+  ::Sleep(ms);
+}
 
-int64_t Win32Platform::NowSeconds() { return static_cast<int64_t>(std::time(nullptr)); }
+int64_t Win32Platform::NowSeconds() {
+  return static_cast<int64_t>(std::time(nullptr));
+}
 
-bool Win32Platform::KeyToggled(int virtual_key) { return (::GetKeyState(virtual_key) & 1) != 0; }
+bool Win32Platform::KeyToggled(int virtual_key) {
+  return (::GetKeyState(virtual_key) & 1) != 0;
+}
 
 bool Win32Platform::KeyDown(int virtual_key) {
   return (::GetKeyState(virtual_key) & 0x8000) != 0;

@@ -384,7 +384,7 @@ bool PugiXmlDom::MapSource() {
   for (pugi::xml_node child = doc_.first_child(); child; child = child.next_sibling()) {
     const size_t start = NodeStart(child);
     if (start == kNpos || start < pos || !AllSpace(source_, pos, start)) return false;
-    leading_space_[child.internal_object()] = source_.substr(pos, start - pos);
+    leading_space_[start] = source_.substr(pos, start - pos);
     pos = MapNode(child, 0);
     if (pos == kNpos) return false;
     if (child.type() == pugi::node_element) ++elements;
@@ -440,12 +440,13 @@ size_t PugiXmlDom::MapNode(pugi::xml_node node, int depth) {
   const size_t end_gt = source_.find('>', pos);
   if (end_gt == kNpos) return kNpos;
   const std::string end_tag = source_.substr(pos, end_gt + 1 - pos);
-  if (end_tag != std::string("</") + node.name() + ">") end_tags_[node.internal_object()] = end_tag;
+  if (end_tag != std::string("</") + node.name() + ">") end_tags_[start] = end_tag;
   return end_gt + 1;
 }
 
 std::string PugiXmlDom::EndTag(pugi::xml_node node) const {
-  const auto it = end_tags_.find(node.internal_object());
+  const size_t start = NodeStart(node);
+  const auto it = start == kNpos ? end_tags_.end() : end_tags_.find(start);
   return it != end_tags_.end() ? it->second : std::string("</") + node.name() + ">";
 }
 
@@ -493,7 +494,7 @@ void PugiXmlDom::Emit(pugi::xml_node node, std::string& out) const {
     case pugi::node_document:
       if (bom_) out += "\xEF\xBB\xBF";
       for (pugi::xml_node child = node.first_child(); child; child = child.next_sibling()) {
-        const auto it = leading_space_.find(child.internal_object());
+        const auto it = leading_space_.find(NodeStart(child));
         if (it != leading_space_.end()) out += it->second;
         Emit(child, out);
       }

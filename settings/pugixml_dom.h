@@ -58,11 +58,13 @@ class PugiXmlDom final : public XmlDom {
   bool latin1_ = false;       // single-byte document in ISO-8859-1 / windows-1252
   bool bom_ = false;
   pugi::xml_encoding wide_encoding_ = pugi::encoding_utf8;
+  // Keyed by the offset at which the node starts in the file, so that nodes made after
+  // the load (which may reuse a removed node's memory) never pick them up.
   // White space before each top-level node, and after the last one.
-  std::unordered_map<const void*, std::string> leading_space_;
+  std::unordered_map<size_t, std::string> leading_space_;
   std::string trailing_space_;
   // End tags written differently from "</name>" in the file (e.g. "</name >").
-  std::unordered_map<const void*, std::string> end_tags_;
+  std::unordered_map<size_t, std::string> end_tags_;
 };
 
 }  // namespace kelvro

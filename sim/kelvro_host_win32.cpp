@@ -60,13 +60,21 @@ double g_dros[4096];
 uint8_t g_leds[4096];
 HostPlanner* g_planner = nullptr;
 
-int16_t __cdecl GetMenuRange(int16_t) { return 5000; }
-void __cdecl DoButton(int16_t n) { g_seen.buttons.push_back(n); }
+int16_t __cdecl GetMenuRange(int16_t) {
+  return 5000;
+}
+void __cdecl DoButton(int16_t n) {
+  g_seen.buttons.push_back(n);
+}
 void __cdecl SetDro(int16_t n, double v) {
   if (n >= 0 && n < 4096) g_dros[n] = v;
 }
-double __cdecl GetDro(int16_t n) { return n >= 0 && n < 4096 ? g_dros[n] : 0.0; }
-int32_t __cdecl GetLed(int16_t n) { return n >= 0 && n < 4096 ? g_leds[n] : 0; }
+double __cdecl GetDro(int16_t n) {
+  return n >= 0 && n < 4096 ? g_dros[n] : 0.0;
+}
+int32_t __cdecl GetLed(int16_t n) {
+  return n >= 0 && n < 4096 ? g_leds[n] : 0;
+}
 void __cdecl SetLed(int16_t n, int32_t on) {
   if (n >= 0 && n < 4096) g_leds[n] = on ? 1 : 0;
 }
@@ -103,11 +111,21 @@ std::string JsonString(const std::string& s) {
   std::string out = "\"";
   for (unsigned char c : s) {
     switch (c) {
-      case '"': out += "\\\""; break;
-      case '\\': out += "\\\\"; break;
-      case '\n': out += "\\n"; break;
-      case '\r': out += "\\r"; break;
-      case '\t': out += "\\t"; break;
+      case '"':
+        out += "\\\"";
+        break;
+      case '\\':
+        out += "\\\\";
+        break;
+      case '\n':
+        out += "\\n";
+        break;
+      case '\r':
+        out += "\\r";
+        break;
+      case '\t':
+        out += "\\t";
+        break;
       default:
         if (c < 0x20) {
           char buf[8];
@@ -161,8 +179,8 @@ HWND MakeMainWindow() {
   AppendMenuA(config, MF_STRING, 27837, "General Config...");
   AppendMenuA(bar, MF_POPUP, reinterpret_cast<UINT_PTR>(config), "Config");
   AppendMenuA(bar, MF_POPUP, reinterpret_cast<UINT_PTR>(plugins), "PlugIn Control");
-  return CreateWindowA("KelvroStandInHost", "Mach3 stand-in", WS_OVERLAPPEDWINDOW, 0, 0, 400,
-                       300, nullptr, bar, wc.hInstance, nullptr);
+  return CreateWindowA("KelvroStandInHost", "Mach3 stand-in", WS_OVERLAPPEDWINDOW, 0, 0, 400, 300,
+                       nullptr, bar, wc.hInstance, nullptr);
 }
 
 template <typename F>
@@ -186,8 +204,7 @@ int main(int argc, char** argv) {
     } else if (arg == "--answer" && i + 1 < argc) {
       g_answer_yes = std::string(argv[++i]) != "no";
     } else {
-      std::fprintf(stderr,
-                   "usage: kelvro-host [--profile FILE] [--seconds N] [--answer yes|no]\n");
+      std::fprintf(stderr, "usage: kelvro-host [--profile FILE] [--seconds N] [--answer yes|no]\n");
       return 2;
     }
   }

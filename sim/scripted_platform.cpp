@@ -11,7 +11,9 @@ MessageBoxAnswer ScriptedPlatform::MessageBox(std::string_view text, MessageBoxK
   return answer;
 }
 
-void ScriptedPlatform::StatusTextWritten(std::string_view text) { status_texts.emplace_back(text); }
+void ScriptedPlatform::StatusTextWritten(std::string_view text) {
+  status_texts.emplace_back(text);
+}
 
 void ScriptedPlatform::StartTimer() {
   timer_running = true;

@@ -89,8 +89,7 @@ INSTANTIATE_TEST_SUITE_P(Units, DwellTest,
                                            DwellCase{0, 0.01, 1},     // 0.4 ticks -> 1
                                            DwellCase{0, 1.0199, 40},  // truncated
                                            DwellCase{1, 100.0, 4},    // milliseconds
-                                           DwellCase{1, 0.0, 1},
-                                           DwellCase{1, -5.0, 1}));
+                                           DwellCase{1, 0.0, 1}, DwellCase{1, -5.0, 1}));
 
 TEST_F(LifecycleTest, HomeOutsideTheSixAxesSendsNothing) {
   host.Reset();

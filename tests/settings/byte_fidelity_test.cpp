@@ -45,6 +45,27 @@ TEST_F(ByteFidelityTest, UnusualFormsSurviveAChangeElsewhere) {
             before + " <kelvro_mach_drv ><A>1</A><B>2</B></kelvro_mach_drv>\r\n" + after);
 }
 
+TEST_F(ByteFidelityTest, RemovedNodesLeaveNothingBehindForNewOnes) {
+  const std::string xml =
+      "<profile>\n<kelvro_mach_drv><A></A ><B>1</B ><E><x></x "
+      "></E></kelvro_mach_drv>\n</profile>\n";
+  ASSERT_TRUE(WriteBytes(path_, xml));
+  {
+    ProfileXml profile(path_, platform_, MakeXmlDom());
+    EXPECT_EQ(profile.ReadInt(kPluginSection, "A", 3), 3);
+    EXPECT_EQ(profile.ReadInt(kPluginSection, "E", 4), 4);
+    profile.WriteInt(kPluginSection, "E", 9);
+    for (int i = 0; i < 20; ++i) profile.WriteInt(kPluginSection, "N" + std::to_string(i), i);
+    EXPECT_TRUE(profile.Close());
+  }
+  std::string expected = "<profile>\n<kelvro_mach_drv><B>1</B ><E>9</E>";
+  for (int i = 0; i < 20; ++i) {
+    expected +=
+        "<N" + std::to_string(i) + ">" + std::to_string(i) + "</N" + std::to_string(i) + ">";
+  }
+  EXPECT_EQ(ReadBytes(path_), expected + "</kelvro_mach_drv>\n</profile>\n");
+}
+
 TEST_F(ByteFidelityTest, Latin1TextIsConvertedAtTheInterface) {
   const std::string head = "<?xml version=\"1.0\" encoding=\"ISO-8859-1\"?>\n<profile>";
   ASSERT_TRUE(WriteBytes(path_, head + "<kelvro_mach_drv><ZFileName>caf\xE9.txt</ZFileName>"

@@ -21,10 +21,10 @@ def main():
             in_exports = True
             continue
         if in_exports:
-            parts = line.split()
-            if len(parts) >= 2 and parts[0].startswith("[") and parts[0].endswith("]"):
-                exports.append(parts[-1])
-            elif line.strip() == "" and exports:
+            stripped = line.strip()
+            if stripped.startswith("[") and "]" in stripped:
+                exports.append(stripped.split("]", 1)[1].strip())
+            elif stripped == "" and exports:
                 in_exports = False
         if line.strip().startswith("DLL Name:"):
             imports.append(line.split(":", 1)[1].strip().lower())
