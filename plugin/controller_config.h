@@ -15,7 +15,6 @@
 
 namespace kelvro {
 
-
 // Layout of the motion record.
 namespace motion_config {
 inline constexpr int kAxisBlockSize = 34;  // axis i starts at 34 * i

@@ -3,7 +3,9 @@
 // scripted double on virtual time. The core never reads the wall clock or sleeps itself.
 #pragma once
 
+#include <array>
 #include <cstdint>
+#include <optional>
 #include <string_view>
 
 namespace kelvro {
@@ -42,6 +44,16 @@ class Platform {
   // The 25 ms thread timer on the calling thread; its routine is the plugin's OnTimer.
   virtual void StartTimer() = 0;
   virtual void StopTimer() = 0;
+
+  // Host main-window menu: appends the plugin's two items to the host's "PlugIn Control"
+  // menu (ids base and base + 1) and moves the host's "General Config..." item (id
+  // 27837) to base + 2.
+  virtual void InstallMenus(void* main_window, int menu_base) = 0;
+  // Sends the window a menu command and returns when the window has handled it.
+  virtual void SendMenuCommand(void* main_window, int command) = 0;
+  // Product version of the plugin's own version resource (major, minor, build,
+  // revision), when it has one.
+  virtual std::optional<std::array<int, 4>> ProductVersion() = 0;
 };
 
 }  // namespace kelvro

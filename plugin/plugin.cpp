@@ -26,7 +26,15 @@ constexpr int kNotifySpindleTuning = 6;
 constexpr int kNotifyForcedEstop = 7;
 constexpr int kNotifyZCorrectionOff = 18101;
 
+constexpr int kHostGeneralConfigCommand = 27837;
+
 }  // namespace
+
+std::string FormatPluginVersion(const std::array<int, 4>& version) {
+  char text[64];
+  std::snprintf(text, sizeof(text), "%d%d.%d%d", version[0], version[1], version[2], version[3]);
+  return text;
+}
 
 Plugin::Plugin(Platform& platform, UsbPort& port)
     : platform_(platform),
@@ -82,6 +90,12 @@ void Plugin::PostInitControl() {
     planner->option_bytes[1] = 0;
     planner->option_bytes[2] = 1;
     planner->spindle_pwm_base = 100.0;
+  }
+  if (host_.app && host_.app->main_window) {
+    platform_.InstallMenus(host_.app->main_window, menu_base_);
+  }
+  if (const auto version = platform_.ProductVersion()) {
+    version_text_ = FormatPluginVersion(*version);
   }
   if (HostMachineState* machine = host_.machine) {
     for (int32_t& word : machine->cleared_words) word = 0;
@@ -353,6 +367,13 @@ void Plugin::Notify(int32_t code) {
       break;
   }
   if (code == menu_base_) Config();
+  // menu_base_ + 1 opens the status window, which is not built yet.
+  if (code == menu_base_ + 2) {
+    if (host_.app && host_.app->main_window) {
+      platform_.SendMenuCommand(host_.app->main_window, kHostGeneralConfigCommand);
+    }
+    host_.ForceEstop();
+  }
 }
 
 uint8_t Plugin::SpindleMode() const {

@@ -21,6 +21,10 @@ namespace kelvro {
 
 class UsbPort;
 
+// The plugin version text from the version resource's product version: "%d%d.%d%d"
+// (0.1.1.8 gives "01.18").
+std::string FormatPluginVersion(const std::array<int, 4>& version);
+
 class Plugin {
  public:
   static constexpr const char* kDisplayName = "KELVRO plugin";
@@ -64,6 +68,7 @@ class Plugin {
   int idle_ticks() const { return idle_ticks_; }
   bool post_init_done() const { return post_init_; }
   const std::string& profile_name() const { return profile_name_; }
+  const std::string& version_text() const { return version_text_; }
 
  private:
   void StatusText(std::string_view text);
@@ -90,6 +95,7 @@ class Plugin {
   Motion motion_;
 
   std::string profile_name_;
+  std::string version_text_;
   int menu_base_ = 0;
   bool update_seen_ = false;
   bool timer_running_ = false;

@@ -4,6 +4,8 @@
 // The platform seam names its method MessageBox; the Win32 macro of that name would rename it.
 #undef MessageBox
 
+#include <algorithm>
+#include <cstring>
 #include <ctime>
 #include <string>
 
@@ -71,6 +73,77 @@ void Win32Platform::StopTimer() {
     ::KillTimer(nullptr, timer_id_);
     timer_id_ = 0;
   }
+}
+
+void Win32Platform::InstallMenus(void* main_window, int menu_base) {
+  HMENU bar = ::GetMenu(static_cast<HWND>(main_window));
+  if (!bar) return;
+  // Find the host's "PlugIn Control" menu by the first 15 bytes of each item's text.
+  static constexpr char kPluginMenu[] = "PlugIn Control";
+  HMENU plugin_menu = nullptr;
+  const int count = ::GetMenuItemCount(bar);
+  for (int i = 0; i < count && !plugin_menu; ++i) {
+    const int length = ::GetMenuStringA(bar, i, nullptr, 0, MF_BYPOSITION);
+    if (length < 0) continue;
+    std::string text(static_cast<size_t>(length) + 1, '\0');
+    ::GetMenuStringA(bar, i, text.data(), length + 1, MF_BYPOSITION);
+    if (std::memcmp(text.data(), kPluginMenu, std::min<size_t>(text.size(), sizeof(kPluginMenu))) ==
+            0 &&
+        text.size() >= sizeof(kPluginMenu)) {
+      plugin_menu = ::GetSubMenu(bar, i);
+    }
+  }
+  if (plugin_menu) {
+    ::AppendMenuA(plugin_menu, MF_STRING, static_cast<UINT_PTR>(menu_base), "KELVRO config...");
+    ::AppendMenuA(plugin_menu, MF_STRING, static_cast<UINT_PTR>(menu_base + 1), "KELVRO status...");
+  }
+  // Take over the host's own general configuration item, keeping its text.
+  constexpr UINT kGeneralConfig = 27837;
+  MENUITEMINFOA info = {};
+  char text[64] = {};
+  info.cbSize = sizeof(info);
+  info.fMask = MIIM_FTYPE | MIIM_STRING;
+  info.dwTypeData = text;
+  info.cch = sizeof(text);
+  if (::GetMenuItemInfoA(bar, kGeneralConfig, FALSE, &info) && info.fType == MFT_STRING &&
+      std::strcmp(text, "General Config...") == 0) {
+    MENUITEMINFOA change = {};
+    change.cbSize = sizeof(change);
+    change.fMask = MIIM_ID;
+    change.wID = static_cast<UINT>(menu_base + 2);
+    ::SetMenuItemInfoA(bar, kGeneralConfig, FALSE, &change);
+  }
+}
+
+void Win32Platform::SendMenuCommand(void* main_window, int command) {
+  ::SendMessageA(static_cast<HWND>(main_window), WM_COMMAND, static_cast<WPARAM>(command), 0);
+}
+
+std::optional<std::array<int, 4>> Win32Platform::ProductVersion() {
+  HMODULE self = nullptr;
+  if (!::GetModuleHandleExA(
+          GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS | GET_MODULE_HANDLE_EX_FLAG_UNCHANGED_REFCOUNT,
+          reinterpret_cast<LPCSTR>(&g_timer_owner), &self)) {
+    return std::nullopt;
+  }
+  HRSRC resource = ::FindResourceA(self, MAKEINTRESOURCEA(1), MAKEINTRESOURCEA(16));
+  if (!resource) return std::nullopt;
+  HGLOBAL loaded = ::LoadResource(self, resource);
+  const void* data = loaded ? ::LockResource(loaded) : nullptr;
+  const DWORD size = ::SizeofResource(self, resource);
+  if (!data || size == 0) return std::nullopt;
+  // VerQueryValue needs a writable copy of the block.
+  std::string copy(static_cast<const char*>(data), size);
+  VS_FIXEDFILEINFO* info = nullptr;
+  UINT length = 0;
+  if (!::VerQueryValueA(copy.data(), "\\", reinterpret_cast<void**>(&info), &length) || !info ||
+      length < sizeof(VS_FIXEDFILEINFO)) {
+    return std::nullopt;
+  }
+  return std::array<int, 4>{static_cast<int>(HIWORD(info->dwProductVersionMS)),
+                            static_cast<int>(LOWORD(info->dwProductVersionMS)),
+                            static_cast<int>(HIWORD(info->dwProductVersionLS)),
+                            static_cast<int>(LOWORD(info->dwProductVersionLS))};
 }
 
 }  // namespace kelvro

@@ -22,6 +22,9 @@ class Win32Platform : public Platform {
   bool KeyDown(int virtual_key) override;
   void StartTimer() override;
   void StopTimer() override;
+  void InstallMenus(void* main_window, int menu_base) override;
+  void SendMenuCommand(void* main_window, int command) override;
+  std::optional<std::array<int, 4>> ProductVersion() override;
 
   // Window that owns the message boxes (the host's main window), may be null.
   void SetOwnerWindow(void* window) { owner_window_ = window; }

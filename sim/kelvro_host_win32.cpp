@@ -287,6 +287,18 @@ int main(int argc, char** argv) {
     LookAtStatus();
   }
   KillTimer(nullptr, update_timer);
+
+  // What the plugin made of the host's menu.
+  std::vector<std::string> plugin_items;
+  HMENU bar = GetMenu(static_cast<HWND>(app->main_window));
+  HMENU plugins = GetSubMenu(bar, 1);
+  for (int i = 0; plugins && i < GetMenuItemCount(plugins); ++i) {
+    char text[128] = {};
+    GetMenuStringA(plugins, i, text, sizeof(text), MF_BYPOSITION);
+    plugin_items.emplace_back(text + std::string(" #") + std::to_string(GetMenuItemID(plugins, i)));
+  }
+  HMENU config = GetSubMenu(bar, 0);
+  const int general_config_id = config ? static_cast<int>(GetMenuItemID(config, 0)) : -1;
   x.StopPlug();
   LookAtStatus();
   UnhookWindowsHookEx(hook);
@@ -295,6 +307,8 @@ int main(int argc, char** argv) {
               JsonString(display_name).c_str(), init, static_cast<long>(reset_result));
   std::printf("\"status_texts\": %s, \"message_boxes\": %s, ",
               JsonList(g_seen.status_texts).c_str(), JsonList(g_seen.message_boxes).c_str());
+  std::printf("\"plugin_menu\": %s, \"general_config_id\": %d, ", JsonList(plugin_items).c_str(),
+              general_config_id);
   std::printf("\"timer_ticks\": %d, \"updates\": %d, \"estop\": %d}\n", g_seen.timer_ticks,
               g_seen.updates, machine->estop);
   std::fflush(stdout);

@@ -26,6 +26,12 @@ class ScriptedPlatform : public Platform {
   bool KeyDown(int virtual_key) override { return down_keys.count(virtual_key) != 0; }
   void StartTimer() override;
   void StopTimer() override;
+  void InstallMenus(void* main_window, int menu_base) override {
+    menu_windows.push_back(main_window);
+    installed_menu_base = menu_base;
+  }
+  void SendMenuCommand(void*, int command) override { menu_commands.push_back(command); }
+  std::optional<std::array<int, 4>> ProductVersion() override { return product_version; }
 
   // Moves virtual time forward; observers (the simulated controller) follow it.
   void Advance(uint64_t ms);
@@ -43,6 +49,11 @@ class ScriptedPlatform : public Platform {
   bool timer_running = false;
   int timer_starts = 0;
   int timer_stops = 0;
+
+  std::vector<void*> menu_windows;
+  int installed_menu_base = -1;
+  std::vector<int> menu_commands;
+  std::optional<std::array<int, 4>> product_version = std::array<int, 4>{0, 1, 1, 8};
 
   std::set<int> toggled_keys;
   std::set<int> down_keys;

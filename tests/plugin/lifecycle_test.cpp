@@ -199,3 +199,35 @@ TEST_F(LifecycleTest, EntryPointsBeforeInitControlDoNotCrash) {
 
 }  // namespace
 }  // namespace kelvro::sim
+
+namespace kelvro::sim {
+namespace {
+
+TEST(PostInit, InstallsMenusOnTheHostWindowAndBuildsTheVersionText) {
+  StandinHost host;
+  int window = 0;
+  host.app().main_window = &window;
+  host.StartUp();
+  EXPECT_EQ(host.platform().menu_windows, std::vector<void*>{&window});
+  EXPECT_EQ(host.platform().installed_menu_base, 5000);
+  EXPECT_EQ(host.plugin().version_text(), "01.18");
+}
+
+TEST(PostInit, VersionTextFormat) {
+  EXPECT_EQ(FormatPluginVersion({0, 1, 1, 8}), "01.18");
+  EXPECT_EQ(FormatPluginVersion({1, 2, 3, 4}), "12.34");
+}
+
+TEST(Notify, GeneralConfigIsForwardedToTheHostAndForcesEstop) {
+  StandinHost host;
+  int window = 0;
+  host.app().main_window = &window;
+  host.StartUp();
+  host.plugin().Notify(5002);
+  EXPECT_EQ(host.platform().menu_commands, std::vector<int>{27837});
+  EXPECT_EQ(host.machine().estop, 1);
+  EXPECT_EQ(host.machine().stop_code, 8);
+}
+
+}  // namespace
+}  // namespace kelvro::sim

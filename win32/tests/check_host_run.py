@@ -47,6 +47,9 @@ def main():
             expect(seen["timer_ticks"] >= 20, "the 25 ms timer ran (%d ticks)" %
                    seen["timer_ticks"], seen)
             expect(os.path.exists(profile), "StopPlug saved the profile", seen)
+            expect(seen["plugin_menu"] == ["KELVRO config... #5000", "KELVRO status... #5001"],
+                   "plugin menu items appended", seen)
+            expect(seen["general_config_id"] == 5002, "General Config... taken over", seen)
         else:
             print("unknown scenario", scenario)
             return 2
