@@ -20,7 +20,10 @@ namespace {
 constexpr int kButtonProbeFailed = 1003;
 // X, Y, Z and A are checked against the soft limits.
 constexpr int kSoftLimitAxes = 4;
-constexpr double kProbeAccelScale = 1.6e-11;
+// The controller's probe terms count 1/250,000,000 step per tick of its 4 us clock
+// (velocity) and per tick squared (acceleration, 1.6e-11 = (4e-6)^2).
+constexpr double kProbeTick = 4e-6;
+constexpr double kProbeAccelScale = kProbeTick * kProbeTick;
 constexpr double kProbeWireScale = 250000000.0;
 
 constexpr char kProbeNotOn[] = "Probe called but not turned on.";
@@ -119,7 +122,7 @@ void Motion::Probe() {
     const double steps = planner.axes[k].steps_per_unit;
     accel[k] = TruncToInt32(std::fabs(probe_move_.acceleration[k] * steps * kProbeAccelScale) *
                             kProbeWireScale);
-    velocity[k] = TruncToInt32(probe_move_.velocity[k] * steps * kProbeWireScale);
+    velocity[k] = TruncToInt32(probe_move_.velocity[k] * steps * kProbeTick * kProbeWireScale);
   }
   // Slaved A, B, C carry their master's terms, as they do in the segment records.
   for (int k = 3; k < kAxisCount; ++k) {

@@ -44,8 +44,8 @@ enum MappingFunction : int {
 };
 
 // Host input records in the order of the controller's input functions 0..24.
-constexpr int kForcedInputRecords[25] = {2,  5,  8,  11, 14, 17, 1,  4,  7,  10, 13, 16, 0,
-                                         3,  6,  9,  12, 15, 22, 23, 44, 25, 26, 27, 28};
+constexpr int kForcedInputRecords[25] = {2, 5, 8, 11, 14, 17, 1,  4,  7,  10, 13, 16, 0,
+                                         3, 6, 9, 12, 15, 22, 23, 44, 25, 26, 27, 28};
 constexpr uint32_t kForcedArcOkBit = 1u << 22;
 constexpr uint32_t kForcedThcUpBit = 1u << 23;
 constexpr uint32_t kForcedThcDownBit = 1u << 24;
@@ -81,8 +81,8 @@ void Motion::ServiceTick() {
   if (ctx_.link.connected()) {
     PollStatus();
     StatusPacket packet;
-    if (have_new_status_ && DecodeStatusPacket(status_bytes_.data(), status_bytes_.size(),
-                                               &packet)) {
+    if (have_new_status_ &&
+        DecodeStatusPacket(status_bytes_.data(), status_bytes_.size(), &packet)) {
       run_tail = Decode(packet);
     }
     have_new_status_ = false;
@@ -94,8 +94,7 @@ void Motion::ServiceTick() {
   // 6. THC offset.
   HostMachineState& machine = *ctx_.host.machine;
   if (machine.thc_mode) {
-    machine.thc_z_offset =
-        ctx_.host.GetLed(kLedThcOffsetOff) ? 0 : state_.last_packet.thc_z_offset;
+    machine.thc_z_offset = ctx_.host.GetLed(kLedThcOffsetOff) ? 0 : state_.last_packet.thc_z_offset;
   }
   // 7. State commands.
   SendStateCommands();
@@ -176,8 +175,8 @@ bool Motion::Decode(const StatusPacket& packet) {
   const bool missed = InSequence(packet, Sequence::PROBE1) && InMode(packet, Mode::IDLE);
   const bool hit = InSequence(packet, Sequence::PROBE2);
   const bool homed = InSequence(packet, Sequence::HOME4);
-  const bool was_missed = had_previous && InSequence(previous, Sequence::PROBE1) &&
-                          InMode(previous, Mode::IDLE);
+  const bool was_missed =
+      had_previous && InSequence(previous, Sequence::PROBE1) && InMode(previous, Mode::IDLE);
   const bool was_hit = had_previous && InSequence(previous, Sequence::PROBE2);
   const bool was_homed = had_previous && InSequence(previous, Sequence::HOME4) &&
                          previous.homed_axis == packet.homed_axis;
@@ -194,9 +193,9 @@ bool Motion::Decode(const StatusPacket& packet) {
   } else {
     const int index_count = std::max(ctx_.settings.index_cnt, 1);
     const int pulley = std::clamp(planner.current_pulley, 0, kPulleyRatioCount - 1);
-    planner.measured_spindle_speed = Finite(kIndexClockHz / packet.index_period * 60.0 /
-                                                index_count * ctx_.settings.spin_ratio[pulley],
-                                            0.0);
+    planner.measured_spindle_speed = Finite(
+        kIndexClockHz / packet.index_period * 60.0 / index_count * ctx_.settings.spin_ratio[pulley],
+        0.0);
   }
   // 8. Axes whose position the host has overwritten since the last report.
   changed_axes_ = 0;
@@ -220,8 +219,7 @@ bool Motion::Decode(const StatusPacket& packet) {
   if (elapsed >= kVelocityWindowTicks) {
     const double span = static_cast<double>(elapsed) - 100.0;
     for (int k = 0; k < kAxisCount; ++k) {
-      const double moved =
-          static_cast<double>(packet.positions[k]) - state_.velocity_baseline[k];
+      const double moved = static_cast<double>(packet.positions[k]) - state_.velocity_baseline[k];
       machine.motors[k].velocity = TruncToInt32(moved / span * kVelocityWindowTicks + 0.5);
       state_.velocity_baseline[k] = packet.positions[k];
     }
@@ -305,8 +303,8 @@ void Motion::DecodeThcSignals(const StatusPacket& packet) {
 
   if (settings.thc_type != 0 && state_.thc_voltage_log && (packet.flags & kStatusFlagThcActive)) {
     const int64_t z = static_cast<int64_t>(machine.thc_z_offset) + packet.positions[kAxisZ];
-    voltage_log_.Append(packet.flags, machine.inputs[kInputThcOn].state ? 1 : 0,
-                        packet.analog_raw, volts, z);
+    voltage_log_.Append(packet.flags, machine.inputs[kInputThcOn].state ? 1 : 0, packet.analog_raw,
+                        volts, z);
   }
 }
 
@@ -442,10 +440,12 @@ void Motion::LinkWatchdog() {
   } else {
     state_.missed_polls = 0;
     // A failed command write clears the connected flag inside the transport; without this
-    // the watchdog, which counts only while connected, would never stop the host.
-    if (link_seen_connected_) LinkLost();
+    // the watchdog, which counts only while connected, would never stop the host. A Reset
+    // clears the flag on purpose (and its message boxes and the firmware update let ticks
+    // run meanwhile): that is no loss.
+    if (link_seen_connected_ && state_.reset_complete) LinkLost();
   }
-  link_seen_connected_ = link.connected();
+  link_seen_connected_ = link.connected() && state_.reset_complete;
 }
 
 void Motion::LinkLost() {
@@ -471,8 +471,7 @@ void Motion::Threading() {
     machine.threading_active = 1;
     const int index_count = std::max(ctx_.settings.index_cnt, 1);
     const int pulley = std::clamp(planner.current_pulley, 0, kPulleyRatioCount - 1);
-    const double rate =
-        feed * kThreadRateScale / index_count * ctx_.settings.spin_ratio[pulley];
+    const double rate = feed * kThreadRateScale / index_count * ctx_.settings.spin_ratio[pulley];
     ctx_.link.SendCommand(CommandCode::ThreadStart, payload::ThreadStart(TruncToInt32(rate)));
   }
   const bool active = machine.threading_active != 0;
@@ -540,14 +539,15 @@ void Motion::SendStateCommands() {
 
   // 2. Forced inputs.
   const auto forced = payload::SetForcedInputs(ForcedInputBits());
-  if (sent_forced_inputs_.Differs(forced) && link.SendCommand(CommandCode::SetForcedInputs, forced)) {
+  if (sent_forced_inputs_.Differs(forced) &&
+      link.SendCommand(CommandCode::SetForcedInputs, forced)) {
     sent_forced_inputs_.Remember(forced);
   }
   if (!link.connected()) return;
 
   // 3. Hand wheel.
-  const int axis = planner.mpg_axis >= 0 && planner.mpg_axis <= kMpgAxisMax ? planner.mpg_axis
-                                                                           : kMpgAxisMax;
+  const int axis =
+      planner.mpg_axis >= 0 && planner.mpg_axis <= kMpgAxisMax ? planner.mpg_axis : kMpgAxisMax;
   const HostAxisTuning& tuning = planner.axes[axis];
   double counts_per_unit = state_.mpg_scale;
   if (!(std::fabs(counts_per_unit) >= 0.00001)) counts_per_unit = 1.0;  // also NaN

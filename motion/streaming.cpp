@@ -52,15 +52,32 @@ DownwardRounding::~DownwardRounding() {
   if (previous_ != FE_DOWNWARD) std::fesetround(previous_);
 }
 
+namespace {
+
+// Millionths of a step from the whole step below `position` (0..999,999).
+int64_t MicroFraction(double position) {
+  return static_cast<int64_t>(std::floor((position - std::floor(position)) * kMicroPerStep));
+}
+
+}  // namespace
+
 AxisSegment ConvertAxis(double& mirror, double target) {
   DownwardRounding rounding;
+  // The new mirror, rounded to a double here: on an x87 FPU it could otherwise keep extra
+  // bits in a register that the stored mirror will not have next time.
+  volatile double rounded_next = target + 0.5;
+  const double next = rounded_next;
   const double base = std::floor(mirror);
-  const auto frac = static_cast<int64_t>(std::floor((mirror - base) * kMicroPerStep));
-  const auto end = static_cast<int64_t>(std::floor((target + 0.5 - base) * kMicroPerStep));
+  const int64_t frac = MicroFraction(mirror);
+  // floor((next - base) x 1e6), taken as whole steps plus the fraction of `next`: the next
+  // record's start phase is computed from the same value in the same way, so each record
+  // starts exactly where the previous one ended.
+  const auto whole_steps = static_cast<int64_t>(std::floor(next) - base);
+  const int64_t end = whole_steps * static_cast<int64_t>(kMicroPerStep) + MicroFraction(next);
   int64_t distance = end - frac;
   if (distance >= std::numeric_limits<int32_t>::min() &&
       distance <= std::numeric_limits<int32_t>::max()) {
-    mirror = target + 0.5;
+    mirror = next;
   } else {
     // More than ~2147 steps in one millisecond does not fit the wire field. Send what fits
     // and leave the mirror where that takes the axis (half a millionth inside the reached
@@ -132,6 +149,9 @@ void Motion::StreamTick() {
     if (--state_.dwell_ticks == 0) machine.dwell_active = 0;
   }
   if (machine.estop) return;
+  // Without a configured controller segments would be lost (closed link) or reach a
+  // controller in the middle of a Reset, while the host's ring read index moved on.
+  if (!ctx_.link.connected()) return;
 
   int fill = EffectiveFill();
   if (StreamIdleZMove(fill)) return;
@@ -155,8 +175,7 @@ bool Motion::StreamIdleZMove(int& fill) {
       for (int i = 0; i < n && idle_z_.more_to_send; ++i) {
         Axes targets{};
         for (int k = 0; k < kAxisCount; ++k) targets[k] = state_.position_mirror[k] - 0.5;
-        targets[kAxisZ] =
-            last_host_z_ + ZFollowStep(targets[0], targets[1], last_host_z_);
+        targets[kAxisZ] = last_host_z_ + ZFollowStep(targets[0], targets[1], last_host_z_);
         SegmentRecord record;
         FillRecord(targets, record);
         AppendRecord(record);
@@ -280,13 +299,11 @@ void Motion::StreamHostRing(int& fill) {
     FillRecord(targets, record);
 
     if (laser_comp) {
-      record.laser = LaserPowerBySpeed(record, x_steps, ctx_.settings.l_max_feed,
-                                       ctx_.laser_curve);
+      record.laser = LaserPowerBySpeed(record, x_steps, ctx_.settings.l_max_feed, ctx_.laser_curve);
       if (record.flags == 0) record.flags = kSegmentLaserOnly;
     }
     if (laser_gray) {
-      record.laser =
-          GrayLevelPower(entry.target[kAxisA] - gray_offset, laser_comp, record.laser);
+      record.laser = GrayLevelPower(entry.target[kAxisA] - gray_offset, laser_comp, record.laser);
       if (record.flags == 0) record.flags = kSegmentLaserOnly;
     }
 

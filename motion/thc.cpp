@@ -36,8 +36,8 @@ LowPassCoefficients ComputeLowPass(int cutoff_hz) {
 
 ThcConfigFields BuildThcConfigFields(const PluginSettings& s, const ThcHostValues& host) {
   ThcConfigFields f;
-  double speed = host.z_max_velocity * host.thc_speed_percent / 100.0 * host.z_steps_per_unit *
-                 4096.0;
+  double speed =
+      host.z_max_velocity * host.thc_speed_percent / 100.0 * host.z_steps_per_unit * 4096.0;
   if (host.manual_active) speed *= s.manual_speed / 100.0;
   f.correction_speed = TruncToInt32(speed);
   f.z_limit1 = TruncToInt32(host.z_limit1 * host.z_steps_per_unit);
@@ -51,10 +51,9 @@ ThcConfigFields BuildThcConfigFields(const PluginSettings& s, const ThcHostValue
   f.torch_scale = millivolts != 0.0 ? TruncToUint16(s.thc_torch_v * 5.0 / millivolts) : 0;
   f.detect_voltage = s.thc_arc_detect ? static_cast<uint16_t>(s.thc_det_voltage) : 0;
   f.detect_time = static_cast<uint16_t>(s.thc_det_time);
-  f.flags = static_cast<uint16_t>((s.kerf_detect ? kThcFlagKerfDetect : 0) |
-                                  (s.thc_lp ? kThcFlagLowPass : 0) |
-                                  (s.thc_lock ? kThcFlagLock : 0) |
-                                  (s.thc_lock_cmd ? kThcFlagLockCmd : 0));
+  f.flags = static_cast<uint16_t>(
+      (s.kerf_detect ? kThcFlagKerfDetect : 0) | (s.thc_lp ? kThcFlagLowPass : 0) |
+      (s.thc_lock ? kThcFlagLock : 0) | (s.thc_lock_cmd ? kThcFlagLockCmd : 0));
   f.kerf_voltage = TruncToUint16(target * s.kerf_voltage * 0.01);
   f.kerf_time = static_cast<uint16_t>(s.kerf_time);
   const LowPassCoefficients lp = ComputeLowPass(s.thc_lp_freq);

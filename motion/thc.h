@@ -31,14 +31,14 @@ LowPassCoefficients ComputeLowPass(int cutoff_hz);
 
 // Host values ThcConfig is built from.
 struct ThcHostValues {
-  double z_max_velocity = 0.0;     // units per second
+  double z_max_velocity = 0.0;  // units per second
   double z_steps_per_unit = 0.0;
   double thc_speed_percent = 0.0;
-  double z_limit1 = 0.0;           // units
+  double z_limit1 = 0.0;  // units
   double z_limit2 = 0.0;
-  double pierce_delay_s = 0.0;     // DRO 177
-  double target_voltage = 0.0;     // DRO 1501 as followed by the tick
-  bool manual_active = false;      // ManualTHC with Num Lock on
+  double pierce_delay_s = 0.0;  // DRO 177
+  double target_voltage = 0.0;  // DRO 1501 as followed by the tick
+  bool manual_active = false;   // ManualTHC with Num Lock on
 };
 ThcConfigFields BuildThcConfigFields(const PluginSettings& settings, const ThcHostValues& host);
 

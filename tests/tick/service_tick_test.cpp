@@ -46,15 +46,15 @@ TEST_F(ServiceTickTest, InputsFollowTheirPinsWithActiveLow) {
     in.emulated = emulated;
     in.state = 7;  // marker: untouched records keep it
   };
-  input(0, 3, 0);      // pin 3 high -> 1
-  input(1, 4, 0);      // pin 4 low -> 0
-  input(2, 3, 1);      // active low -> 0
-  input(3, 16, 1);     // pin 16 low, active low -> 1
-  input(4, 20, 1);     // pin 20 is not reported: reads its active-low flag
-  input(5, 0, 0);      // no pin -> 0
-  input(6, 3, 0, 2);   // another port: untouched
+  input(0, 3, 0);        // pin 3 high -> 1
+  input(1, 4, 0);        // pin 4 low -> 0
+  input(2, 3, 1);        // active low -> 0
+  input(3, 16, 1);       // pin 16 low, active low -> 1
+  input(4, 20, 1);       // pin 20 is not reported: reads its active-low flag
+  input(5, 0, 0);        // no pin -> 0
+  input(6, 3, 0, 2);     // another port: untouched
   input(7, 3, 0, 1, 1);  // emulated by the host: untouched
-  input(8, 32, 0);     // pin 32: untouched
+  input(8, 32, 0);       // pin 32: untouched
   StatusPacket p = Idle();
   p.inputs = 0x0004;  // pin 3
   TickWithPacket(p);
@@ -115,8 +115,8 @@ TEST_P(EstopTest, ControllerEstopStopsTheHostAndSkipsTheRest) {
   EXPECT_EQ(machine->estop, 1);
   EXPECT_EQ(machine->motors[0].step_position, 77);  // positions not taken
   EXPECT_TRUE(TakeSegments().empty());
-  EXPECT_EQ(motion->state().missed_polls, 0);       // the tail did not run
-  EXPECT_EQ(machine->inputs[10].state, 1);          // inputs and line still are
+  EXPECT_EQ(motion->state().missed_polls, 0);  // the tail did not run
+  EXPECT_EQ(machine->inputs[10].state, 1);     // inputs and line still are
   EXPECT_EQ(planner->current_line, 5);
   // The controller is already in ESTOP: no Stop for it.
   EXPECT_EQ(CountCode(TakeCommands(), kStop), 0);
@@ -299,15 +299,25 @@ TEST_F(ServiceTickTest, ProbeHitSettlesThenEndsOnceAlthoughReportedRepeatedly) {
   EXPECT_TRUE(motion->state().probe_ended);
   EXPECT_EQ(motion->state().probe_settle_count, 2);
   EXPECT_DOUBLE_EQ(planner->probe_result[2], 3.0);
+  // The controller stands a little further on in the following reports; the mirror is
+  // re-taken only when EndProbe goes out.
+  hit.positions = {150, 200, 300, 0, 0, 0};
   int end_probes = 0;
   for (int i = 0; i < 5; ++i) {
     TickWithPacket(hit);  // still PROBE2 until EndProbe arrives
-    end_probes += CountCode(TakeCommands(), kEndProbe);
+    const int sent = CountCode(TakeCommands(), kEndProbe);
+    end_probes += sent;
+    if (end_probes == 0) {
+      EXPECT_EQ(motion->state().position_mirror[0], 100.5) << i;
+    }
+    if (sent) {
+      EXPECT_EQ(i, 2);  // settle count 2 -> 1 -> 0, then EndProbe
+    }
   }
   EXPECT_EQ(end_probes, 1);
   EXPECT_FALSE(motion->state().probe_ended);
   EXPECT_TRUE(motion->state().probe_hold_release);
-  EXPECT_TRUE(motion->state().resync_request || machine->positions_resynced);
+  EXPECT_EQ(motion->state().position_mirror[0], 150.5);
 }
 
 TEST_F(ServiceTickTest, ProbeMissReportedTwiceIsTakenOnce) {
@@ -376,11 +386,11 @@ TEST_P(AnalogTest, MapsTheRawValue) {
 
 INSTANTIATE_TEST_SUITE_P(
     Values, AnalogTest,
-    ::testing::Values(AnalogCase{3, 0, 1000, 500, 600, 0.0},      // below the threshold
+    ::testing::Values(AnalogCase{3, 0, 1000, 500, 600, 0.0},  // below the threshold
                       AnalogCase{3, 0, 1000, 65535, 600, 65535.0},
-                      AnalogCase{3, 1, 0, 32768, 600, 50.0},       // trunc(50.0008 + 0.5)
+                      AnalogCase{3, 1, 0, 32768, 600, 50.0},  // trunc(50.0008 + 0.5)
                       AnalogCase{1, 0, 0, 65535, 821, 250.0},
-                      AnalogCase{2, 0, 0, 13107, 74, 50.0},        // 13107 x 250 / 65535 = 50
+                      AnalogCase{2, 0, 0, 13107, 74, 50.0},  // 13107 x 250 / 65535 = 50
                       AnalogCase{4, 0, 5, 5, 600, 0.0},
                       AnalogCase{4, 1, 65535, 65535, 600, 0.0}));  // threshold at full scale
 
@@ -494,6 +504,36 @@ TEST_F(ServiceTickTest, FailedCommandWriteIsNoticedOnTheNextTick) {
   EXPECT_TRUE(platform.status_texts.empty());
 }
 
+TEST_F(ServiceTickTest, ResetClearingTheConnectedFlagIsNoLoss) {
+  TickWithPacket(Idle());
+  // Reset under way: flag cleared, link closed and reopened; its message boxes and the
+  // firmware update let timer ticks run.
+  motion->state().reset_complete = false;
+  link->set_connected(false);
+  for (int i = 0; i < 3; ++i) motion->ServiceTick();
+  EXPECT_EQ(machine->estop, 0);
+  EXPECT_TRUE(link->IsOpen());
+  EXPECT_TRUE(platform.status_texts.empty());
+  // Reset done and connected again: a later loss is noticed as usual.
+  motion->state().reset_complete = true;
+  link->set_connected(true);
+  motion->AfterReset();
+  TickWithPacket(Idle());
+  link->set_connected(false);
+  motion->ServiceTick();
+  EXPECT_EQ(machine->estop, 1);
+}
+
+TEST_F(ServiceTickTest, NothingIsStreamedWhileNotConnectedEvenOutOfEstop) {
+  TickWithPacket(Idle());
+  link->set_connected(false);
+  motion->AfterReset();
+  PushEntry({1, 0, 0, 0, 0, 0});
+  motion->ServiceTick();
+  EXPECT_TRUE(TakeSegments().empty());
+  EXPECT_EQ(machine->ring_read, 0);  // the host's entry is not consumed
+}
+
 TEST_F(ServiceTickTest, FailedSegmentWriteClosesTheLinkAtOnce) {
   PushEntry({1, 0, 0, 0, 0, 0});
   port.fail_writes_on_pipe = kPipeSegments;
@@ -591,10 +631,10 @@ TEST_F(ServiceTickTest, NothingIsSentWhileNotConnected) {
 }
 
 TEST_F(ServiceTickTest, SetOutputsPayload) {
-  machine->outputs[0] = HostOutputSignal{1, 3, 1, 0, 1, {}};   // pin 3 on
-  machine->outputs[1] = HostOutputSignal{1, 4, 1, 1, 0, {}};   // active low, off -> high
-  machine->outputs[2] = HostOutputSignal{1, 1, 1, 0, 1, {}};   // pin 1: never
-  machine->outputs[4] = HostOutputSignal{1, 6, 2, 0, 1, {}};   // other port
+  machine->outputs[0] = HostOutputSignal{1, 3, 1, 0, 1, {}};  // pin 3 on
+  machine->outputs[1] = HostOutputSignal{1, 4, 1, 1, 0, {}};  // active low, off -> high
+  machine->outputs[2] = HostOutputSignal{1, 1, 1, 0, 1, {}};  // pin 1: never
+  machine->outputs[4] = HostOutputSignal{1, 6, 2, 0, 1, {}};  // other port
   machine->soft_limits_on = 1;
   leds[106] = 1;
   machine->passthrough_flag = 1;
@@ -608,7 +648,8 @@ TEST_F(ServiceTickTest, SetOutputsPayload) {
   EXPECT_EQ(p, (std::vector<uint8_t>{0x0C, 0, 0, 0, 0, 0, 0x6F, 0}));
   machine->counter_a = 2;  // not below: bit 5 off
   TickWithoutPacket();
-  EXPECT_EQ(Last(TakeCommands(), kSetOutputs), (std::vector<uint8_t>{0x0C, 0, 0, 0, 0, 0, 0x4F, 0}));
+  EXPECT_EQ(Last(TakeCommands(), kSetOutputs),
+            (std::vector<uint8_t>{0x0C, 0, 0, 0, 0, 0, 0x4F, 0}));
 }
 
 TEST_F(ServiceTickTest, ForcedInputsInTheControllersOrder) {
@@ -617,11 +658,11 @@ TEST_F(ServiceTickTest, ForcedInputsInTheControllersOrder) {
     machine->inputs[record].emulated = 1;
     machine->inputs[record].state = 1;
   };
-  emulate(2);   // HomeX -> bit 0
-  emulate(1);   // LimitX- -> bit 6
-  emulate(15);  // LimitC+ -> bit 17
-  emulate(44);  // Timing -> bit 20
-  emulate(28);  // THC down -> bit 24
+  emulate(2);                      // HomeX -> bit 0
+  emulate(1);                      // LimitX- -> bit 6
+  emulate(15);                     // LimitC+ -> bit 17
+  emulate(44);                     // Timing -> bit 20
+  emulate(28);                     // THC down -> bit 24
   machine->inputs[3].enabled = 1;  // not emulated: no bit
   machine->inputs[3].state = 1;
   TickWithoutPacket();
@@ -671,8 +712,8 @@ TEST_F(ServiceTickTest, MpgConfigPayload) {
   EXPECT_EQ(Last(TakeCommands(), kMpgConfig),
             (std::vector<uint8_t>{1, 0xA0, 0x86, 0x01, 0x00, 0x00, 0x00, 0x7D, 0x00, 1, 0}));
   settings.mpg_feed_limit = 1;
-  planner->mpg_feed = 60.0;  // 1 unit/s
-  leds[106] = 1;             // MPG by the host: not enabled
+  planner->mpg_feed = 60.0;         // 1 unit/s
+  leds[106] = 1;                    // MPG by the host: not enabled
   motion->state().mpg_scale = 0.0;  // unusable scale: 1.0
   TickWithoutPacket();
   EXPECT_EQ(Last(TakeCommands(), kMpgConfig),

@@ -1,11 +1,12 @@
 // Streaming from the host's trajectory ring and the plugin's own moves: flow control,
 // record contents and the conversion of positions into start phases and distances.
+#include "motion/streaming.h"
+
 #include <cfenv>
 #include <cmath>
 #include <limits>
 #include <random>
 
-#include "motion/streaming.h"
 #include "tests/tick/tick_fixture.h"
 
 namespace kelvro::test {
@@ -61,7 +62,7 @@ INSTANTIATE_TEST_SUITE_P(Fills, FlowControlTest,
 TEST_F(StreamTest, FillBetweenReportsCountsWhatWasSentSince) {
   PushEntries(400);
   EXPECT_EQ(StreamAt(700).size(), 75u);  // 700 reported
-  TickWithoutPacket();                    // 700 + 75 sent since that report
+  TickWithoutPacket();                   // 700 + 75 sent since that report
   EXPECT_EQ(TakeSegments().size(), 75u);
   TickWithoutPacket();  // 850
   EXPECT_EQ(TakeSegments().size(), 75u);
@@ -381,6 +382,10 @@ TEST_F(StreamTest, TargetsBeyondTheStepRangeAreLimitedAndTheStreamStaysConsisten
 TEST_F(StreamTest, ZeroLengthProbeMoveStreamsNothing) {
   Axes here{};
   EXPECT_FALSE(PlanStraightMove(motion->probe_move(), *planner, here, here, 10.0));
+  EXPECT_FALSE(PlanStraightMove(motion->zcorr_move(), *planner, here, Axes{1, 0, 0, 0, 0, 0},
+                                0.0));  // no feed
+  EXPECT_FALSE(PlanStraightMove(motion->zcorr_move(), *planner, here, Axes{1, 0, 0, 0, 0, 0},
+                                std::numeric_limits<double>::quiet_NaN()));
   PushEntry({1, 0, 0, 0, 0, 0});
   EXPECT_EQ(StreamAt(0).size(), 1u);  // the host ring streams as usual
 }

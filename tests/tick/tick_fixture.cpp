@@ -18,8 +18,12 @@ int32_t GetLedCb(int16_t n) {
   auto it = TickTest::current->leds.find(n);
   return it == TickTest::current->leds.end() ? 0 : it->second;
 }
-void SetLedCb(int16_t n, int32_t on) { TickTest::current->leds[n] = on; }
-void DoButtonCb(int16_t n) { TickTest::current->buttons.push_back(n); }
+void SetLedCb(int16_t n, int32_t on) {
+  TickTest::current->leds[n] = on;
+}
+void DoButtonCb(int16_t n) {
+  TickTest::current->buttons.push_back(n);
+}
 
 }  // namespace
 
