@@ -1,11 +1,35 @@
 #!/usr/bin/env bash
 # Installs what is missing, builds both trees and runs every test: the native suite
-# (unit, scenario) and the Windows-side suite under 32-bit Wine.
-set -euo pipefail
+# (unit and scenario tests), short fuzzing runs under the sanitizers, and the Windows-side
+# suite of the real DLL under 32-bit Wine. Ends with one line: "N passed, M failed".
+set -uo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
-"$root/scripts/setup.sh"
-"$root/scripts/build.sh"
-status=0
-ctest --test-dir "$root/build/native" --output-on-failure -j"$(nproc)" || status=1
-ctest --test-dir "$root/build/win32" --output-on-failure || status=1
-exit $status
+"$root/scripts/setup.sh" || exit 1
+"$root/scripts/build.sh" || exit 1
+
+passed=0
+failed=0
+# Runs one ctest tree and adds its counts to the totals.
+run_ctest() {
+  local log
+  log=$(mktemp)
+  ctest --test-dir "$1" --output-on-failure "${@:2}" 2>&1 | tee "$log"
+  local line total bad
+  line=$(grep -E 'tests passed, [0-9]+ tests failed out of [0-9]+' "$log" | tail -n 1)
+  if [ -z "$line" ]; then
+    failed=$((failed + 1))
+  else
+    bad=$(sed -E 's/.* ([0-9]+) tests failed out of ([0-9]+).*/\1/' <<< "$line")
+    total=$(sed -E 's/.* ([0-9]+) tests failed out of ([0-9]+).*/\2/' <<< "$line")
+    passed=$((passed + total - bad))
+    failed=$((failed + bad))
+  fi
+  rm -f "$log"
+}
+
+run_ctest "$root/build/native" -j"$(nproc)"
+if "$root/scripts/fuzz.sh"; then passed=$((passed + 1)); else failed=$((failed + 1)); fi
+run_ctest "$root/build/win32"
+
+echo "tests: $passed passed, $failed failed"
+[ "$failed" -eq 0 ]
