@@ -13,11 +13,6 @@ namespace {
 
 constexpr int kAxisZ = 2;
 
-void ShowStatus(const MotionContext& ctx, std::string_view text) {
-  ctx.host.SetStatusText(text);
-  ctx.platform.StatusTextWritten(text);
-}
-
 }  // namespace
 
 void Motion::Home(int axis) {
@@ -62,7 +57,7 @@ void Motion::OnHomingFinished(const StatusPacket& packet) {
   if (state_.homing_count == 0) {
     if (planner.alternative_homing) {
       for (int k = 0; k < kAxisCount; ++k) planner.verify_positions[k] = packet.positions[k];
-      ShowStatus(ctx_, "Verify function finished.");
+      ctx_.ShowStatus("Verify function finished.");
     }
     planner.alternative_homing = 0;
   }

@@ -18,11 +18,6 @@ constexpr int kAxisZ = 2;
 constexpr int32_t kJogModeContinuous = 1;
 constexpr int32_t kJoggingBit = 0x1;
 
-void ShowStatus(const MotionContext& ctx, std::string_view text) {
-  ctx.host.SetStatusText(text);
-  ctx.platform.StatusTextWritten(text);
-}
-
 bool RingEmpty(const HostMachineState& machine) {
   // Unsigned arithmetic: the indices are the host's and may hold anything.
   const uint32_t pending =
@@ -47,15 +42,15 @@ void Motion::JogOn(int axis, int direction, double speed) {
   const uint8_t sequence = state_.last_packet.sequence;
 
   if (machine.estop) {
-    ShowStatus(ctx_, "No Jogging in Estop!");
+    ctx_.ShowStatus("No Jogging in Estop!");
     return;
   }
   if (!RingEmpty(machine)) {
-    ShowStatus(ctx_, "No Jogging in g-code mode!");
+    ctx_.ShowStatus("No Jogging in g-code mode!");
     return;
   }
   if (machine.motors[axis].slave) {
-    ShowStatus(ctx_, "Cannot jog slave axis!");
+    ctx_.ShowStatus("Cannot jog slave axis!");
     return;
   }
   // A reversal while the axis is still jogging is not honoured: the operator has to let
@@ -67,7 +62,7 @@ void Motion::JogOn(int axis, int direction, double speed) {
   }
   if (sequence != static_cast<uint8_t>(Sequence::NONE) ||
       (mode != static_cast<uint8_t>(Mode::IDLE) && mode != static_cast<uint8_t>(Mode::JOG))) {
-    ShowStatus(ctx_, "Waiting for sequence to End!");
+    ctx_.ShowStatus("Waiting for sequence to End!");
     return;
   }
   const bool z_follows_jogs = zcorr.active && ctx_.settings.z_jog_corr != 0;

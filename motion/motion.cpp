@@ -1,8 +1,14 @@
 #include "motion/motion.h"
 
 #include "device/device_link.h"
+#include "plugin/platform.h"
 
 namespace kelvro {
+
+void MotionContext::ShowStatus(std::string_view text) const {
+  host.SetStatusText(text);
+  platform.StatusTextWritten(text);
+}
 
 Motion::Motion(const MotionContext& context) : ctx_(context) {
   // Neither internal move has run yet: there is no end of theirs to release.

@@ -5,6 +5,7 @@
 #include <array>
 #include <cstdint>
 #include <string>
+#include <string_view>
 
 #include "device/commands.h"
 #include "motion/laser_curve.h"
@@ -30,6 +31,9 @@ struct MotionContext {
   ZCorrection& zcorr;
   ControllerConfig& config;         // built by the last Reset
   PreparedLaserCurve& laser_curve;  // prepared by the last Reset
+
+  // Writes the host's status text (all progress and refusal messages go through here).
+  void ShowStatus(std::string_view text) const;
 };
 
 // State shared between the tick and the entry points.
@@ -61,10 +65,10 @@ struct TickState {
   bool probe_hit_hold = false;
   bool probe_hold_release = false;
 
-  int dwell_ticks = 0;             // DoDwell countdown in ticks
-  bool torch_start_hold = false;   // motion waits for arc OK
+  int dwell_ticks = 0;            // DoDwell countdown in ticks
+  bool torch_start_hold = false;  // motion waits for arc OK
   double thc_target_voltage = 100.0;
-  bool writing_dro1501 = false;    // the plugin itself is writing DRO 1501
+  bool writing_dro1501 = false;  // the plugin itself is writing DRO 1501
   bool thc_resend = false;
   bool threading_was_active = false;
 
@@ -98,6 +102,7 @@ class Motion {
  public:
   explicit Motion(const MotionContext& context);
 
+  const MotionContext& context() const { return ctx_; }
   TickState& state() { return state_; }
   const TickState& state() const { return state_; }
 

@@ -32,11 +32,6 @@ constexpr char kProbeCannotPlan[] = "Probe move has zero length or zero feed. Op
 constexpr char kProbeMissed[] = "Probe move finished with NO hit!";
 constexpr char kProbeLogOpenError[] = "Error opening ProbeLog file!";
 
-void ShowStatus(const MotionContext& ctx, std::string_view text) {
-  ctx.host.SetStatusText(text);
-  ctx.platform.StatusTextWritten(text);
-}
-
 // Steps to host units; an axis without a usable steps-per-unit value reads 0 rather than
 // writing infinities or NaN into the host.
 double StepsToUnits(double steps, double steps_per_unit) {
@@ -76,13 +71,13 @@ void Motion::Probe() {
   const Host& host = ctx_.host;
 
   if (!machine.inputs[kInputProbe].enabled) {
-    ShowStatus(ctx_, kProbeNotOn);
+    ctx_.ShowStatus(kProbeNotOn);
     host.DoButton(kButtonProbeFailed);
     return;
   }
-  ShowStatus(ctx_,
-             FormatText("Probe to (%f,%f,%f,%f)", planner.probe_target[0], planner.probe_target[1],
-                        planner.probe_target[2], planner.probe_target[3]));
+  ctx_.ShowStatus(FormatText("Probe to (%f,%f,%f,%f)", planner.probe_target[0],
+                             planner.probe_target[1], planner.probe_target[2],
+                             planner.probe_target[3]));
 
   // Machine coordinates.
   Axes start{};
@@ -94,7 +89,7 @@ void Motion::Probe() {
   }
   if (machine.soft_limits_on && (OutsideSoftLimits(ctx_.config, planner, start) ||
                                  OutsideSoftLimits(ctx_.config, planner, end))) {
-    ShowStatus(ctx_, kProbeOutsideLimits);
+    ctx_.ShowStatus(kProbeOutsideLimits);
     host.DoButton(kButtonProbeFailed);
     return;
   }
@@ -104,7 +99,7 @@ void Motion::Probe() {
   // A probe to where the tool already is, or at no feed, has no motion to plan (the
   // planner would divide by zero): refuse it like any other probe that cannot run.
   if (!PlanStraightMove(probe_move_, planner, start, end, feed)) {
-    ShowStatus(ctx_, kProbeCannotPlan);
+    ctx_.ShowStatus(kProbeCannotPlan);
     host.DoButton(kButtonProbeFailed);
     return;
   }
@@ -148,7 +143,7 @@ void Motion::OnProbeMissed() {
   ProbeReset();
   ctx_.link.SendCommand(CommandCode::EndProbe);
   if (!ctx_.host.Ready()) return;
-  ShowStatus(ctx_, kProbeMissed);
+  ctx_.ShowStatus(kProbeMissed);
   ctx_.host.DoButton(kButtonProbeFailed);
 }
 
@@ -174,7 +169,7 @@ void Motion::OnProbeHit(const StatusPacket& packet) {
                                 StepsToUnits(packet.positions[1], planner.axes[1].steps_per_unit));
   }
   state_.probe_hit_hold = true;
-  ShowStatus(ctx_, FormatText("Probe hit (%f,%f,%f,%f)", hit[0], hit[1], hit[2], hit[3]));
+  ctx_.ShowStatus(FormatText("Probe hit (%f,%f,%f,%f)", hit[0], hit[1], hit[2], hit[3]));
   state_.probe_settle_count = 2;
   if (probe_log_.log_enabled) WriteProbeLogEntry();
 }

@@ -453,8 +453,7 @@ void Motion::LinkLost() {
   ctx_.link.Close();
   ctx_.link.set_connected(false);
   link_seen_connected_ = false;
-  ctx_.host.SetStatusText(kConnectionClosed);
-  ctx_.platform.StatusTextWritten(kConnectionClosed);
+  ctx_.ShowStatus(kConnectionClosed);
   machine.estop = 1;
   if (ctx_.settings.deref_on_disc) {
     for (int k = 0; k < kAxisCount; ++k) machine.motors[k].referenced = 0;

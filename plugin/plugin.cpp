@@ -50,8 +50,7 @@ Plugin::~Plugin() {
 }
 
 void Plugin::StatusText(std::string_view text) {
-  host_.SetStatusText(text);
-  platform_.StatusTextWritten(text);
+  motion_.context().ShowStatus(text);
 }
 
 void Plugin::ShowMessage(std::string_view text) {
