@@ -1,0 +1,247 @@
+#!/usr/bin/env python3
+"""Runs kelvro-host.exe with the real kelvro_drv.dll against the simulated controller under
+Wine: the winusb.dll and setupapi.dll stand-ins built next to the host are copied with it into
+a fresh folder and loaded with WINEDLLOVERRIDES="winusb,setupapi=n". Checks what the host saw
+and what the controller received (its trace, streamed to a file by the winusb.dll stand-in).
+
+Usage: check_standin_run.py WINE_RUN HOST_EXE SCENARIO
+Scenarios: healthy, old-firmware, winusb-missing, no-device, write-failure."""
+import json
+import os
+import shutil
+import struct
+import subprocess
+import sys
+import tempfile
+
+NOT_FOUND = "Motion controller not found!\nPlease make sure that device is connected."
+UPDATE_QUESTION = ("KELVRO firmware must be updated to work properly with this plugin "
+                   "version.\n\nDo you want to update firmware now?")
+WRITE_ERROR = "Error writing to device!"
+OVERRIDES = "winusb,setupapi=n"
+
+# The machine kelvro-host.exe describes: axes X, Y, Z with 1000 steps per unit, 50 units/s,
+# soft limits -1000..1000 units.
+HOST_AXES = 3
+HOST_STEPS = 1000.0
+HOST_VELOCITY = 50.0
+HOST_SOFT_MIN = -1000.0
+HOST_SOFT_MAX = 1000.0
+
+
+def windows_path(path):
+    # Wine maps the Unix root to drive Z:.
+    return "Z:" + os.path.abspath(path).replace("/", "\\")
+
+
+def prepare_folder(host, folder, standins):
+    source = os.path.dirname(os.path.abspath(host))
+    names = ["kelvro-host.exe", "kelvro_drv.dll"] + standins
+    for name in names:
+        shutil.copy2(os.path.join(source, name), os.path.join(folder, name))
+    return os.path.join(folder, "kelvro-host.exe")
+
+
+def run_host(wine_run, host, args, env_extra):
+    env = {k: v for k, v in os.environ.items() if not k.startswith("KELVRO_SIM_")}
+    env.update(env_extra)
+    result = subprocess.run([wine_run, host] + args, capture_output=True, text=True, env=env,
+                            timeout=120)
+    lines = [l for l in result.stdout.splitlines() if l.startswith("{")]
+    if result.returncode != 0 or not lines:
+        print("host failed:", result.returncode, result.stdout, result.stderr[-2000:])
+        sys.exit(1)
+    return json.loads(lines[-1])
+
+
+def read_trace(path):
+    """Returns (entries, summaries) from the JSON lines the stand-in wrote."""
+    entries, summaries = [], []
+    if not os.path.exists(path):
+        return entries, summaries
+    with open(path, encoding="utf-8") as f:
+        for line in f:
+            line = line.strip()
+            if not line:
+                continue
+            record = json.loads(line)
+            (summaries if record.get("summary") else entries).append(record)
+    return entries, summaries
+
+
+def expect(condition, what, seen):
+    if not condition:
+        print("FAILED:", what)
+        print(json.dumps(seen, indent=2))
+        sys.exit(1)
+    print("ok:", what)
+
+
+def first_index(entries, name):
+    for i, e in enumerate(entries):
+        if e.get("name") == name:
+            return i
+    return -1
+
+
+def int32_le(payload_hex, offset):
+    return struct.unpack_from("<i", bytes.fromhex(payload_hex), offset)[0]
+
+
+def check_motion_config(payload_hex, seen):
+    """Axis blocks of 34 bytes: steps, velocity x steps x 4096, acceleration, soft min, soft
+    max (all truncated). Expected values are worked out from the host's machine here."""
+    for axis in range(HOST_AXES):
+        base = 34 * axis
+        expect(int32_le(payload_hex, base) == int(HOST_STEPS), "axis %d steps" % axis, seen)
+        expect(int32_le(payload_hex, base + 4) == int(HOST_VELOCITY * HOST_STEPS * 4096),
+               "axis %d velocity" % axis, seen)
+        expect(int32_le(payload_hex, base + 12) == int(HOST_SOFT_MIN * HOST_STEPS),
+               "axis %d soft minimum" % axis, seen)
+        expect(int32_le(payload_hex, base + 16) == int(HOST_SOFT_MAX * HOST_STEPS),
+               "axis %d soft maximum" % axis, seen)
+
+
+def scenario_healthy(wine_run, host, tmp):
+    trace = os.path.join(tmp, "trace.jsonl")
+    seen = run_host(wine_run, host, ["--profile", windows_path(os.path.join(tmp, "p.xml")),
+                                     "--seconds", "2"],
+                    {"WINEDLLOVERRIDES": OVERRIDES, "KELVRO_SIM_TRACE": windows_path(trace)})
+    entries, summaries = read_trace(trace)
+    seen = dict(seen, trace=entries[:12], summary=summaries[-1:] if summaries else None)
+    expect("USB controller connected." in seen["status_texts"], "status: connected", seen)
+    expect(seen["message_boxes"] == [], "no message boxes", seen)
+    expect("ERROR! Connection closed!" not in seen["status_texts"], "link was never lost", seen)
+    expect(seen["estop"] == 0, "host not in E-stop", seen)
+
+    control = first_index(entries, "GetFirmwareVersion")
+    expect(control >= 0 and entries[control]["code"] == 0xE0, "control request 0xE0 served",
+           seen)
+    expect(entries[control]["payload"] == "01.22".encode().hex(), "version text 01.22", seen)
+    motion = first_index(entries, "LoadMotionConfig")
+    io = first_index(entries, "LoadIoConfig")
+    expect(motion > control and io > motion, "firmware check, then motion config, then I/O map",
+           seen)
+    expect(len(bytes.fromhex(entries[motion]["payload"])) == 262, "LoadMotionConfig: 262 bytes",
+           seen)
+    expect(len(bytes.fromhex(entries[io]["payload"])) == 112, "LoadIoConfig: 112 bytes", seen)
+    check_motion_config(entries[motion]["payload"], seen)
+    # After Reset every state command is sent again on the first tick (ThcConfig only while
+    # THC mode is on, which this machine does not use).
+    for name in ("SetOutputs", "SetForcedInputs", "MpgConfig"):
+        i = first_index(entries, name)
+        expect(i > io and entries[i]["t_ms"] - entries[io]["t_ms"] < 500,
+               "%s sent within the first ticks" % name, seen)
+    expect(first_index(entries, "ThcConfig") < 0, "no ThcConfig with THC off", seen)
+    bad = [e for e in entries if e.get("kind") in ("rejected", "fault", "phase_mismatch")]
+    expect(not bad, "the controller refused nothing", seen)
+
+    expect(summaries and summaries[-1]["final"], "final summary written at exit", seen)
+    last = summaries[-1]
+    expect(last["status_reads"] > 10, "status reads served (%d)" % last["status_reads"], seen)
+    expect(last["reads_completed"] >= last["status_reads"] - 1,
+           "served reads completed (%d of %d)" % (last["reads_completed"], last["status_reads"]),
+           seen)
+    expect(last["control_requests"] >= 1 and last["write_failures"] == 0,
+           "control request counted, no write failure", seen)
+    expect(last["initialized"] == 1 and last["freed"] == 1, "one open, released at StopPlug",
+           seen)
+    # StopPlug: current outputs once more, then the safe-state Stop.
+    expect(entries[-1]["name"] == "Stop" and entries[-2]["name"] == "SetOutputs",
+           "StopPlug ends with SetOutputs and Stop", seen)
+
+
+def scenario_old_firmware(wine_run, host, tmp):
+    trace = os.path.join(tmp, "trace.jsonl")
+    seen = run_host(wine_run, host, ["--profile", windows_path(os.path.join(tmp, "p.xml")),
+                                     "--seconds", "1", "--answer", "no"],
+                    {"WINEDLLOVERRIDES": OVERRIDES, "KELVRO_SIM_TRACE": windows_path(trace),
+                     "KELVRO_SIM_FIRMWARE": "01.20"})
+    entries, summaries = read_trace(trace)
+    seen = dict(seen, trace=entries, summary=summaries[-1:] if summaries else None)
+    expect(seen["message_boxes"] == [UPDATE_QUESTION], "the update question, once", seen)
+    expect("USB controller NOT connected." in seen["status_texts"], "status: NOT connected",
+           seen)
+    expect("USB controller connected." not in seen["status_texts"], "never connected", seen)
+    expect(seen["estop"] == 1, "host left in E-stop", seen)
+    control = first_index(entries, "GetFirmwareVersion")
+    expect(control >= 0 and entries[control]["payload"] == "01.20".encode().hex(),
+           "the controller reported 01.20", seen)
+    expect(first_index(entries, "LoadMotionConfig") < 0, "no configuration sent", seen)
+    expect(summaries and summaries[-1]["freed"] == summaries[-1]["initialized"] == 1,
+           "the link was closed again", seen)
+    expect(summaries[-1]["commands"] == 0 and summaries[-1]["status_reads"] == 0,
+           "no command and no status read after the refusal", seen)
+
+
+def expect_not_found(seen):
+    expect(seen["message_boxes"] == [NOT_FOUND], "one 'not found' message box", seen)
+    expect("Error opening hardware!" in seen["status_texts"], "status: error opening", seen)
+    expect(seen["estop"] == 1, "host left in E-stop", seen)
+    expect(seen["timer_ticks"] >= 20, "the plugin kept running (%d ticks)" % seen["timer_ticks"],
+           seen)
+
+
+def scenario_winusb_missing(wine_run, host, tmp):
+    # Same overrides, but no winusb.dll in the folder: LoadLibraryA("WinUsb.dll") fails.
+    seen = run_host(wine_run, host, ["--profile", windows_path(os.path.join(tmp, "p.xml")),
+                                     "--seconds", "1"], {"WINEDLLOVERRIDES": OVERRIDES})
+    expect_not_found(seen)
+
+
+def scenario_no_device(wine_run, host, tmp):
+    trace = os.path.join(tmp, "trace.jsonl")
+    seen = run_host(wine_run, host, ["--profile", windows_path(os.path.join(tmp, "p.xml")),
+                                     "--seconds", "1"],
+                    {"WINEDLLOVERRIDES": OVERRIDES, "KELVRO_SIM_NO_DEVICE": "1",
+                     "KELVRO_SIM_TRACE": windows_path(trace)})
+    expect_not_found(seen)
+    # The stand-in writes a summary once anything has used it; WinUsb_Initialize would have.
+    _, summaries = read_trace(trace)
+    expect(not summaries or summaries[-1]["initialize_calls"] == 0,
+           "discovery found nothing, WinUsb_Initialize never called", dict(seen, s=summaries))
+
+
+def scenario_write_failure(wine_run, host, tmp):
+    trace = os.path.join(tmp, "trace.jsonl")
+    seen = run_host(wine_run, host, ["--profile", windows_path(os.path.join(tmp, "p.xml")),
+                                     "--seconds", "1.5"],
+                    {"WINEDLLOVERRIDES": OVERRIDES, "KELVRO_SIM_FAIL_WRITE_AFTER": "1",
+                     "KELVRO_SIM_TRACE": windows_path(trace)})
+    entries, summaries = read_trace(trace)
+    seen = dict(seen, trace=entries, summary=summaries[-1:] if summaries else None)
+    expect(seen["message_boxes"] == [WRITE_ERROR], "one 'Error writing to device!' box", seen)
+    expect(first_index(entries, "WriteFailed") >= 0, "the first command write failed", seen)
+    expect(first_index(entries, "LoadMotionConfig") < 0 and
+           first_index(entries, "LoadIoConfig") < 0,
+           "nothing more written on the closed link", seen)
+    # Reset still marks the controller connected; the watchdog then declares the link lost.
+    expect("ERROR! Connection closed!" in seen["status_texts"], "the watchdog closed the link",
+           seen)
+    expect(seen["estop"] == 1, "host left in E-stop", seen)
+    expect(summaries and summaries[-1]["freed"] == summaries[-1]["initialized"] == 1,
+           "the interface was released", seen)
+
+
+SCENARIOS = {
+    "healthy": (scenario_healthy, ["winusb.dll", "setupapi.dll"]),
+    "old-firmware": (scenario_old_firmware, ["winusb.dll", "setupapi.dll"]),
+    "winusb-missing": (scenario_winusb_missing, ["setupapi.dll"]),
+    "no-device": (scenario_no_device, ["winusb.dll", "setupapi.dll"]),
+    "write-failure": (scenario_write_failure, ["winusb.dll", "setupapi.dll"]),
+}
+
+
+def main():
+    wine_run, host, scenario = sys.argv[1:4]
+    if scenario not in SCENARIOS:
+        print("unknown scenario", scenario)
+        return 2
+    run, standins = SCENARIOS[scenario]
+    with tempfile.TemporaryDirectory() as tmp:
+        run(wine_run, prepare_folder(host, tmp, standins), tmp)
+    return 0
+
+
+if __name__ == "__main__":
+    sys.exit(main())
