@@ -4,5 +4,8 @@ set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 "$root/scripts/setup.sh"
 "$root/scripts/build.sh"
+echo "== kelvro-sim: examples/engraving.nc through the plugin on the simulated controller =="
+"$root/build/native/tools/kelvro-sim" run "$root/examples/engraving.nc" \
+  --plot "$root/build/engraving.png"
 echo "== kelvro_drv.dll in the stand-in host under Wine (no controller attached) =="
 "$root/scripts/wine-run.sh" "$root/build/win32/win32/kelvro-host.exe" --seconds 2 2>/dev/null

@@ -7,7 +7,7 @@ need=()
 have() { dpkg-query -W -f='${Status}' "$1" 2>/dev/null | grep -q "ok installed"; }
 
 packages=(cmake make g++ googletest libgtest-dev libgmock-dev libbenchmark-dev
-          libpugixml-dev python3 clang libclang-rt-14-dev
+          libpugixml-dev python3 gnuplot-nox clang libclang-rt-14-dev
           g++-mingw-w64-i686-posix mingw-w64-i686-dev binutils-mingw-w64-i686
           wine wine32:i386 xvfb xauth fonts-wine)
 if ! dpkg --print-foreign-architectures | grep -qx i386; then

@@ -1049,6 +1049,7 @@ SimReadStart SimController::BeginStatusRead(uint32_t length) {
     return r;
   }
   bool lost = false;
+  bool dropped = false;
   std::optional<StatusCorruption> corruption;
   if (lose_reads_ > 0) {
     --lose_reads_;
@@ -1059,7 +1060,7 @@ SimReadStart SimController::BeginStatusRead(uint32_t length) {
   } else if (lose_rate_ > 0.0 || corrupt_rate_ > 0.0) {
     auto uniform = [this] { return static_cast<double>(NextRandom() >> 11) * 0x1.0p-53; };
     if (uniform() < lose_rate_) {
-      lost = true;
+      dropped = true;
     } else if (uniform() < corrupt_rate_) {
       corruption =
           (NextRandom() & 1) ? StatusCorruption::kShortTransfer : StatusCorruption::kWrongMarker;
@@ -1068,6 +1069,12 @@ SimReadStart SimController::BeginStatusRead(uint32_t length) {
   if (lost) {
     Record(TraceKind::kFault, 0x81, -1, "StatusReadLost", {}, "read never completes");
     r.kind = SimReadStart::Kind::kLost;
+    return r;
+  }
+  if (dropped) {
+    Record(TraceKind::kFault, 0x81, -1, "StatusReportDropped", {}, "answered by a later report");
+    r.kind = SimReadStart::Kind::kDropped;
+    r.retry_after_ms = std::max<uint32_t>(1, options_.dropped_report_retry_ms);
     return r;
   }
   const auto status = StatusBytes();

@@ -8,7 +8,8 @@
 //
 // Behaviour chosen here where the protocol leaves it open:
 // - Queue start: segments that arrive while nothing executes are held (mode HOLD) until the
-//   queue holds `start_threshold` segments (50 by default) or ReleaseHold arrives; from then
+//   queue holds `start_threshold` segments (600 by default: a reserve that outlasts a stall of
+//   the host's GUI thread at the start of a move) or ReleaseHold arrives; from then
 //   on one segment executes per millisecond until the queue is empty, when the mode returns
 //   to IDLE in the same millisecond. N segments therefore take N ms.
 // - Positions: each axis keeps its position in millionths of a step. A segment moves the axis
@@ -212,7 +213,7 @@ enum class FlashReplyFault { kWrongByte, kMissing };
 struct SimControllerOptions {
   std::string firmware_version = "01.22";
   std::string flashed_version = "01.22";  // reported after a completed flash
-  uint32_t start_threshold = 50;          // queued segments that start execution
+  uint32_t start_threshold = 600;  // queued segments that start execution
   uint32_t rundown_ms = 10;
   uint32_t home_phase_ms = 100;  // each of HOME0..HOME3
   uint32_t flash_disconnect_ms = 20;
@@ -223,6 +224,7 @@ struct SimControllerOptions {
   // Start phases within this many millionths of the controller's own fraction are not
   // reported: the sender's floating-point arithmetic differs by a millionth now and then.
   int64_t phase_tolerance_micro = 2;
+  uint32_t dropped_report_retry_ms = 10;  // a dropped report is replaced this much later
   double arc_volts_at_surface = 100.0;
   double arc_volts_per_step = 0.01;
   int64_t surface_z = 0;
@@ -230,8 +232,11 @@ struct SimControllerOptions {
 
 // What a status read started now delivers.
 struct SimReadStart {
-  enum class Kind { kData, kLost, kAwaitReply };
+  // kDropped: this report was lost on the bus; the read stays pending and is answered by a
+  // later report (the bus retries), `retry_after_ms` later.
+  enum class Kind { kData, kLost, kDropped, kAwaitReply };
   Kind kind = Kind::kData;
+  uint32_t retry_after_ms = 0;
   std::vector<uint8_t> data;
 };
 
@@ -336,7 +341,10 @@ class SimController {
   void Reconnect(bool restart = false);
   void LoseStatusReads(uint32_t count) { lose_reads_ += count; }
   void CorruptStatusReads(uint32_t count, StatusCorruption kind);
-  // Per-read probabilities, drawn from a seeded generator (deterministic per seed).
+  // Per-read probabilities, drawn from a seeded generator (deterministic per seed). A report
+  // lost at this rate is dropped on the bus and the read is answered by a later report;
+  // LoseStatusReads above makes reads that never complete (a controller that stopped
+  // answering).
   void SetStatusFaultRates(double lose, double corrupt, uint64_t seed);
   void FailNextWrite(uint8_t pipe);
   // The reply to the flash command `skip` flash commands from now is wrong or missing.

@@ -74,7 +74,8 @@ bool SimUsbPort::StartRead(uint8_t pipe, uint8_t* buffer, uint32_t length) {
   read_.buffer = buffer;
   read_.length = length;
   read_.data = std::move(start.data);
-  read_.complete_at = Now() + read_latency_ms_;
+  read_.complete_at = Now() + (start.kind == SimReadStart::Kind::kDropped ? start.retry_after_ms
+                                                                          : read_latency_ms_);
   UpdateRead();
   return true;
 }
@@ -98,6 +99,15 @@ void SimUsbPort::UpdateRead() {
     Complete(false);
     return;
   }
+  // A dropped report: the bus asks again and gets the controller's report of that moment.
+  while (read_.kind == SimReadStart::Kind::kDropped && Now() >= read_.complete_at) {
+    SimReadStart retry = controller_.BeginStatusRead(read_.length);
+    read_.kind = retry.kind;
+    read_.data = std::move(retry.data);
+    read_.complete_at =
+        read_.complete_at +
+        (retry.kind == SimReadStart::Kind::kDropped ? retry.retry_after_ms : read_latency_ms_);
+  }
   if (read_.kind == SimReadStart::Kind::kAwaitReply) {
     std::vector<uint8_t> bytes(read_.length);
     const size_t n = controller_.TakeReplyBytes(bytes.data(), bytes.size());
@@ -119,20 +129,29 @@ bool SimUsbPort::ReadCompleted() {
 bool SimUsbPort::WaitRead(uint32_t ms) {
   Sync();
   UpdateRead();
-  if (read_.state == ReadState::kDone) return true;
-  if (read_.state != ReadState::kInFlight) return false;
-  const uint64_t now = Now();
-  const bool completes_in_time =
-      read_.kind == SimReadStart::Kind::kData && read_.complete_at <= now + ms;
-  if (!wait_) {
-    // No clock to move: answer as if the wait had taken place.
-    if (!completes_in_time) return false;
-    Complete(true);
-    return true;
+  const uint64_t deadline = Now() + ms;
+  while (read_.state == ReadState::kInFlight) {
+    const uint64_t now = Now();
+    const bool completes_in_time =
+        (read_.kind == SimReadStart::Kind::kData || read_.kind == SimReadStart::Kind::kDropped) &&
+        read_.complete_at <= deadline;
+    if (!wait_) {
+      // No clock to move: answer as if the wait had taken place.
+      if (!completes_in_time || read_.kind != SimReadStart::Kind::kData) return false;
+      Complete(true);
+      return true;
+    }
+    if (!completes_in_time) {
+      if (deadline > now) wait_(static_cast<uint32_t>(deadline - now));
+      Sync();
+      UpdateRead();
+      break;
+    }
+    if (read_.complete_at > now) wait_(static_cast<uint32_t>(read_.complete_at - now));
+    Sync();
+    UpdateRead();
+    if (Now() == now && read_.state == ReadState::kInFlight) break;  // time did not move
   }
-  wait_(completes_in_time ? static_cast<uint32_t>(read_.complete_at - now) : ms);
-  Sync();
-  UpdateRead();
   return read_.state == ReadState::kDone;
 }
 

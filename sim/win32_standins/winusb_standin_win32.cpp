@@ -307,6 +307,15 @@ void SimDevice::UpdateReads(Interface& itf) {
     }
     // A lost read holds up the pipe: later requests queue behind it.
     if (read.kind == SimReadStart::Kind::kLost) return;
+    // A report dropped on the bus: the read is answered by a later report.
+    while (read.kind == SimReadStart::Kind::kDropped && controller_.now() >= read.complete_at) {
+      SimReadStart retry = controller_.BeginStatusRead(read.length);
+      read.kind = retry.kind;
+      read.data = std::move(retry.data);
+      read.complete_at +=
+          retry.kind == SimReadStart::Kind::kDropped ? retry.retry_after_ms : kReadLatencyMs;
+    }
+    if (read.kind == SimReadStart::Kind::kDropped) return;
     if (read.kind == SimReadStart::Kind::kAwaitReply) {
       std::vector<uint8_t> bytes(read.length);
       const size_t n = controller_.TakeReplyBytes(bytes.data(), bytes.size());
@@ -502,7 +511,9 @@ BOOL SimDevice::ReadPipe(WINUSB_INTERFACE_HANDLE handle, UCHAR pipe, PUCHAR buff
     read.overlapped = target;
     read.kind = start.kind;
     read.data = std::move(start.data);
-    read.complete_at = controller_.now() + kReadLatencyMs;
+    read.complete_at =
+        controller_.now() +
+        (start.kind == SimReadStart::Kind::kDropped ? start.retry_after_ms : kReadLatencyMs);
     itf->reads.push_back(std::move(read));
     EnsureWorker();
     if (wake_ != nullptr) SetEvent(wake_);

@@ -72,6 +72,8 @@ std::vector<uint8_t> MotionConfig(const std::array<AxisSetup, 6>& axes, uint8_t 
 }
 
 Rig::Rig(SimControllerOptions options) : controller(std::move(options)) {
+  // The simulator's own tests stream short runs: start executing at 50 queued segments.
+  controller.options().start_threshold = 50;
   port.set_read_latency_ms(0);
   port.Open();
 }

@@ -222,19 +222,23 @@ TEST(SimFaults, RatedFaultsAreSeededAndDeterministic) {
   EXPECT_GT(marker, 50);
 }
 
-TEST(SimFaults, RatedLossesNeedAReopen) {
+TEST(SimFaults, RatedLossesAreAnsweredByALaterReport) {
   Rig rig;
   rig.controller.SetStatusFaultRates(0.5, 0.0, 7);
-  int lost = 0;
-  for (int i = 0; i < 200; ++i) {
-    if (rig.Read().empty()) {
-      ++lost;
-      rig.port.Close();
-      ASSERT_EQ(rig.port.Open(), UsbOpenResult::kOk);
-    }
-  }
-  EXPECT_GT(lost, 70);
-  EXPECT_LT(lost, 130);
+  const uint64_t start = rig.platform.Now();
+  for (int i = 0; i < 200; ++i) ASSERT_EQ(rig.Read().size(), 60u) << "read " << i;
+  // With p = 0.5 each read loses one report on average, each costing a 10 ms retry.
+  const size_t dropped = rig.controller.trace().Count(TraceKind::kFault, "StatusReportDropped");
+  EXPECT_GT(dropped, 140u);
+  EXPECT_LT(dropped, 260u);
+  EXPECT_EQ(rig.platform.Now() - start, 10 * dropped);
+}
+
+TEST(SimFaults, CountedLossesNeverComplete) {
+  Rig rig;
+  rig.controller.LoseStatusReads(1);
+  EXPECT_TRUE(rig.Read().empty());
+  EXPECT_TRUE(rig.port.read_in_flight());
 }
 
 TEST(SimFaults, FailedWriteFailsOnceOnItsPipe) {

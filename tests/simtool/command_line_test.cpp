@@ -1,0 +1,114 @@
+// The command line of kelvro-sim: what it accepts, what it refuses and with which words.
+#include "tools/command_line.h"
+
+#include <gtest/gtest.h>
+
+namespace kelvro::sim {
+namespace {
+
+TEST(CommandLine, AllOptions) {
+  CommandLine line;
+  std::string error;
+  ASSERT_TRUE(ParseCommandLine(
+      {"run", "part.nc", "--profile", "m.xml", "--json", "s.json", "--trace", "t.jsonl", "--plot",
+       "p.PNG", "--jitter", "--lose-rate", "0.25", "--corrupt-rate=1", "--disconnect-at", "2.5",
+       "--seed", "18446744073709551615"},
+      &line, &error))
+      << error;
+  EXPECT_FALSE(line.help);
+  EXPECT_EQ(line.run.program_path, "part.nc");
+  EXPECT_EQ(line.run.profile_path, "m.xml");
+  EXPECT_EQ(line.json_path, "s.json");
+  EXPECT_EQ(line.run.trace_path, "t.jsonl");
+  EXPECT_EQ(line.plot_path, "p.PNG");
+  EXPECT_TRUE(line.run.record_plot);
+  EXPECT_TRUE(line.run.faults.jitter);
+  EXPECT_EQ(line.run.faults.lose_rate, 0.25);
+  EXPECT_EQ(line.run.faults.corrupt_rate, 1.0);
+  ASSERT_TRUE(line.run.faults.disconnect_at_seconds.has_value());
+  EXPECT_EQ(*line.run.faults.disconnect_at_seconds, 2.5);
+  EXPECT_EQ(line.run.faults.seed, 18446744073709551615ull);
+}
+
+TEST(CommandLine, Defaults) {
+  CommandLine line;
+  std::string error;
+  ASSERT_TRUE(ParseCommandLine({"run", "a.nc"}, &line, &error)) << error;
+  EXPECT_EQ(line.run.program_path, "a.nc");
+  EXPECT_TRUE(line.run.profile_path.empty());
+  EXPECT_FALSE(line.run.record_plot);
+  EXPECT_FALSE(line.run.faults.jitter);
+  EXPECT_EQ(line.run.faults.lose_rate, 0.0);
+  EXPECT_FALSE(line.run.faults.disconnect_at_seconds.has_value());
+  EXPECT_EQ(line.run.faults.seed, 1u);
+}
+
+TEST(CommandLine, OptionsBeforeTheProgramAndDashDash) {
+  CommandLine line;
+  std::string error;
+  ASSERT_TRUE(ParseCommandLine({"run", "--jitter", "--", "-odd.nc"}, &line, &error)) << error;
+  EXPECT_EQ(line.run.program_path, "-odd.nc");
+  EXPECT_TRUE(line.run.faults.jitter);
+}
+
+TEST(CommandLine, Help) {
+  for (const auto& args :
+       std::vector<std::vector<std::string>>{{"--help"}, {"-h"}, {"help"}, {"run", "--help"}}) {
+    CommandLine line;
+    std::string error;
+    ASSERT_TRUE(ParseCommandLine(args, &line, &error)) << error;
+    EXPECT_TRUE(line.help);
+  }
+  EXPECT_NE(UsageText().find("Usage: kelvro-sim run PROGRAM"), std::string::npos);
+}
+
+struct UsageErrorCase {
+  const char* name;
+  std::vector<std::string> args;
+  const char* expected;
+};
+
+class UsageError : public ::testing::TestWithParam<UsageErrorCase> {};
+
+TEST_P(UsageError, IsRefusedWithAMessage) {
+  CommandLine line;
+  std::string error;
+  EXPECT_FALSE(ParseCommandLine(GetParam().args, &line, &error));
+  EXPECT_NE(error.find(GetParam().expected), std::string::npos) << error;
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, UsageError,
+    ::testing::Values(
+        UsageErrorCase{"Nothing", {}, "no command given"},
+        UsageErrorCase{"UnknownCommand", {"walk", "a.nc"}, "unknown command \"walk\""},
+        UsageErrorCase{"NoProgram", {"run"}, "no part program given"},
+        UsageErrorCase{"TwoPrograms", {"run", "a.nc", "b.nc"}, "more than one program"},
+        UsageErrorCase{"UnknownOption", {"run", "a.nc", "--fast"}, "unknown option \"--fast\""},
+        UsageErrorCase{"MissingValue", {"run", "a.nc", "--json"}, "--json needs a value"},
+        UsageErrorCase{"EmptyValue", {"run", "a.nc", "--profile="}, "--profile needs a value"},
+        UsageErrorCase{"PlotExtension", {"run", "a.nc", "--plot", "p.jpg"}, "must end in .png"},
+        UsageErrorCase{"RateAboveOne", {"run", "a.nc", "--lose-rate", "1.5"}, "from 0 to 1"},
+        UsageErrorCase{"RateNegative", {"run", "a.nc", "--corrupt-rate", "-0.1"}, "from 0 to 1"},
+        UsageErrorCase{"RateNotANumber", {"run", "a.nc", "--lose-rate", "nan"}, "from 0 to 1"},
+        UsageErrorCase{"RateTrailing", {"run", "a.nc", "--lose-rate", "0.1x"}, "from 0 to 1"},
+        UsageErrorCase{
+            "DisconnectNegative", {"run", "a.nc", "--disconnect-at", "-1"}, "time in seconds"},
+        UsageErrorCase{
+            "DisconnectInfinite", {"run", "a.nc", "--disconnect-at", "inf"}, "time in seconds"},
+        UsageErrorCase{"SeedNegative", {"run", "a.nc", "--seed", "-3"}, "whole number"},
+        UsageErrorCase{
+            "SeedTooBig", {"run", "a.nc", "--seed", "18446744073709551616"}, "whole number"},
+        UsageErrorCase{"JitterWithValue", {"run", "a.nc", "--jitter=yes"}, "takes no value"}),
+    [](const ::testing::TestParamInfo<UsageErrorCase>& info) { return info.param.name; });
+
+TEST(PlotFormat, ByExtension) {
+  EXPECT_EQ(PlotFormat("a.png"), "png");
+  EXPECT_EQ(PlotFormat("dir.svg/a.PNG"), "png");
+  EXPECT_EQ(PlotFormat("b.Svg"), "svg");
+  EXPECT_EQ(PlotFormat("c.pdf"), "");
+  EXPECT_EQ(PlotFormat("png"), "");
+}
+
+}  // namespace
+}  // namespace kelvro::sim

@@ -1,0 +1,64 @@
+// Helpers for the kelvro-sim tests: a private temporary folder per test, files in it, and a
+// run of a program text on the built-in default machine.
+#pragma once
+
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <string>
+
+#include "tools/sim_run.h"
+
+namespace kelvro::sim::test {
+
+inline const std::string kExamples = std::string(KELVRO_SOURCE_DIR) + "/examples/";
+
+inline std::string ReadFile(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  std::ostringstream text;
+  text << in.rdbuf();
+  return text.str();
+}
+
+class TempDir {
+ public:
+  TempDir() {
+    const auto* info = ::testing::UnitTest::GetInstance()->current_test_info();
+    std::string name = std::string("kelvro_simtool_") + info->test_suite_name() + "_" +
+                       info->name() + "_" + std::to_string(::getpid());
+    std::replace(name.begin(), name.end(), '/', '_');
+    path_ = std::filesystem::temp_directory_path() / name;
+    std::filesystem::remove_all(path_);
+    std::filesystem::create_directories(path_);
+  }
+  ~TempDir() {
+    std::error_code ignored;
+    std::filesystem::remove_all(path_, ignored);
+  }
+  std::string File(const std::string& name) const { return (path_ / name).string(); }
+  std::string Write(const std::string& name, const std::string& text) const {
+    std::ofstream out(File(name), std::ios::binary | std::ios::trunc);
+    out << text;
+    return File(name);
+  }
+
+ private:
+  std::filesystem::path path_;
+};
+
+// Runs `program` (G-code text) with the given options; the program path is filled in.
+inline RunResult RunText(const TempDir& dir, const std::string& program, RunOptions options = {}) {
+  options.program_path = dir.Write("program.nc", program);
+  return SimRun(options).Execute();
+}
+
+inline RunResult RunExample(const std::string& file, RunOptions options = {}) {
+  options.program_path = kExamples + file;
+  return SimRun(options).Execute();
+}
+
+}  // namespace kelvro::sim::test

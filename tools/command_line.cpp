@@ -1,0 +1,191 @@
+#include "tools/command_line.h"
+
+#include <cctype>
+#include <charconv>
+#include <cmath>
+#include <filesystem>
+
+namespace kelvro::sim {
+namespace {
+
+bool ParseReal(const std::string& text, double* value) {
+  if (text.empty()) return false;
+  const char* begin = text.data();
+  if (*begin == '+') ++begin;
+  const char* end = text.data() + text.size();
+  const auto [stop, ec] = std::from_chars(begin, end, *value);
+  return ec == std::errc() && stop == end && std::isfinite(*value);
+}
+
+bool ParseSeed(const std::string& text, uint64_t* value) {
+  if (text.empty() || text[0] == '-' || text[0] == '+') return false;
+  const char* end = text.data() + text.size();
+  const auto [stop, ec] = std::from_chars(text.data(), end, *value);
+  return ec == std::errc() && stop == end;
+}
+
+}  // namespace
+
+std::string UsageText() {
+  return "Usage: kelvro-sim run PROGRAM [options]\n"
+         "\n"
+         "Runs a part program through the KELVRO plugin against the simulated controller\n"
+         "and prints a summary of the run.\n"
+         "\n"
+         "Options:\n"
+         "  --profile FILE        machine profile (XML, \"Preferences\" section); the plugin\n"
+         "                        saves its settings into it at the end. Default: the built-in\n"
+         "                        machine (examples/machine.xml), saved to a temporary copy\n"
+         "  --json FILE           write the summary as JSON\n"
+         "  --trace FILE          write the controller's trace as JSON lines\n"
+         "  --plot FILE           draw the executed tool path and the queue fill (.png or .svg,\n"
+         "                        needs gnuplot)\n"
+         "  --jitter              host timer periods of 15 to 40 ms with occasional stalls of\n"
+         "                        200 to 600 ms\n"
+         "  --lose-rate R         lose each status report with probability R (0..1)\n"
+         "  --corrupt-rate R      corrupt each status report with probability R (0..1)\n"
+         "  --disconnect-at SECONDS\n"
+         "                        unplug the controller at this simulated time\n"
+         "  --seed N              seed of the fault generators (default 1)\n"
+         "  -h, --help            show this text\n"
+         "\n"
+         "Exit status: 0 the program ran to the end and the executed position equals the\n"
+         "planned one; 1 bad input or an output file could not be written; 2 usage error;\n"
+         "3 the run stopped early or ended somewhere else than planned.\n";
+}
+
+std::string PlotFormat(const std::string& path) {
+  std::string ext = std::filesystem::path(path).extension().string();
+  for (char& c : ext) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  if (ext == ".png") return "png";
+  if (ext == ".svg") return "svg";
+  return {};
+}
+
+bool ParseCommandLine(const std::vector<std::string>& args, CommandLine* out, std::string* error) {
+  CommandLine line;
+  size_t i = 0;
+  if (!args.empty() && (args[0] == "-h" || args[0] == "--help" || args[0] == "help")) {
+    line.help = true;
+    *out = line;
+    return true;
+  }
+  if (args.empty()) {
+    *error = "no command given";
+    return false;
+  }
+  if (args[0] != "run") {
+    *error = "unknown command \"" + args[0] + "\"";
+    return false;
+  }
+  ++i;
+  bool have_program = false;
+  bool only_files = false;
+  for (; i < args.size(); ++i) {
+    std::string arg = args[i];
+    if (only_files || arg.empty() || arg[0] != '-' || arg == "-") {
+      if (have_program) {
+        *error =
+            "more than one program given (\"" + line.run.program_path + "\" and \"" + arg + "\")";
+        return false;
+      }
+      line.run.program_path = arg;
+      have_program = true;
+      continue;
+    }
+    if (arg == "--") {
+      only_files = true;
+      continue;
+    }
+    if (arg == "-h" || arg == "--help") {
+      line.help = true;
+      continue;
+    }
+    // --option=value or --option value.
+    std::string value;
+    bool inline_value = false;
+    if (const size_t eq = arg.find('='); arg.rfind("--", 0) == 0 && eq != std::string::npos) {
+      value = arg.substr(eq + 1);
+      arg = arg.substr(0, eq);
+      inline_value = true;
+    }
+    auto take_value = [&](std::string* target) {
+      if (inline_value) {
+        *target = value;
+      } else if (i + 1 < args.size()) {
+        *target = args[++i];
+      } else {
+        *error = "option " + arg + " needs a value";
+        return false;
+      }
+      if (target->empty()) {
+        *error = "option " + arg + " needs a value";
+        return false;
+      }
+      return true;
+    };
+    auto take_rate = [&](double* rate) {
+      std::string text;
+      if (!take_value(&text)) return false;
+      if (!ParseReal(text, rate) || *rate < 0.0 || *rate > 1.0) {
+        *error = "option " + arg + " needs a probability from 0 to 1 (got \"" + text + "\")";
+        return false;
+      }
+      return true;
+    };
+
+    if (arg == "--jitter") {
+      if (inline_value) {
+        *error = "option --jitter takes no value";
+        return false;
+      }
+      line.run.faults.jitter = true;
+    } else if (arg == "--profile") {
+      if (!take_value(&line.run.profile_path)) return false;
+    } else if (arg == "--json") {
+      if (!take_value(&line.json_path)) return false;
+    } else if (arg == "--trace") {
+      if (!take_value(&line.run.trace_path)) return false;
+    } else if (arg == "--plot") {
+      if (!take_value(&line.plot_path)) return false;
+      if (PlotFormat(line.plot_path).empty()) {
+        *error = "the plot file must end in .png or .svg (got \"" + line.plot_path + "\")";
+        return false;
+      }
+    } else if (arg == "--lose-rate") {
+      if (!take_rate(&line.run.faults.lose_rate)) return false;
+    } else if (arg == "--corrupt-rate") {
+      if (!take_rate(&line.run.faults.corrupt_rate)) return false;
+    } else if (arg == "--disconnect-at") {
+      std::string text;
+      if (!take_value(&text)) return false;
+      double seconds = 0.0;
+      if (!ParseReal(text, &seconds) || seconds < 0.0 || seconds > 1e7) {
+        *error = "option --disconnect-at needs a time in seconds from 0 to 10000000 (got \"" +
+                 text + "\")";
+        return false;
+      }
+      line.run.faults.disconnect_at_seconds = seconds;
+    } else if (arg == "--seed") {
+      std::string text;
+      if (!take_value(&text)) return false;
+      if (!ParseSeed(text, &line.run.faults.seed)) {
+        *error = "option --seed needs a whole number from 0 to 18446744073709551615 (got \"" +
+                 text + "\")";
+        return false;
+      }
+    } else {
+      *error = "unknown option \"" + args[i] + "\"";
+      return false;
+    }
+  }
+  if (!line.help && !have_program) {
+    *error = "no part program given";
+    return false;
+  }
+  line.run.record_plot = !line.plot_path.empty();
+  *out = line;
+  return true;
+}
+
+}  // namespace kelvro::sim

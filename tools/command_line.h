@@ -1,0 +1,27 @@
+// The command line of kelvro-sim.
+#pragma once
+
+#include <string>
+#include <vector>
+
+#include "tools/sim_run.h"
+
+namespace kelvro::sim {
+
+struct CommandLine {
+  bool help = false;
+  RunOptions run;
+  std::string json_path;
+  std::string plot_path;
+};
+
+// Reads the arguments after the program name. False with a message for a usage error
+// (unknown command or option, missing or malformed value).
+bool ParseCommandLine(const std::vector<std::string>& args, CommandLine* out, std::string* error);
+
+std::string UsageText();
+
+// "png" or "svg" from the file name's extension (any case); empty for anything else.
+std::string PlotFormat(const std::string& path);
+
+}  // namespace kelvro::sim

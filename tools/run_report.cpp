@@ -1,0 +1,336 @@
+#include "tools/run_report.h"
+
+#include <cmath>
+#include <cstdarg>
+#include <cstdio>
+
+namespace kelvro::sim {
+namespace {
+
+constexpr const char* kAxisNames[kAxisCount] = {"X", "Y", "Z", "A", "B", "C"};
+constexpr int kLabelWidth = 16;
+
+std::string Format(const char* format, ...) __attribute__((format(printf, 1, 2)));
+
+std::string Format(const char* format, ...) {
+  char buffer[512];
+  va_list args;
+  va_start(args, format);
+  std::vsnprintf(buffer, sizeof buffer, format, args);
+  va_end(args);
+  return buffer;
+}
+
+// "label           first line\n                continuation\n"
+void Section(std::string& out, const std::string& label, const std::vector<std::string>& lines) {
+  for (size_t i = 0; i < lines.size(); ++i) {
+    std::string head = i == 0 ? "  " + label : "";
+    head.resize(kLabelWidth + 2, ' ');
+    out += head + lines[i] + "\n";
+  }
+}
+
+// Repeated texts in a row are shown once with their count.
+std::vector<std::string> Collapse(const std::vector<std::string>& texts) {
+  std::vector<std::string> lines;
+  for (size_t i = 0; i < texts.size();) {
+    size_t j = i + 1;
+    while (j < texts.size() && texts[j] == texts[i]) ++j;
+    std::string line = "\"" + texts[i] + "\"";
+    if (j - i > 1) line += Format(" (%zu times)", j - i);
+    lines.push_back(line);
+    i = j;
+  }
+  if (lines.empty()) lines.push_back("none");
+  return lines;
+}
+
+bool FaultsInjected(const RunResult& r) {
+  return r.faults.timer_periods > 0 || r.faults.status_reads_lost > 0 ||
+         r.faults.status_reads_corrupted > 0 || r.faults.disconnected_at_seconds.has_value();
+}
+
+std::string JsonNumber(double value) {
+  if (!std::isfinite(value)) return "null";
+  return Format("%.10g", value);
+}
+
+std::string JsonSteps(const std::array<int64_t, kAxisCount>& steps) {
+  std::string out = "[";
+  for (int k = 0; k < kAxisCount; ++k) {
+    if (k) out += ", ";
+    out += std::to_string(steps[k]);
+  }
+  return out + "]";
+}
+
+std::string JsonStrings(const std::vector<std::string>& texts) {
+  std::string out = "[";
+  for (size_t i = 0; i < texts.size(); ++i) {
+    if (i) out += ", ";
+    out += JsonString(texts[i]);
+  }
+  return out + "]";
+}
+
+std::string JsonOptionalSeconds(const std::optional<double>& seconds) {
+  return seconds ? JsonNumber(*seconds) : "null";
+}
+
+const char* StatusName(RunStatus status) {
+  switch (status) {
+    case RunStatus::kCompleted:
+      return "completed";
+    case RunStatus::kBadInput:
+      return "bad_input";
+    case RunStatus::kIncomplete:
+      return "incomplete";
+  }
+  return "incomplete";
+}
+
+}  // namespace
+
+std::string JsonString(const std::string& text) {
+  std::string out = "\"";
+  for (const char ch : text) {
+    const auto c = static_cast<unsigned char>(ch);
+    switch (c) {
+      case '"':
+        out += "\\\"";
+        break;
+      case '\\':
+        out += "\\\\";
+        break;
+      case '\n':
+        out += "\\n";
+        break;
+      case '\r':
+        out += "\\r";
+        break;
+      case '\t':
+        out += "\\t";
+        break;
+      default:
+        if (c < 0x20) {
+          out += Format("\\u%04x", c);
+        } else {
+          out += ch;
+        }
+    }
+  }
+  return out + "\"";
+}
+
+int ExitStatus(const RunResult& result) {
+  if (result.status == RunStatus::kBadInput || !result.output_error.empty()) return 1;
+  if (result.status != RunStatus::kCompleted || !result.PositionsMatch()) return 3;
+  return 0;
+}
+
+std::string FormatSummary(const RunResult& r) {
+  std::string out = "kelvro-sim: " + r.program_path + " on " + r.profile_label + "\n";
+
+  std::string verdict;
+  if (r.status == RunStatus::kCompleted) {
+    verdict = r.PositionsMatch() ? "program executed to the end"
+                                 : "program executed, but the machine ended elsewhere than planned";
+  } else {
+    verdict = "STOPPED: " + r.error;
+  }
+  Section(out, "result", {verdict});
+
+  const double ratio = r.wall_seconds > 0.0 ? r.sim_seconds / r.wall_seconds : 0.0;
+  Section(out, "time",
+          {Format("%.3f s simulated in %.3f s wall time (%.0fx real time)", r.sim_seconds,
+                  r.wall_seconds, ratio),
+           r.planned_probing_seconds > 0.0
+               ? Format("program planned to take %.3f s, plus up to %.3f s of probing",
+                        r.planned_seconds, r.planned_probing_seconds)
+               : Format("program planned to take %.3f s", r.planned_seconds)});
+  std::vector<std::string> lines = {
+      Format("%d of %d program lines executed", r.lines_executed, r.lines_planned)};
+  if (!r.lines_missed.empty()) {
+    std::string missed = "not executed: line";
+    if (r.lines_missed.size() > 1) missed += "s";
+    for (size_t i = 0; i < r.lines_missed.size(); ++i) {
+      missed += (i ? ", " : " ") + std::to_string(r.lines_missed[i]);
+    }
+    if (r.lines_planned - r.lines_executed > static_cast<int>(r.lines_missed.size())) {
+      missed += ", ...";
+    }
+    lines.push_back(missed);
+  }
+  Section(out, "lines", lines);
+  std::vector<std::string> segments = {
+      Format("%llu streamed, %llu executed, %llu dropped by the controller",
+             static_cast<unsigned long long>(r.segments_streamed),
+             static_cast<unsigned long long>(r.segments_executed),
+             static_cast<unsigned long long>(r.segments_dropped))};
+  if (r.segments_dropped_probing > 0) {
+    segments.push_back(Format("(%llu of them the rest of probe moves after the contact)",
+                              static_cast<unsigned long long>(r.segments_dropped_probing)));
+  }
+  if (r.phase_mismatches) {
+    segments.push_back(Format("%llu start phases differed from the controller's position",
+                              static_cast<unsigned long long>(r.phase_mismatches)));
+  }
+  Section(out, "segments", segments);
+  if (r.fill_samples > 0) {
+    Section(out, "queue fill",
+            {Format("min %d, average %.1f, max %d segments (over %.3f s of steady streaming)",
+                    r.fill_min, r.fill_average, r.fill_max,
+                    static_cast<double>(r.fill_samples) / 1000.0)});
+  } else {
+    Section(out, "queue fill", {"no steady streaming (no move long enough to fill the queue)"});
+  }
+  std::vector<std::string> underruns = {Format("%d (%llu ms without a segment during a move)",
+                                               r.underruns,
+                                               static_cast<unsigned long long>(r.starved_ms))};
+  for (const UnderrunReport& u : r.underrun_list) {
+    underruns.push_back(Format("at %.3f s after line %d, %llu ms long, %.0f ms into the move%s",
+                               u.at_seconds, u.line, static_cast<unsigned long long>(u.ms),
+                               u.ms_since_move_start,
+                               u.queue_was_full ? "" : " (queue still filling)"));
+  }
+  if (r.underruns > static_cast<int>(r.underrun_list.size())) underruns.push_back("...");
+  Section(out, "underruns", underruns);
+
+  const bool completed = r.status == RunStatus::kCompleted;
+  std::vector<std::string> position = {
+      completed ? "axis       planned      executed  (steps)"
+                : "axis   program end       reached  (steps; the run stopped early)"};
+  for (int k = 0; k < kAxisCount; ++k) {
+    if (!r.axis_enabled[k] && r.planned_final_steps[k] == 0 && r.executed_final_steps[k] == 0) {
+      continue;
+    }
+    const bool same = r.planned_final_steps[k] == r.executed_final_steps[k];
+    position.push_back(Format(
+        "%-4s %12lld  %12lld%s", kAxisNames[k], static_cast<long long>(r.planned_final_steps[k]),
+        static_cast<long long>(r.executed_final_steps[k]), same || !completed ? "" : "  DIFFERS"));
+  }
+  Section(out, "final position", position);
+
+  Section(out, "actions",
+          {Format("%d spindle, %d dwell, %d homing, %zu probing", r.spindle_actions, r.dwells,
+                  r.homings, r.probes.size())});
+  if (!r.probes.empty()) {
+    std::vector<std::string> probes;
+    for (const ProbeReport& p : r.probes) {
+      if (p.hit) {
+        probes.push_back(Format("line %d: hit at X %.4f  Y %.4f  Z %.4f %s", p.line, p.result[0],
+                                p.result[1], p.result[2], r.units.c_str()));
+      } else {
+        probes.push_back(Format("line %d: no contact", p.line));
+      }
+    }
+    Section(out, "probes", probes);
+  }
+
+  std::vector<std::string> faults;
+  if (!FaultsInjected(r)) {
+    faults.push_back("none injected");
+  } else {
+    const FaultReport& f = r.faults;
+    if (f.timer_periods > 0) {
+      faults.push_back(Format("jitter: %llu timer periods from %u to %u ms, %llu stalls",
+                              static_cast<unsigned long long>(f.timer_periods),
+                              f.shortest_period_ms, f.longest_period_ms,
+                              static_cast<unsigned long long>(f.stalls)));
+    }
+    if (f.status_reads_lost > 0 || f.status_reads_corrupted > 0) {
+      faults.push_back(Format("status reports: %llu lost, %llu corrupted",
+                              static_cast<unsigned long long>(f.status_reads_lost),
+                              static_cast<unsigned long long>(f.status_reads_corrupted)));
+    }
+    if (f.disconnected_at_seconds) {
+      faults.push_back(Format("controller unplugged at %.3f s", *f.disconnected_at_seconds));
+    }
+    faults.push_back(Format("plugin: at most %d tick%s in a row without a valid report",
+                            f.max_missed_polls, f.max_missed_polls == 1 ? "" : "s"));
+  }
+  if (r.faults.link_closed_at_seconds) {
+    faults.push_back(Format("plugin: closed the link at %.3f s", *r.faults.link_closed_at_seconds));
+  }
+  if (r.faults.estop_at_seconds) {
+    faults.push_back(Format("host: E-stop at %.3f s (stop code %d)", *r.faults.estop_at_seconds,
+                            r.faults.stop_code));
+  }
+  Section(out, "faults", faults);
+
+  Section(out, "status texts", Collapse(r.status_texts));
+  Section(out, "message boxes", Collapse(r.message_boxes));
+  Section(
+      out, "settings",
+      {r.profile_saved_to_given_file ? "saved by the plugin into " + r.profile_label
+                                     : "saved by the plugin into a temporary copy (discarded)"});
+  if (!r.output_error.empty()) Section(out, "output", {"ERROR: " + r.output_error});
+  return out;
+}
+
+std::string FormatJson(const RunResult& r) {
+  const FaultReport& f = r.faults;
+  std::string out = "{\n";
+  auto field = [&](const char* name, const std::string& value, bool last = false) {
+    out += "  \"" + std::string(name) + "\": " + value + (last ? "\n" : ",\n");
+  };
+  field("status", JsonString(StatusName(r.status)));
+  field("completed", r.status == RunStatus::kCompleted ? "true" : "false");
+  field("error", JsonString(r.error));
+  field("program", JsonString(r.program_path));
+  field("profile", JsonString(r.profile_label));
+  field("units", JsonString(r.units));
+  field("sim_seconds", JsonNumber(r.sim_seconds));
+  field("wall_seconds", JsonNumber(r.wall_seconds));
+  field("planned_seconds", JsonNumber(r.planned_seconds));
+  field("planned_probing_seconds", JsonNumber(r.planned_probing_seconds));
+  field("lines", std::to_string(r.lines_executed));
+  field("lines_planned", std::to_string(r.lines_planned));
+  field("samples_written", std::to_string(r.samples_written));
+  field("segments", std::to_string(r.segments_streamed));
+  field("segments_executed", std::to_string(r.segments_executed));
+  field("segments_dropped", std::to_string(r.segments_dropped));
+  field("segments_dropped_probing", std::to_string(r.segments_dropped_probing));
+  field("phase_mismatches", std::to_string(r.phase_mismatches));
+  field("underruns", std::to_string(r.underruns));
+  field("starved_ms", std::to_string(r.starved_ms));
+  field("fill_min", std::to_string(r.fill_min));
+  field("fill_average", JsonNumber(r.fill_average));
+  field("fill_max", std::to_string(r.fill_max));
+  field("fill_samples_ms", std::to_string(r.fill_samples));
+  field("planned_final_steps", JsonSteps(r.planned_final_steps));
+  field("executed_final_steps", JsonSteps(r.executed_final_steps));
+  field("host_final_steps", JsonSteps(r.host_final_steps));
+  field("positions_match", r.PositionsMatch() ? "true" : "false");
+  field("spindle_actions", std::to_string(r.spindle_actions));
+  field("dwells", std::to_string(r.dwells));
+  field("homings", std::to_string(r.homings));
+  std::string probes = "[";
+  for (size_t i = 0; i < r.probes.size(); ++i) {
+    const ProbeReport& p = r.probes[i];
+    if (i) probes += ", ";
+    probes += "{\"line\": " + std::to_string(p.line) + ", \"hit\": " + (p.hit ? "true" : "false") +
+              ", \"result\": [" + JsonNumber(p.result[0]) + ", " + JsonNumber(p.result[1]) + ", " +
+              JsonNumber(p.result[2]) + ", " + JsonNumber(p.result[3]) + "]}";
+  }
+  field("probes", probes + "]");
+  field("status_texts", JsonStrings(r.status_texts));
+  field("message_boxes", JsonStrings(r.message_boxes));
+  std::string faults = "{";
+  faults += "\"timer_periods\": " + std::to_string(f.timer_periods);
+  faults += ", \"stalls\": " + std::to_string(f.stalls);
+  faults += ", \"shortest_period_ms\": " + std::to_string(f.shortest_period_ms);
+  faults += ", \"longest_period_ms\": " + std::to_string(f.longest_period_ms);
+  faults += ", \"status_reads_lost\": " + std::to_string(f.status_reads_lost);
+  faults += ", \"status_reads_corrupted\": " + std::to_string(f.status_reads_corrupted);
+  faults += ", \"max_missed_polls\": " + std::to_string(f.max_missed_polls);
+  faults += ", \"disconnected_at_seconds\": " + JsonOptionalSeconds(f.disconnected_at_seconds);
+  faults += ", \"link_closed_at_seconds\": " + JsonOptionalSeconds(f.link_closed_at_seconds);
+  faults += ", \"estop_at_seconds\": " + JsonOptionalSeconds(f.estop_at_seconds);
+  faults += ", \"stop_code\": " + std::to_string(f.stop_code) + "}";
+  field("faults", faults);
+  field("settings_saved_to_profile", r.profile_saved_to_given_file ? "true" : "false", true);
+  return out + "}\n";
+}
+
+}  // namespace kelvro::sim

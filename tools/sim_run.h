@@ -1,0 +1,190 @@
+// One simulation run: a part program carried out by the stand-in host through the plugin
+// against the simulated controller, on virtual time.
+//
+// The host starts the plugin the way Mach3 does (start-up order with the profile, the
+// machine from the profile's "Preferences" section in its blocks, Reset), then plans the
+// program into the trajectory ring, about a second ahead of the plugin, at every Update.
+// Non-motion blocks are carried out in program order once the motion before them has been
+// executed (ring read empty, controller idle with an empty queue, host idle flag set):
+//   M3/M4/M5, S      spindle fields of the host planner, then Notify 5 (speed) and 3 or 4
+//   G4 P             DoDwell, then wait until the dwell word is clear again
+//   G28              Home for each axis in turn, then wait until homing has finished and
+//                    the plugin has re-taken the positions
+//   G31              probe target, current position and feed in the host planner, Probe,
+//                    then wait until the probe has ended and the positions are re-taken
+// After a homing or a probe the planner continues from where the machine really is.
+//
+// The simulated workpiece for G31 is the plane Z = surface_z + surface_slope_x * X +
+// surface_slope_y * Y in machine units (by default Z = -10 + 0.02 X + 0.01 Y, so probes at
+// different places touch at different heights); the probe touches when the tool's Z is at
+// or below it.
+//
+// An underrun is a stretch of milliseconds during a continuous move in which the
+// controller executed nothing although segments of that move were still to come: the move
+// had started executing, the host had written more of it into the ring than the controller
+// had executed, and no E-stop had stopped the machine. Every such stretch counts once; its
+// milliseconds add to starved_ms. The queue fill statistics cover the milliseconds of
+// steady streaming: a move is executing and the host has more of it still to hand over
+// (the ring is not empty or the planner has more samples before the next event or the end),
+// so the queue's normal drain at the end of a move does not count as a low fill.
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <functional>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "plugin/host_blocks.h"
+#include "sim/gcode.h"
+#include "sim/machine_profile.h"
+
+namespace kelvro::sim {
+
+struct FaultOptions {
+  bool jitter = false;
+  double lose_rate = 0.0;     // per status read, 0..1
+  double corrupt_rate = 0.0;  // per status read, 0..1
+  std::optional<double> disconnect_at_seconds;
+  uint64_t seed = 1;
+};
+
+struct RunOptions {
+  std::string program_path;
+  std::string profile_path;  // empty: the built-in default machine
+  std::string trace_path;    // empty: no trace file
+  FaultOptions faults;
+  bool record_plot = false;
+  double surface_z = -10.0;
+  double surface_slope_x = 0.02;
+  double surface_slope_y = 0.01;
+  // Called about every 100 ms of wall time with the virtual time reached and the planned
+  // length of the program (seconds).
+  std::function<void(double sim_seconds, double planned_seconds)> progress;
+};
+
+enum class RunStatus {
+  kCompleted,   // the controller executed the whole program
+  kBadInput,    // the program, the profile or an output file could not be used
+  kIncomplete,  // the run stopped before the end (E-stop, refused operation, no progress)
+};
+
+struct ProbeReport {
+  int line = 0;
+  bool hit = false;
+  std::array<double, 4> result{};  // X, Y, Z, A work coordinates as the plugin reported
+};
+
+// One stretch of a move during which the controller had nothing to execute.
+struct UnderrunReport {
+  double at_seconds = 0.0;           // the first millisecond without a segment
+  uint64_t ms = 0;                   // how long it lasted
+  int line = 0;                      // the program line whose segment ran last before it
+  double ms_since_move_start = 0.0;  // since the move began executing
+  bool queue_was_full = false;       // the queue had reached its working level in this move
+};
+
+struct FaultReport {
+  // Jitter.
+  uint64_t timer_periods = 0;
+  uint64_t stalls = 0;
+  uint32_t shortest_period_ms = 0;
+  uint32_t longest_period_ms = 0;
+  // Status reads and the link.
+  uint64_t status_reads_lost = 0;
+  uint64_t status_reads_corrupted = 0;
+  int max_missed_polls = 0;
+  std::optional<double> disconnected_at_seconds;
+  std::optional<double> link_closed_at_seconds;
+  std::optional<double> estop_at_seconds;
+  int stop_code = 0;
+};
+
+// Executed tool path and queue fill, sampled at every timer tick.
+struct PlotSample {
+  double t_seconds = 0.0;
+  double x = 0.0;  // machine units
+  double y = 0.0;
+  double z = 0.0;
+  int fill = 0;
+};
+
+struct RunResult {
+  RunStatus status = RunStatus::kBadInput;
+  std::string error;          // kBadInput: what was wrong; kIncomplete: why it stopped
+  std::string profile_label;  // the profile file, or the built-in default's name
+  std::string program_path;
+  std::string units = "mm";  // machine units
+  std::string output_error;  // the run went through but an output file could not be written
+
+  double sim_seconds = 0.0;
+  double wall_seconds = 0.0;
+  double planned_seconds = 0.0;          // the program as planned before the run
+  double planned_probing_seconds = 0.0;  // its probe moves at most take this long
+  int lines_planned = 0;                 // program lines with motion or an action
+  int lines_executed = 0;                // of those, the lines the machine carried out
+  std::vector<int> lines_missed;         // planned lines the machine did not carry out (first 20)
+  uint64_t samples_written = 0;          // ring entries the host wrote
+  uint64_t segments_streamed = 0;
+  uint64_t segments_executed = 0;
+  uint64_t segments_dropped = 0;
+  uint64_t segments_dropped_probing = 0;  // of those, the rest of probe moves after contact
+  uint64_t phase_mismatches = 0;
+  int fill_min = 0;
+  int fill_max = 0;
+  double fill_average = 0.0;
+  uint64_t fill_samples = 0;  // milliseconds of steady streaming behind the statistics
+  int underruns = 0;
+  uint64_t starved_ms = 0;
+  std::vector<UnderrunReport> underrun_list;  // the first kMaxUnderrunReports of them
+
+  std::array<bool, kAxisCount> axis_enabled{};
+  // Where the program ends as the host planned it: after homing and probing from where they
+  // really left the machine; for a run that stopped early, the end of the program as
+  // planned before the run.
+  std::array<int64_t, kAxisCount> planned_final_steps{};
+  std::array<int64_t, kAxisCount> executed_final_steps{};  // the controller's positions
+  std::array<int64_t, kAxisCount> host_final_steps{};      // what the plugin told the host
+
+  int spindle_actions = 0;
+  int dwells = 0;
+  int homings = 0;
+  std::vector<ProbeReport> probes;
+  std::vector<std::string> status_texts;
+  std::vector<std::string> message_boxes;
+  FaultReport faults;
+  bool profile_saved_to_given_file = false;
+
+  std::vector<PlotSample> plot;
+
+  bool PositionsMatch() const { return planned_final_steps == executed_final_steps; }
+};
+
+inline constexpr size_t kMaxUnderrunReports = 20;
+
+class SimRun {
+ public:
+  explicit SimRun(RunOptions options);
+  RunResult Execute();
+
+ private:
+  RunOptions options_;
+};
+
+// The program as planned before the run, with homing and probing taken to end where the
+// program expects them (home positions, probe targets) and taking no time.
+struct ProgramPlan {
+  double seconds = 0.0;          // samples (one per millisecond) and dwells
+  double probing_seconds = 0.0;  // probe moves, if each went all the way to its target
+  Position final_steps{};
+  int lines = 0;                  // program lines with motion or an action
+  std::vector<int> line_numbers;  // those lines, ascending
+  std::vector<int> output_lines;  // lines of M10/M11, in program order
+};
+
+// False with "line N: ..." when the planner stops on a move it cannot plan.
+bool PlanProgram(std::vector<Block> blocks, const Machine& machine, ProgramPlan* plan,
+                 std::string* error);
+
+}  // namespace kelvro::sim
