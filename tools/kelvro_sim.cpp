@@ -1,5 +1,5 @@
 // kelvro-sim: runs a part program through the plugin against the simulated controller and
-// tells a person how it went. See tools/README-simulation.md.
+// tells a person how it went. See "The simulation run" in README.md.
 #include <unistd.h>
 
 #include <cstdio>
