@@ -16,8 +16,11 @@
 #include <vector>
 
 #include "plugin/host_blocks.h"
+#include "sim/json_text.h"
 
 using namespace kelvro;
+using kelvro::sim::JsonString;
+using kelvro::sim::JsonStrings;
 
 namespace {
 
@@ -105,44 +108,6 @@ LRESULT CALLBACK AnswerMessageBoxes(int code, WPARAM wparam, LPARAM lparam) {
     }
   }
   return CallNextHookEx(nullptr, code, wparam, lparam);
-}
-
-std::string JsonString(const std::string& s) {
-  std::string out = "\"";
-  for (unsigned char c : s) {
-    switch (c) {
-      case '"':
-        out += "\\\"";
-        break;
-      case '\\':
-        out += "\\\\";
-        break;
-      case '\n':
-        out += "\\n";
-        break;
-      case '\r':
-        out += "\\r";
-        break;
-      case '\t':
-        out += "\\t";
-        break;
-      default:
-        if (c < 0x20) {
-          char buf[8];
-          std::snprintf(buf, sizeof(buf), "\\u%04x", c);
-          out += buf;
-        } else {
-          out += static_cast<char>(c);
-        }
-    }
-  }
-  return out + "\"";
-}
-
-std::string JsonList(const std::vector<std::string>& items) {
-  std::string out = "[";
-  for (size_t i = 0; i < items.size(); ++i) out += (i ? ", " : "") + JsonString(items[i]);
-  return out + "]";
 }
 
 // A small three-axis mill on this controller's port, as a host would describe it.
@@ -306,8 +271,8 @@ int main(int argc, char** argv) {
   std::printf("{\"display_name\": %s, \"init_result\": %d, \"reset_result\": %ld, ",
               JsonString(display_name).c_str(), init, static_cast<long>(reset_result));
   std::printf("\"status_texts\": %s, \"message_boxes\": %s, ",
-              JsonList(g_seen.status_texts).c_str(), JsonList(g_seen.message_boxes).c_str());
-  std::printf("\"plugin_menu\": %s, \"general_config_id\": %d, ", JsonList(plugin_items).c_str(),
+              JsonStrings(g_seen.status_texts).c_str(), JsonStrings(g_seen.message_boxes).c_str());
+  std::printf("\"plugin_menu\": %s, \"general_config_id\": %d, ", JsonStrings(plugin_items).c_str(),
               general_config_id);
   std::printf("\"timer_ticks\": %d, \"updates\": %d, \"estop\": %d}\n", g_seen.timer_ticks,
               g_seen.updates, machine->estop);

@@ -4,6 +4,8 @@
 #include <cstdarg>
 #include <cstdio>
 
+#include "sim/json_text.h"
+
 namespace kelvro::sim {
 namespace {
 
@@ -64,15 +66,6 @@ std::string JsonSteps(const std::array<int64_t, kAxisCount>& steps) {
   return out + "]";
 }
 
-std::string JsonStrings(const std::vector<std::string>& texts) {
-  std::string out = "[";
-  for (size_t i = 0; i < texts.size(); ++i) {
-    if (i) out += ", ";
-    out += JsonString(texts[i]);
-  }
-  return out + "]";
-}
-
 std::string JsonOptionalSeconds(const std::optional<double>& seconds) {
   return seconds ? JsonNumber(*seconds) : "null";
 }
@@ -90,37 +83,6 @@ const char* StatusName(RunStatus status) {
 }
 
 }  // namespace
-
-std::string JsonString(const std::string& text) {
-  std::string out = "\"";
-  for (const char ch : text) {
-    const auto c = static_cast<unsigned char>(ch);
-    switch (c) {
-      case '"':
-        out += "\\\"";
-        break;
-      case '\\':
-        out += "\\\\";
-        break;
-      case '\n':
-        out += "\\n";
-        break;
-      case '\r':
-        out += "\\r";
-        break;
-      case '\t':
-        out += "\\t";
-        break;
-      default:
-        if (c < 0x20) {
-          out += Format("\\u%04x", c);
-        } else {
-          out += ch;
-        }
-    }
-  }
-  return out + "\"";
-}
 
 int ExitStatus(const RunResult& result) {
   if (result.status == RunStatus::kBadInput || !result.output_error.empty()) return 1;

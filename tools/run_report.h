@@ -11,7 +11,6 @@ std::string FormatSummary(const RunResult& result);
 std::string FormatJson(const RunResult& result);
 
 // Text as a JSON string literal, quotes included.
-std::string JsonString(const std::string& text);
 
 // 0 when the program ran to the end and the executed position is the planned one; 1 for bad
 // input or an output that could not be written; 3 when the run stopped early or ended

@@ -192,6 +192,8 @@ class SimDevice {
   void UpdateReads(Interface& itf);
   void CompleteRead(PendingRead& read, ULONG_PTR status);
   Interface* Find(WINUSB_INTERFACE_HANDLE handle);
+  // The interface behind `handle` when a transfer may use it; else null, last error set.
+  Interface* UsableInterface(WINUSB_INTERFACE_HANDLE handle);
   bool Usable(const Interface* itf) const;
   bool AnyReadInFlight() const;
   void EnsureWorker();
@@ -418,24 +420,30 @@ BOOL SimDevice::Free(WINUSB_INTERFACE_HANDLE handle) {
   return TRUE;
 }
 
-BOOL SimDevice::WritePipe(WINUSB_INTERFACE_HANDLE handle, UCHAR pipe, PUCHAR buffer, ULONG length,
-                          PULONG transferred, LPOVERLAPPED overlapped) {
-  if (transferred != nullptr) *transferred = 0;
-  Guard guard(lock_);
+Interface* SimDevice::UsableInterface(WINUSB_INTERFACE_HANDLE handle) {
   if (exiting_) {
     SetLastError(ERROR_DEVICE_NOT_CONNECTED);
-    return FALSE;
+    return nullptr;
   }
   Sync();
   Interface* itf = Find(handle);
   if (itf == nullptr) {
     SetLastError(ERROR_INVALID_HANDLE);
-    return FALSE;
+    return nullptr;
   }
   if (!Usable(itf)) {
     SetLastError(ERROR_DEVICE_NOT_CONNECTED);
-    return FALSE;
+    return nullptr;
   }
+  return itf;
+}
+
+BOOL SimDevice::WritePipe(WINUSB_INTERFACE_HANDLE handle, UCHAR pipe, PUCHAR buffer, ULONG length,
+                          PULONG transferred, LPOVERLAPPED overlapped) {
+  if (transferred != nullptr) *transferred = 0;
+  Guard guard(lock_);
+  Interface* itf = UsableInterface(handle);
+  if (itf == nullptr) return FALSE;
   if ((buffer == nullptr && length > 0) || (pipe != kPipeCommand && pipe != kPipeSegments)) {
     SetLastError(ERROR_INVALID_PARAMETER);
     return FALSE;
@@ -472,20 +480,8 @@ BOOL SimDevice::ReadPipe(WINUSB_INTERFACE_HANDLE handle, UCHAR pipe, PUCHAR buff
   HANDLE own_event = nullptr;
   {
     Guard guard(lock_);
-    if (exiting_) {
-      SetLastError(ERROR_DEVICE_NOT_CONNECTED);
-      return FALSE;
-    }
-    Sync();
-    Interface* itf = Find(handle);
-    if (itf == nullptr) {
-      SetLastError(ERROR_INVALID_HANDLE);
-      return FALSE;
-    }
-    if (!Usable(itf)) {
-      SetLastError(ERROR_DEVICE_NOT_CONNECTED);
-      return FALSE;
-    }
+    Interface* itf = UsableInterface(handle);
+    if (itf == nullptr) return FALSE;
     if (pipe != kPipeStatus || buffer == nullptr || length == 0) {
       SetLastError(ERROR_INVALID_PARAMETER);
       return FALSE;
@@ -607,20 +603,8 @@ BOOL SimDevice::ControlTransfer(WINUSB_INTERFACE_HANDLE handle, WINUSB_SETUP_PAC
                                 LPOVERLAPPED overlapped) {
   if (transferred != nullptr) *transferred = 0;
   Guard guard(lock_);
-  if (exiting_) {
-    SetLastError(ERROR_DEVICE_NOT_CONNECTED);
-    return FALSE;
-  }
-  Sync();
-  Interface* itf = Find(handle);
-  if (itf == nullptr) {
-    SetLastError(ERROR_INVALID_HANDLE);
-    return FALSE;
-  }
-  if (!Usable(itf)) {
-    SetLastError(ERROR_DEVICE_NOT_CONNECTED);
-    return FALSE;
-  }
+  Interface* itf = UsableInterface(handle);
+  if (itf == nullptr) return FALSE;
   const ULONG wanted = std::min<ULONG>(setup.Length, length);
   if (buffer == nullptr && wanted > 0) {
     SetLastError(ERROR_INVALID_PARAMETER);

@@ -5,6 +5,7 @@
 #include "tests/simtool/json_reader.h"
 #include "tests/simtool/simtool_test_util.h"
 #include "tools/plot.h"
+#include "sim/json_text.h"
 #include "tools/run_report.h"
 
 namespace kelvro::sim::test {
