@@ -1,6 +1,7 @@
 // Jogging started and stopped by the host. The controller runs the jog by itself; the
 // plugin checks that a jog may start, sends JogStart / JogStop and keeps the host's jog
 // flags in step with what it has sent.
+#include <cmath>
 #include <string_view>
 
 #include "device/device_link.h"
@@ -95,7 +96,10 @@ void Motion::JogOn(int axis, int direction, double speed) {
       velocity *= ctx_.host.Param(kParamJogRatePercent) / 100.0;
     }
   }
-  const int32_t wire_speed = TruncToInt32(velocity * planner.axes[axis].steps_per_unit * 4096.0);
+  // The direction byte carries the sense; the speed is a magnitude (a negative host speed
+  // or steps-per-unit value must not turn the jog against the requested direction).
+  const int32_t wire_speed =
+      TruncToInt32(std::fabs(velocity * planner.axes[axis].steps_per_unit * 4096.0));
   ctx_.link.SendCommand(
       CommandCode::JogStart,
       payload::JogStart(static_cast<uint8_t>(axis), WireDirection(direction), wire_speed));

@@ -120,6 +120,17 @@ void Motion::PollStatus() {
   if (!link.read_pending()) read_tracked_ = false;
 }
 
+namespace {
+
+bool AnyProbePending(const HostMachineState& machine) {
+  for (int k = 0; k < kAxisCount; ++k) {
+    if (machine.motors[k].probe_pending) return true;
+  }
+  return false;
+}
+
+}  // namespace
+
 bool Motion::Decode(const StatusPacket& packet) {
   HostMachineState& machine = *ctx_.host.machine;
   HostPlanner& planner = *ctx_.host.planner;
@@ -130,7 +141,17 @@ bool Motion::Decode(const StatusPacket& packet) {
 
   // 1.
   state_.missed_polls = 0;
-  state_.last_packet = packet;
+  if (InMode(packet, Mode::ESTOP) && had_previous) {
+    // Of a report in mode ESTOP only the mode, inputs, ring index and stop reason count;
+    // positions, THC offset, flags and fill stay those of the last full report.
+    state_.last_packet.mode = packet.mode;
+    state_.last_packet.sequence = packet.sequence;
+    state_.last_packet.inputs = packet.inputs;
+    state_.last_packet.ring_index = packet.ring_index;
+    state_.last_packet.stop_reason = packet.stop_reason;
+  } else {
+    state_.last_packet = packet;
+  }
   state_.have_packet = true;
   // 2. Inputs.
   DecodeInputs(packet);
@@ -180,9 +201,12 @@ bool Motion::Decode(const StatusPacket& packet) {
   const bool was_hit = had_previous && InSequence(previous, Sequence::PROBE2);
   const bool was_homed = had_previous && InSequence(previous, Sequence::HOME4) &&
                          previous.homed_axis == packet.homed_axis;
-  if (missed && !was_missed) {
+  // A probe started since the previous report makes a repeated report a new event: the
+  // new probe may touch at once, or the reports in between may have been lost.
+  const bool probe_armed = AnyProbePending(machine);
+  if (missed && (!was_missed || probe_armed)) {
     OnProbeMissed();
-  } else if (hit && !was_hit && !state_.probe_ended) {
+  } else if (hit && (!was_hit || probe_armed) && !state_.probe_ended) {
     OnProbeHit(packet);
   } else if (homed && !was_homed) {
     OnHomingFinished(packet);

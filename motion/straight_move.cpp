@@ -37,6 +37,16 @@ bool PlanStraightMove(StraightMove& move, const HostPlanner& planner, const Axes
   Axes v{};
   for (int k = 0; k < kAxisCount; ++k) v[k] = delta[k] * feed / length;
 
+  // Every limiting axis that moves needs a positive, finite velocity and acceleration
+  // limit; a negative one would turn the move around.
+  for (int k = 0; k < kLimitingAxes; ++k) {
+    if (v[k] == 0.0) continue;
+    const HostAxisTuning& axis = planner.axes[k];
+    if (!(std::isfinite(axis.max_velocity) && axis.max_velocity > 0.0 &&
+          std::isfinite(axis.acceleration) && axis.acceleration > 0.0)) {
+      return false;
+    }
+  }
   double velocity_scale = std::numeric_limits<double>::infinity();
   for (int k = 0; k < kLimitingAxes; ++k) {
     if (v[k] != 0.0)

@@ -28,6 +28,18 @@ constexpr int kNotifyZCorrectionOff = 18101;
 
 constexpr int kHostGeneralConfigCommand = 27837;
 
+// Marks a call as running for as long as the guard lives.
+class ReentryGuard {
+ public:
+  explicit ReentryGuard(bool& flag) : flag_(flag) { flag_ = true; }
+  ~ReentryGuard() { flag_ = false; }
+  ReentryGuard(const ReentryGuard&) = delete;
+  ReentryGuard& operator=(const ReentryGuard&) = delete;
+
+ private:
+  bool& flag_;
+};
+
 }  // namespace
 
 std::string FormatPluginVersion(const std::array<int, 4>& version) {
@@ -146,6 +158,10 @@ void Plugin::OnTimer() {
     idle_ticks_ = 0;
     timer_running_ = true;
   }
+  // A tick that shows a message box ("Error writing to device!") lets the timer fire inside
+  // it; the nested tick is skipped.
+  if (in_tick_) return;
+  const ReentryGuard guard(in_tick_);
   motion_.ServiceTick();
 }
 
@@ -160,6 +176,11 @@ void Plugin::Update() {
     timer_running_ = true;
     platform_.StartTimer();
   }
+  // A message box shown below runs its own message loop, in which the host may call
+  // Update again; the nested call only keeps the timer alive (otherwise a failing Z
+  // read-back would stack one "Comm Error!" box on another).
+  if (in_update_) return;
+  const ReentryGuard guard(in_update_);
   // 2, 3. Encoders and MPG mode.
   UpdateEncoders();
   // 4. Probe-hit hold of the host's probe input.
@@ -365,6 +386,9 @@ void Plugin::Notify(int32_t code) {
     default:
       break;
   }
+  // Without a menu range from the host (no callback, or a range that is not a real command
+  // id) the plugin has no menu commands: codes 0 or -1 must not open dialogs.
+  if (menu_base_ <= 0) return;
   if (code == menu_base_) Config();
   // menu_base_ + 1 opens the status window, which is not built yet.
   if (code == menu_base_ + 2) {
@@ -432,7 +456,9 @@ void Plugin::SpindleStop() {
 }
 
 int32_t Plugin::Reset() {
-  if (!host_.Ready()) return 0xFFFF;
+  // Reset's message boxes run a message loop in which the host could reset again.
+  if (!host_.Ready() || in_reset_) return 0xFFFF;
+  const ReentryGuard guard(in_reset_);
   HostMachineState& machine = *host_.machine;
   HostPlanner& planner = *host_.planner;
   TickState& tick = motion_.state();

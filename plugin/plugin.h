@@ -101,6 +101,9 @@ class Plugin {
   bool timer_running_ = false;
   int idle_ticks_ = 0;
   bool post_init_ = false;
+  bool in_update_ = false;
+  bool in_tick_ = false;
+  bool in_reset_ = false;
 
   // Update step state.
   bool mpg_led_on_ = false;

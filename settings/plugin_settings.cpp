@@ -75,8 +75,10 @@ bool LaserCurveIsUsable(const LaserCurve& curve) {
     // Written so that NaN fails every test.
     if (!(curve.x[i] >= 0.0 && curve.x[i] <= 100.0)) return false;
     if (!(curve.y[i] >= 0.0 && curve.y[i] <= 100.0)) return false;
-    if (i > 0 && !(curve.x[i] >= curve.x[i - 1])) return false;
   }
+  // The order of the middle points is kept as stored: a curve loaded from a file in the
+  // editor may have it out of order, and dropping it would lose the user's curve at the
+  // next save. The run-time spline takes the points in ascending X.
   return true;
 }
 

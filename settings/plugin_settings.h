@@ -107,8 +107,8 @@ void LoadSettings(PluginSettings& settings, ProfileXml& profile);
 // Writes the plugin's keys in save order.
 void SaveSettings(const PluginSettings& settings, ProfileXml& profile);
 
-// True for 2 to 20 points, first X 0, last X 100, X never decreasing, every X and Y
-// within 0 to 100.
+// True for 2 to 20 points, first X 0, last X 100, every X and Y within 0 to 100 (the
+// editor's invariants for a loaded curve; the middle points need not be in X order).
 bool LaserCurveIsUsable(const LaserCurve& curve);
 
 // One whole load or save of the host's profile file with this build's document backend.

@@ -4,6 +4,7 @@ namespace kelvro::sim {
 
 MessageBoxAnswer ScriptedPlatform::MessageBox(std::string_view text, MessageBoxKind kind) {
   message_boxes.emplace_back(text);
+  if (during_message_box) during_message_box();
   if (kind == MessageBoxKind::kOk) return MessageBoxAnswer::kOk;
   if (yes_no_answers.empty()) return MessageBoxAnswer::kYes;
   const MessageBoxAnswer answer = yes_no_answers.front();

@@ -41,6 +41,9 @@ class ScriptedPlatform : public Platform {
   // Called after every time step with the new time.
   std::function<void(uint64_t now_ms)> on_time;
 
+  // Runs while a message box is shown, as the box's own message loop would run timers.
+  std::function<void()> during_message_box;
+
   // Answers for Yes/No boxes, consumed in order; Yes when the queue is empty.
   std::deque<MessageBoxAnswer> yes_no_answers;
 

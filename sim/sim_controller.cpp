@@ -1111,6 +1111,11 @@ size_t SimController::TakeReplyBytes(uint8_t* buffer, size_t length) {
 }
 
 bool SimController::ControlIn(uint8_t request, uint8_t* buffer, uint16_t length) {
+  if (fail_control_requests_ > 0) {
+    --fail_control_requests_;
+    Record(TraceKind::kFault, 0x00, request, "ControlIn", {}, "injected failure");
+    return false;
+  }
   if (request == 0xE0) {
     // The loader answers "00.00" until a complete image has been committed.
     const std::string text = flash_mode_ ? "00.00" : firmware_version_;

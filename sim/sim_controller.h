@@ -213,7 +213,7 @@ enum class FlashReplyFault { kWrongByte, kMissing };
 struct SimControllerOptions {
   std::string firmware_version = "01.22";
   std::string flashed_version = "01.22";  // reported after a completed flash
-  uint32_t start_threshold = 600;  // queued segments that start execution
+  uint32_t start_threshold = 600;         // queued segments that start execution
   uint32_t rundown_ms = 10;
   uint32_t home_phase_ms = 100;  // each of HOME0..HOME3
   uint32_t flash_disconnect_ms = 20;
@@ -340,6 +340,8 @@ class SimController {
   // Back on the bus; with `restart` the controller powers up afresh.
   void Reconnect(bool restart = false);
   void LoseStatusReads(uint32_t count) { lose_reads_ += count; }
+  // The next `count` control requests fail (a stalled default pipe).
+  void FailControlRequests(uint32_t count) { fail_control_requests_ += count; }
   void CorruptStatusReads(uint32_t count, StatusCorruption kind);
   // Per-read probabilities, drawn from a seeded generator (deterministic per seed). A report
   // lost at this rate is dropped on the bus and the read is answered by a later report;
@@ -495,6 +497,7 @@ class SimController {
 
   // Injected faults
   uint32_t lose_reads_ = 0;
+  uint32_t fail_control_requests_ = 0;
   uint32_t corrupt_reads_ = 0;
   StatusCorruption corrupt_kind_ = StatusCorruption::kWrongMarker;
   double lose_rate_ = 0.0;

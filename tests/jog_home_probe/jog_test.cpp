@@ -124,6 +124,16 @@ TEST_F(JogTest, HugeSpeedSaturatesInsteadOfWrapping) {
   host.plugin().JogOff(2);
 }
 
+TEST_F(JogTest, NegativeSpeedStillJogsInTheRequestedDirection) {
+  host.plugin().JogOn(0, 0, -3.0);
+  const auto starts = Commands("JogStart");
+  ASSERT_EQ(starts.size(), 1u);
+  // Direction +1 and the magnitude 12,288,000 = 0x00BB8000.
+  EXPECT_EQ(starts[0]->payload, (std::vector<uint8_t>{0x00, 0x01, 0x00, 0x80, 0xBB, 0x00}));
+  host.Run(200);
+  EXPECT_GT(host.controller().position(0), 0);
+}
+
 TEST_F(JogTest, ReversalDuringAJogIsIgnored) {
   host.plugin().JogOn(0, 0, 1.0);
   ASSERT_TRUE(

@@ -276,7 +276,7 @@ TEST_F(SlavedProbeTest, MergedLimitsAndMasterTermsForTheSlave) {
   ASSERT_EQ(starts.size(), 1u);
   const std::vector<uint8_t>& p = starts[0]->payload;
   EXPECT_NEAR(Le32(p, 0), 2000, 1);
-  EXPECT_EQ(Le32(p, 24), 5000000);  // 5 x 1000 x 4e-6 x 250e6
+  EXPECT_EQ(Le32(p, 24), 5000000);           // 5 x 1000 x 4e-6 x 250e6
   EXPECT_EQ(Le32(p, 12), Le32(p, 0));        // A acceleration = X's
   EXPECT_EQ(Le32(p, 24 + 12), Le32(p, 24));  // A velocity = X's
   EXPECT_EQ(Le32(p, 4), 0);

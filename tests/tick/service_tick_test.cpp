@@ -320,6 +320,47 @@ TEST_F(ServiceTickTest, ProbeHitSettlesThenEndsOnceAlthoughReportedRepeatedly) {
   EXPECT_EQ(motion->state().position_mirror[0], 150.5);
 }
 
+TEST_F(ServiceTickTest, NewProbeTakesAHitThatLooksLikeThePreviousReport) {
+  StatusPacket hit = Idle();
+  hit.sequence = static_cast<uint8_t>(Sequence::PROBE2);
+  TickWithPacket(hit);
+  for (int i = 0; i < 4; ++i) TickWithPacket(hit);
+  ASSERT_EQ(CountCode(TakeCommands(), kEndProbe), 1);
+  ASSERT_FALSE(motion->state().probe_ended);
+  // A new probe starts and touches at once; the reports in between were lost.
+  for (int k = 0; k < kAxisCount; ++k) machine->motors[k].probe_pending = 1;
+  TickWithPacket(hit);
+  EXPECT_TRUE(motion->state().probe_ended);
+  EXPECT_EQ(machine->motors[2].probe_pending, 0);
+}
+
+TEST_F(ServiceTickTest, NewProbeTakesAMissThatLooksLikeThePreviousReport) {
+  StatusPacket miss = Idle();
+  miss.sequence = static_cast<uint8_t>(Sequence::PROBE1);
+  TickWithPacket(miss);
+  for (int k = 0; k < kAxisCount; ++k) machine->motors[k].probe_pending = 1;
+  TickWithPacket(miss);
+  EXPECT_EQ(CountCode(TakeCommands(), kEndProbe), 2);
+  EXPECT_EQ(buttons, (std::vector<int>{1003, 1003}));
+}
+
+TEST_F(ServiceTickTest, EstopReportKeepsTheLastFullReportsPositionsAndThcOffset) {
+  StatusPacket full = Idle();
+  full.positions = {10, 20, 30, 0, 0, 0};
+  full.thc_z_offset = 55;
+  TickWithPacket(full);
+  StatusPacket estop = Idle();
+  estop.mode = static_cast<uint8_t>(Mode::ESTOP);
+  estop.positions = {999, 999, 999, 0, 0, 0};
+  estop.thc_z_offset = 777;
+  estop.stop_reason = 3;
+  TickWithPacket(estop);
+  EXPECT_EQ(motion->state().last_packet.mode, static_cast<uint8_t>(Mode::ESTOP));
+  EXPECT_EQ(motion->state().last_packet.positions[0], 10);
+  EXPECT_EQ(motion->state().last_packet.thc_z_offset, 55);
+  EXPECT_EQ(machine->motors[0].step_position, 10);
+}
+
 TEST_F(ServiceTickTest, ProbeMissReportedTwiceIsTakenOnce) {
   StatusPacket miss = Idle();
   miss.sequence = static_cast<uint8_t>(Sequence::PROBE1);

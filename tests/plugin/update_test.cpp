@@ -1,0 +1,179 @@
+// Update's steps that act on the host and the controller, and the host's spindle events.
+#include <gtest/gtest.h>
+
+#include "device/wire.h"
+#include "sim/standin_host.h"
+
+namespace kelvro::sim {
+namespace {
+
+using TK = TraceKind;
+
+class UpdateTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    host.DescribeMill();
+    host.StartUp();
+    host.Reset();
+    host.Run(200);
+    host.controller().trace().Clear();
+  }
+  size_t Count(std::string_view name) {
+    return host.controller().trace().Count(TK::kCommand, name);
+  }
+  StandinHost host;
+};
+
+TEST_F(UpdateTest, ZReadBackTakesTheLatchedPosition) {
+  host.machine().thc_z_offset = 77;
+  host.machine().z_readback_request = 1;
+  host.plugin().Update();
+  EXPECT_EQ(Count("LatchZ"), 1u);
+  EXPECT_EQ(host.controller().trace().Count(TK::kControl, "GetZPosition"), 1u);
+  EXPECT_EQ(host.machine().z_readback_request, 0);
+  EXPECT_EQ(host.machine().motors[2].step_position, host.controller().position(2));
+  EXPECT_EQ(host.machine().thc_z_offset, 0);
+  EXPECT_EQ(host.machine().positions_resynced, 1);
+  EXPECT_EQ(host.plugin().motion().state().position_mirror[2],
+            static_cast<double>(host.controller().position(2)) + 0.5);
+}
+
+TEST_F(UpdateTest, FailedZReadBackShowsOneMessageAndRetriesOnTheNextUpdate) {
+  host.controller().FailControlRequests(1);
+  // The box's message loop lets the host call Update again; that must not open a second.
+  host.platform().during_message_box = [&] { host.plugin().Update(); };
+  host.machine().z_readback_request = 1;
+  host.plugin().Update();
+  EXPECT_EQ(host.platform().message_boxes, std::vector<std::string>{"Comm Error!"});
+  EXPECT_EQ(host.machine().z_readback_request, 1);
+  host.plugin().Update();
+  EXPECT_EQ(host.machine().z_readback_request, 0);
+  EXPECT_EQ(host.platform().message_boxes.size(), 1u);
+}
+
+TEST_F(UpdateTest, ZReadBackIsReplacedByAResyncWhileZCorrectionIsActive) {
+  host.plugin().zcorrection().active = true;
+  host.plugin().motion().state().resync_request = false;
+  host.machine().z_readback_request = 1;
+  host.plugin().Update();
+  EXPECT_EQ(Count("LatchZ"), 0u);
+  EXPECT_EQ(host.machine().z_readback_request, 0);
+  EXPECT_TRUE(host.plugin().motion().state().resync_request);
+}
+
+TEST_F(UpdateTest, ProbeHitHoldForcesTheProbeInputUntilReleased) {
+  TickState& tick = host.plugin().motion().state();
+  HostInputSignal& probe = host.machine().inputs[kInputProbe];
+  probe.state = 0;
+  tick.probe_hit_hold = true;
+  host.plugin().Update();
+  EXPECT_EQ(probe.state, 1);
+  tick.probe_hold_release = true;
+  host.plugin().Update();
+  EXPECT_FALSE(tick.probe_hit_hold);
+  host.plugin().Update();
+  EXPECT_EQ(probe.state, 0);
+}
+
+TEST_F(UpdateTest, EncoderCountsGoToTheirHostRecordsAndTheMpg) {
+  TickState& tick = host.plugin().motion().state();
+  tick.encoder_host_map = {2, 5};  // encoder 1 -> host encoder 2, encoder 2 -> MPG 1
+  tick.mpg_by_controller = false;
+  tick.last_packet.enc1 = 123;
+  tick.last_packet.enc2 = -456;
+  host.planner().jog_mode = 2;
+  host.plugin().Update();
+  EXPECT_EQ(host.machine().encoders[1].count, 123);
+  EXPECT_EQ(host.machine().encoders[4].count, -456);
+  EXPECT_EQ(host.planner().jog_mode, 2);
+  // Without an MPG mapping the MPG jog mode is dropped.
+  tick.encoder_host_map = {1, 2};
+  host.plugin().Update();
+  EXPECT_EQ(host.planner().jog_mode, 0);
+  EXPECT_EQ(host.machine().encoders[0].count, 123);
+  // LED 106 (MPG mode) on: MPG jog mode while an MPG is mapped, and no copies.
+  host.leds[106] = 1;
+  tick.encoder_host_map = {1, 5};
+  tick.last_packet.enc1 = 999;
+  host.plugin().Update();
+  EXPECT_EQ(host.planner().jog_mode, 2);
+  EXPECT_EQ(host.machine().encoders[0].count, 123);
+}
+
+class SpindleTest : public UpdateTest {
+ protected:
+  void SetUp() override {
+    host.DescribeMill();
+    host.planner().spindle_motor_control = 1;
+    host.planner().spindle_pwm = 1;
+    host.planner().pulley_max_speed[0] = 24000;
+    host.StartUp();
+    host.Reset();
+    host.controller().trace().Clear();
+  }
+  std::vector<uint8_t> LastSpindle() {
+    const auto spindles = host.controller().trace().Find(TK::kCommand, "Spindle");
+    return spindles.empty() ? std::vector<uint8_t>{} : spindles.back()->payload;
+  }
+};
+
+TEST_F(SpindleTest, StartBeforeAnySpeedSendsSpeedAndRatioZero) {
+  host.plugin().Notify(3);
+  const auto p = LastSpindle();
+  ASSERT_EQ(p.size(), 10u);
+  EXPECT_EQ(p[0], 1);
+  EXPECT_EQ(GetI32(p.data(), 1), 0);
+  EXPECT_EQ(GetI32(p.data(), 5), 0);
+  EXPECT_EQ(p[9], 0x01);
+  EXPECT_EQ(host.planner().spindle_running, 1);
+}
+
+TEST_F(SpindleTest, SpeedChangeLimitsTheRatioAndRestartsARunningSpindle) {
+  host.plugin().Notify(3);
+  host.planner().spindle_speed = 12000.0;
+  host.planner().speed_ratio = 1.5;
+  host.planner().spindle_direction = 1;
+  host.plugin().Notify(5);
+  const auto p = LastSpindle();
+  ASSERT_EQ(p.size(), 10u);
+  EXPECT_EQ(GetI32(p.data(), 1), 65536);  // ratio 1.5 kept as 1.0
+  // 1000 steps x 1 unit/s / 24000 rpm x 12000 rpm x 4096 = 2,048,000.
+  EXPECT_EQ(GetI32(p.data(), 5), 2048000);
+  EXPECT_EQ(p[9], 0xFF);  // reverse
+}
+
+TEST_F(SpindleTest, StartInEstopOnlyWritesTheStatusText) {
+  host.machine().estop = 1;
+  host.plugin().Notify(3);
+  EXPECT_TRUE(LastSpindle().empty());
+  EXPECT_EQ(host.platform().status_texts.back(), "Cannot start Spindle in Estop!");
+  EXPECT_EQ(host.planner().spindle_running, 0);
+}
+
+TEST_F(SpindleTest, StopSendsTheHostSpeedAndRatio) {
+  host.plugin().Notify(3);
+  host.planner().spindle_speed = 500.7;
+  host.planner().speed_ratio = 0.5;
+  host.plugin().Notify(4);
+  const auto p = LastSpindle();
+  ASSERT_EQ(p.size(), 10u);
+  EXPECT_EQ(p[0], 0);
+  EXPECT_EQ(GetI32(p.data(), 1), 32768);
+  EXPECT_EQ(GetI32(p.data(), 5), 500);
+  EXPECT_EQ(host.planner().spindle_running, 0);
+}
+
+TEST(NotifyWithoutMenuRange, LowCodesDoNotReachTheMenuCommands) {
+  StandinHost host;
+  int window = 0;
+  host.app().main_window = &window;
+  host.plugin().InitControl(&host.machine(), &host.params(), &host.planner(), &host.app());
+  EXPECT_EQ(host.plugin().menu_base(), 0);  // no GetMenuRange callback
+  host.plugin().Notify(2);
+  host.plugin().Notify(0);
+  EXPECT_TRUE(host.platform().menu_commands.empty());
+  EXPECT_EQ(host.machine().estop, 0);
+}
+
+}  // namespace
+}  // namespace kelvro::sim
