@@ -26,8 +26,7 @@ class UsbPort {
   virtual void Close() = 0;
 
   // Synchronous bulk OUT transfer; reports the bytes written.
-  virtual bool WritePipe(uint8_t pipe, const uint8_t* data, uint32_t length,
-                         uint32_t* written) = 0;
+  virtual bool WritePipe(uint8_t pipe, const uint8_t* data, uint32_t length, uint32_t* written) = 0;
 
   // Starts an overlapped bulk IN transfer into `buffer` (which must stay valid until the
   // read is collected or the port is closed). False when the read could not be started.

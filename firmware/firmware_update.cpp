@@ -2,6 +2,8 @@
 
 namespace kelvro {
 
-bool FirmwareUpdate::Run() { return false; }
+bool FirmwareUpdate::Run() {
+  return false;
+}
 
 }  // namespace kelvro

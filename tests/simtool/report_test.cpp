@@ -2,10 +2,10 @@
 // person, the exit status and the plot.
 #include <gtest/gtest.h>
 
+#include "sim/json_text.h"
 #include "tests/simtool/json_reader.h"
 #include "tests/simtool/simtool_test_util.h"
 #include "tools/plot.h"
-#include "sim/json_text.h"
 #include "tools/run_report.h"
 
 namespace kelvro::sim::test {
