@@ -12,7 +12,6 @@ packages=(cmake make g++ googletest libgtest-dev libgmock-dev libbenchmark-dev
           wine wine32:i386 xvfb xauth fonts-wine)
 if ! dpkg --print-foreign-architectures | grep -qx i386; then
   dpkg --add-architecture i386
-  updated=0
 fi
 for p in "${packages[@]}"; do have "$p" || need+=("$p"); done
 if [ ${#need[@]} -gt 0 ]; then
