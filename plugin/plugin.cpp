@@ -102,7 +102,7 @@ void Plugin::PostInitControl() {
     planner->option_bytes[2] = 1;
     planner->spindle_pwm_base = 100.0;
   }
-  if (host_.app && host_.app->main_window) {
+  if (host_.app && host_.app->main_window && menu_base_ > 0) {
     platform_.InstallMenus(host_.app->main_window, menu_base_);
   }
   if (const auto version = platform_.ProductVersion()) {
