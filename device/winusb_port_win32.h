@@ -11,7 +11,7 @@
 
 namespace kelvro {
 
-class WinUsbPort : public UsbPort {
+class WinUsbPort final : public UsbPort {
  public:
   // Loads WinUsb.dll and takes its entry points. A missing library or entry point is not
   // an error here; Open() then fails cleanly.

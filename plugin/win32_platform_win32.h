@@ -8,7 +8,7 @@
 
 namespace kelvro {
 
-class Win32Platform : public Platform {
+class Win32Platform final : public Platform {
  public:
   Win32Platform();
   ~Win32Platform() override;

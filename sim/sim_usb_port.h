@@ -24,7 +24,7 @@ namespace kelvro::sim {
 
 class ScriptedPlatform;
 
-class SimUsbPort : public UsbPort {
+class SimUsbPort final : public UsbPort {
  public:
   SimUsbPort(SimController& controller, std::function<uint64_t()> now,
              std::function<void(uint32_t ms)> wait = {});
