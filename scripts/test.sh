@@ -4,8 +4,15 @@
 # suite of the real DLL under 32-bit Wine. Ends with one line: "N passed, M failed".
 set -uo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
-"$root/scripts/setup.sh" || exit 1
-"$root/scripts/build.sh" || exit 1
+# setup.sh exits 3 when only the Windows-side toolchain could not be installed: the native
+# suite still runs, and the run fails saying why the rest could not.
+"$root/scripts/setup.sh"
+setup_status=$?
+case $setup_status in
+  0) "$root/scripts/build.sh" || exit 1 ;;
+  3) "$root/scripts/build.sh" --native-only || exit 1 ;;
+  *) exit 1 ;;
+esac
 
 passed=0
 failed=0
@@ -29,7 +36,12 @@ run_ctest() {
 
 run_ctest "$root/build/native" -j"$(nproc)"
 if "$root/scripts/fuzz.sh"; then passed=$((passed + 1)); else failed=$((failed + 1)); fi
-run_ctest "$root/build/win32"
+if [ "$setup_status" -eq 0 ]; then
+  run_ctest "$root/build/win32"
+else
+  echo "tests: the Windows-side tests could not run: $(sed 's/^setup: //' "$root/build/windows-toolchain.missing" 2>/dev/null || echo 'the Windows-side toolchain is missing.')"
+  failed=$((failed + 1))
+fi
 
 echo "tests: $passed passed, $failed failed"
 [ "$failed" -eq 0 ]
