@@ -204,6 +204,13 @@ struct StatusPacket {
   bool operator==(const StatusPacket&) const = default;
 };
 
+inline bool InMode(const StatusPacket& packet, Mode mode) {
+  return packet.mode == static_cast<uint8_t>(mode);
+}
+inline bool InSequence(const StatusPacket& packet, Sequence sequence) {
+  return packet.sequence == static_cast<uint8_t>(sequence);
+}
+
 // Decodes a status report. False (and `out` untouched) for a null pointer, fewer than 60
 // bytes, or a first byte other than 0x3C: such a read counts as no packet.
 bool DecodeStatusPacket(const uint8_t* bytes, size_t length, StatusPacket* out);

@@ -4,7 +4,7 @@
 
 namespace kelvro {
 
-DeviceLink::DeviceLink(UsbPort& port, Platform& platform) : port_(port), platform_(platform) {}
+DeviceLink::DeviceLink(UsbPort& port, UserMessages& messages) : port_(port), messages_(messages) {}
 
 DeviceLink::~DeviceLink() {
   Close();
@@ -54,7 +54,7 @@ bool DeviceLink::SendCommand(CommandCode code, const uint8_t* payload, size_t le
   connected_ = false;
   Close();
   // Shown with the lock held, so no other write can slip in while the user reads it.
-  platform_.MessageBox(kWriteErrorMessage, MessageBoxKind::kOk);
+  messages_.MessageBox(kWriteErrorMessage, MessageBoxKind::kOk);
   return false;
 }
 

@@ -16,7 +16,7 @@
 
 #include "device/commands.h"
 #include "device/usb_port.h"
-#include "plugin/platform.h"
+#include "host/platform.h"
 
 namespace kelvro {
 
@@ -29,7 +29,7 @@ class DeviceLink {
   static constexpr size_t kReceiveBufferSize = 512;
   static constexpr size_t kMaxCommandPayload = kTransmitBufferSize - kCommandHeaderSize;
 
-  DeviceLink(UsbPort& port, Platform& platform);
+  DeviceLink(UsbPort& port, UserMessages& messages);
   ~DeviceLink();
   DeviceLink(const DeviceLink&) = delete;
   DeviceLink& operator=(const DeviceLink&) = delete;
@@ -82,7 +82,7 @@ class DeviceLink {
 
  private:
   UsbPort& port_;
-  Platform& platform_;
+  UserMessages& messages_;
   std::recursive_mutex lock_;
 
   bool open_ = false;

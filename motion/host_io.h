@@ -3,7 +3,7 @@
 
 #include <cstdint>
 
-#include "plugin/host_blocks.h"
+#include "host/host_blocks.h"
 
 namespace kelvro {
 

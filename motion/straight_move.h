@@ -5,7 +5,7 @@
 
 #include <array>
 
-#include "plugin/host_blocks.h"
+#include "host/host_blocks.h"
 
 namespace kelvro {
 

@@ -6,27 +6,14 @@
 #include <cstring>
 
 #include "device/wire.h"
+#include "host/host_fields.h"
 #include "motion/host_io.h"
 #include "settings/plugin_settings.h"
 
 namespace kelvro {
 namespace {
 
-constexpr int kLedMpgMode = 106;
-constexpr int kLedProbeLogTiming = 804;
-constexpr int kLedManualThc = 1501;
-constexpr int kButtonAlternativeHoming = 105;
 constexpr int kIdleTicksBeforeStop = 20;
-
-constexpr int kNotifyStop = -1;
-constexpr int kNotifySpindleStart = 3;
-constexpr int kNotifySpindleStop = 4;
-constexpr int kNotifySpindleSpeed = 5;
-constexpr int kNotifySpindleTuning = 6;
-constexpr int kNotifyForcedEstop = 7;
-constexpr int kNotifyZCorrectionOff = 18101;
-
-constexpr int kHostGeneralConfigCommand = 27837;
 
 // Marks a call as running for as long as the guard lives.
 class ReentryGuard {
@@ -52,7 +39,9 @@ Plugin::Plugin(Platform& platform, UsbPort& port)
     : platform_(platform),
       link_(port, platform),
       firmware_(link_, platform),
-      motion_(MotionContext{host_, platform_, settings_, link_, zcorr_, config_, laser_curve_}) {
+      motion_(MotionContext{host_, platform_, platform_, platform_, settings_, link_, config_,
+                            laser_curve_}) {
+  host_.messages = &platform_;
   laser_curve_ = BuildLaserCurve(settings_.laser_curve);
 }
 
@@ -62,7 +51,7 @@ Plugin::~Plugin() {
 }
 
 void Plugin::StatusText(std::string_view text) {
-  motion_.context().ShowStatus(text);
+  host_.ShowStatus(text);
 }
 
 void Plugin::ShowMessage(std::string_view text) {
@@ -75,7 +64,7 @@ uint8_t Plugin::InitControl(HostMachineState* machine, HostParams* params, HostP
   host_.params = params;
   host_.planner = planner;
   host_.app = app;
-  menu_base_ = host_.GetMenuRange(3);
+  menu_base_ = host_.GetMenuRange(kMenuRangeCount);
   if (app) app->flag = 0;
   update_seen_ = false;
   timer_running_ = false;
@@ -116,9 +105,10 @@ void Plugin::PostInitControl() {
 
 void Plugin::Config() {
   // Values kept across the configuration dialog.
-  pierce_delay_ms_ = TruncToInt32(host_.GetDro(177) * 1000.0);
-  settings_.thc_nom_voltage = TruncToInt32(motion_.state().thc_target_voltage);
-  dialog_work_offsets_ = {host_.GetDro(47), host_.GetDro(48), host_.GetDro(49)};
+  pierce_delay_ms_ = TruncToInt32(host_.GetDro(kDroPierceDelay) * 1000.0);
+  settings_.thc_nom_voltage = TruncToInt32(tick_.thc().target_voltage());
+  dialog_work_offsets_ = {host_.GetDro(kDroWorkOffsetX), host_.GetDro(kDroWorkOffsetY),
+                          host_.GetDro(kDroWorkOffsetZ)};
   // The configuration dialog is not built yet: it is treated as cancelled, so nothing is
   // applied and the host is not forced into E-stop.
 }
@@ -162,7 +152,7 @@ void Plugin::OnTimer() {
   // it; the nested tick is skipped.
   if (in_tick_) return;
   const ReentryGuard guard(in_tick_);
-  motion_.ServiceTick();
+  tick_.Run();
 }
 
 void Plugin::Update() {
@@ -182,71 +172,30 @@ void Plugin::Update() {
   if (in_update_) return;
   const ReentryGuard guard(in_update_);
   // 2, 3. Encoders and MPG mode.
-  UpdateEncoders();
+  tick_.mapper().UpdateHostEncoders(tick_.decoder().last());
   // 4. Probe-hit hold of the host's probe input.
-  UpdateProbeHold();
+  tick_.probing().UpdateHostProbeInput();
   // 5. The status window redraws itself from the tick while connected (not built yet).
   // 6. Soft limits around the alternative homing.
   UpdateSoftLimitLatch();
   // 7. Z position read-back.
   UpdateZReadback();
   // 8. Z correction does not work together with THC.
-  if (machine.thc_mode && zcorr_.active) {
-    zcorr_.active = false;
+  if (machine.thc_mode && zcorr_.active()) {
+    zcorr_.Deactivate();
     ShowMessage("WARNING: Z correction is not supported in THC mode and will be turned off.");
   }
   // 9. Tell the host that Z correction went off.
-  if (zcorr_off_notice_ && !zcorr_.active) {
+  if (zcorr_off_notice_ && !zcorr_.active()) {
     zcorr_off_notice_ = false;
     host_.SetParam(kParamZCorrectionOffNotice, 1.0);
   }
   // 10. Probe-log timing on LED 804 edges.
-  if (planner.probe_log_enabled[0] && planner.probe_log_enabled[1]) UpdateProbeLogTiming();
+  if (planner.probe_log_enabled[0] && planner.probe_log_enabled[1]) {
+    tick_.probing().UpdateLogTiming();
+  }
   // 11. Manual THC indicator.
-  host_.SetLed(kLedManualThc, settings_.manual_thc != 0 && platform_.KeyToggled(kVkNumLock));
-}
-
-void Plugin::UpdateEncoders() {
-  HostMachineState& machine = *host_.machine;
-  HostPlanner& planner = *host_.planner;
-  const TickState& tick = motion_.state();
-  const int32_t counts[2] = {tick.last_packet.enc1, tick.last_packet.enc2};
-  // The host encoder index each controller encoder feeds (0..3 encoders, 4..6 MPGs), or
-  // -1 when the mapping is switched off.
-  const int index[2] = {tick.encoder_host_map[0] - 1, tick.encoder_host_map[1] - 1};
-
-  mpg_led_on_ = host_.GetLed(kLedMpgMode);
-  if (mpg_led_on_) {
-    planner.jog_mode = 2;
-  } else {
-    for (int e = 0; e < 2; ++e) {
-      if (index[e] >= 0 && index[e] <= 3) machine.encoders[index[e]].count = counts[e];
-    }
-    if (planner.jog_mode == 2 && !tick.mpg_by_controller) {
-      if (index[0] >= 4 && index[0] < kHostEncoderCount) {
-        machine.encoders[index[0]].count = counts[0];
-      } else if (index[1] >= 4 && index[1] < kHostEncoderCount) {
-        machine.encoders[index[1]].count = counts[1];
-      }
-    }
-  }
-  if (planner.jog_mode == 2 && index[0] < 4 && index[1] < 4) planner.jog_mode = 0;
-}
-
-void Plugin::UpdateProbeHold() {
-  HostInputSignal& probe = host_.machine->inputs[kInputProbe];
-  TickState& tick = motion_.state();
-  if (tick.probe_hit_hold) {
-    if (!probe.state) probe_input_latch_ = true;
-    probe.state = 1;
-  } else if (probe_input_latch_) {
-    probe.state = 0;
-    probe_input_latch_ = false;
-  }
-  if (tick.probe_hold_release) {
-    tick.probe_hold_release = false;
-    tick.probe_hit_hold = false;
-  }
+  host_.SetLed(kLedManualThc, tick_.thc().ManualActive());
 }
 
 void Plugin::UpdateSoftLimitLatch() {
@@ -273,11 +222,11 @@ void Plugin::UpdateSoftLimitLatch() {
 
 void Plugin::UpdateZReadback() {
   HostMachineState& machine = *host_.machine;
-  TickState& tick = motion_.state();
+  StatusDecoder& decoder = tick_.decoder();
   if (!machine.z_readback_request) return;
-  if (zcorr_.active) {
+  if (zcorr_.active()) {
     machine.z_readback_request = 0;
-    tick.resync_request = true;
+    decoder.RequestResync();
     return;
   }
   if (!link_.connected()) return;
@@ -288,25 +237,14 @@ void Plugin::UpdateZReadback() {
     ShowMessage("Comm Error!");
     return;
   }
-  if (tick.have_packet && tick.last_packet.mode == static_cast<uint8_t>(Mode::SEGM)) {
-    tick.resync_request = true;
+  // While the controller streams, its Z moves on: the positions are re-taken once it rests.
+  if (decoder.have_report() && InMode(decoder.last(), Mode::SEGM)) {
+    decoder.RequestResync();
     machine.z_readback_request = 0;
     return;
   }
-  const int32_t z = GetI32(value, 0);
-  machine.motors[2].step_position = z;
-  tick.last_written[2] = z;
-  machine.thc_z_offset = 0;
-  tick.position_mirror[2] = static_cast<double>(z) + 0.5;
-  machine.positions_resynced = 1;
+  decoder.ApplyZReadback(GetI32(value, 0));
   machine.z_readback_request = 0;
-}
-
-void Plugin::UpdateProbeLogTiming() {
-  const bool led = host_.GetLed(kLedProbeLogTiming);
-  if (led && !led804_previous_) motion_.ProbeLogStart();
-  if (!led && led804_previous_) motion_.ProbeLogFinish();
-  led804_previous_ = led;
 }
 
 void Plugin::DoDwell(double time) {
@@ -314,24 +252,26 @@ void Plugin::DoDwell(double time) {
   double ms = host_.planner->dwell_in_ms ? time : time * 1000.0;
   int ticks = TruncToInt32(ms * 0.04);
   if (ticks <= 0) ticks = 1;
-  motion_.state().dwell_ticks = ticks;
+  tick_.streaming().StartDwell(ticks);
   host_.machine->dwell_active = 1;
 }
 
 void Plugin::JogOn(int axis, int direction, double speed) {
-  if (host_.Ready() && axis >= 0 && axis < kAxisCount) motion_.JogOn(axis, direction, speed);
+  if (host_.Ready() && axis >= 0 && axis < kAxisCount) {
+    tick_.jogging().JogOn(axis, direction, speed);
+  }
 }
 
 void Plugin::JogOff(int axis) {
-  if (host_.Ready() && axis >= 0 && axis < kAxisCount) motion_.JogOff(axis);
+  if (host_.Ready() && axis >= 0 && axis < kAxisCount) tick_.jogging().JogOff(axis);
 }
 
 void Plugin::Probe() {
-  if (host_.Ready()) motion_.Probe();
+  if (host_.Ready()) tick_.probing().Probe();
 }
 
 void Plugin::Home(int axis) {
-  if (host_.Ready() && axis >= 0 && axis < kAxisCount) motion_.Home(axis);
+  if (host_.Ready() && axis >= 0 && axis < kAxisCount) tick_.homing().Home(axis);
 }
 
 void Plugin::Notify(int32_t code) {
@@ -341,14 +281,14 @@ void Plugin::Notify(int32_t code) {
   switch (code) {
     case kNotifyStop:
       link_.SendCommand(CommandCode::Stop);
-      motion_.HomingReset();
-      motion_.ProbeReset();
-      motion_.ResetStreams();
+      tick_.homing().Reset();
+      tick_.probing().Reset();
+      tick_.streaming().ResetStreams();
       machine.threading_active = 0;
       planner.alternative_homing = 0;
-      motion_.state().torch_start_hold = false;
+      tick_.thc().ClearTorchStartHold();
       machine.dwell_active = 0;
-      motion_.state().resync_request = true;
+      tick_.decoder().RequestResync();
       break;
     case kNotifySpindleStart:
       SpindleStart();
@@ -378,8 +318,8 @@ void Plugin::Notify(int32_t code) {
       break;
     case kNotifyZCorrectionOff:
       zcorr_off_notice_ = true;
-      if (zcorr_.enabled) {
-        zcorr_.enabled = false;
+      if (zcorr_.enabled()) {
+        zcorr_.set_enabled(false);
         StatusText("Z correction turned OFF");
       }
       break;
@@ -412,10 +352,7 @@ void Plugin::SpindleStart() {
   }
   planner.spindle_running = 1;
   spindle_on_ = true;
-  if (machine.thc_mode && settings_.thc_dwell) {
-    machine.dwell_active = 1;
-    motion_.state().torch_start_hold = true;
-  }
+  if (machine.thc_mode && settings_.thc_dwell) tick_.thc().HoldForTorchStart();
   if (SpindleMode() == kSpindleModeNone) {
     link_.SendCommand(CommandCode::Spindle, payload::Spindle(true, 0, 0, 1));
     return;
@@ -436,12 +373,8 @@ void Plugin::SpindleStart() {
 void Plugin::SpindleStop() {
   HostMachineState& machine = *host_.machine;
   HostPlanner& planner = *host_.planner;
-  TickState& tick = motion_.state();
   if (machine.thc_mode) machine.z_readback_request = 1;
-  if (tick.torch_start_hold) {
-    tick.torch_start_hold = false;
-    if (tick.dwell_ticks == 0) machine.dwell_active = 0;
-  }
+  tick_.thc().ReleaseTorchStartHold(tick_.streaming().dwell_counting());
   if (SpindleMode() != kSpindleModeNone) {
     planner.spindle_running = 0;
     spindle_on_ = false;
@@ -461,31 +394,28 @@ int32_t Plugin::Reset() {
   const ReentryGuard guard(in_reset_);
   HostMachineState& machine = *host_.machine;
   HostPlanner& planner = *host_.planner;
-  TickState& tick = motion_.state();
 
   // 1. Stop every sequence.
-  tick.reset_complete = false;
+  tick_.watchdog().BeginReset();
   planner.motion_in_progress[0] = 0;
   planner.motion_in_progress[1] = 0;
   machine.homing_in_progress = 0;
-  motion_.HomingReset();
-  motion_.ProbeReset();
-  motion_.ResetStreams();
+  tick_.homing().Reset();
+  tick_.probing().Reset();
+  tick_.streaming().ResetStreams();
   machine.threading_active = 0;
-  tick.threading_was_active = false;
+  tick_.streaming().ClearThreading();
   planner.alternative_homing = 0;
-  tick.torch_start_hold = false;
+  tick_.thc().ClearTorchStartHold();
   machine.positions_resynced = 0;
   machine.stop_code = 0;
 
   // 2. Build the configuration from the host's tuning and the settings.
   laser_curve_ = BuildLaserCurve(settings_.laser_curve);
-  tick.mappings = settings_.mappings;
   config_ = BuildControllerConfig(machine, planner, settings_);
   for (const std::string& warning : config_.warnings) ShowMessage(warning);
-  tick.encoder_host_map = config_.encoder_host_map;
-  tick.mpg_by_controller = settings_.hw_mpg != 0;
-  tick.mpg_scale = config_.mpg_scale;
+  tick_.mapper().Configure(settings_.mappings, config_.encoder_host_map, settings_.hw_mpg != 0,
+                           config_.mpg_scale);
 
   // 3, 4. Close the link; carry the latched limit-override flag.
   link_.set_connected(false);
@@ -496,14 +426,13 @@ int32_t Plugin::Reset() {
   if (ConnectController()) {
     link_.SendCommand(CommandCode::LoadMotionConfig, config_.motion);
     link_.SendCommand(CommandCode::LoadIoConfig, config_.io);
-    tick.missed_polls = 0;
+    tick_.watchdog().Connected();
     link_.set_connected(true);
     StatusText("USB controller connected.");
   }
 
   // 7. Whatever happened: resynchronise and send every state command again.
-  tick.reset_complete = true;
-  motion_.AfterReset();
+  tick_.AfterReset();
   return 0xFFFF;
 }
 

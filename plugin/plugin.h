@@ -7,15 +7,15 @@
 #include <string>
 #include <string_view>
 
+#include "device/controller_config.h"
 #include "device/device_link.h"
 #include "firmware/firmware_update.h"
+#include "host/host.h"
+#include "host/platform.h"
+#include "host/plugin_exports.h"
 #include "motion/laser_curve.h"
-#include "motion/motion.h"
-#include "plugin/controller_config.h"
-#include "plugin/host.h"
-#include "plugin/platform.h"
 #include "settings/plugin_settings.h"
-#include "zcorr/z_correction.h"
+#include "zcorr/corrected_tick.h"
 
 namespace kelvro {
 
@@ -25,42 +25,42 @@ class UsbPort;
 // (0.1.1.8 gives "01.18").
 std::string FormatPluginVersion(const std::array<int, 4>& version);
 
-class Plugin {
+class Plugin final : public PluginExports {
  public:
   static constexpr const char* kDisplayName = "KELVRO plugin";
   static constexpr const char* kRequiredFirmware = "01.22";
 
   Plugin(Platform& platform, UsbPort& port);
-  ~Plugin();
+  ~Plugin() override;
   Plugin(const Plugin&) = delete;
   Plugin& operator=(const Plugin&) = delete;
 
   // Entry points, in the host's order.
-  HostCallbacks& callbacks() { return host_.callbacks; }
+  HostCallbacks& callbacks() override { return host_.callbacks; }
   uint8_t InitControl(HostMachineState* machine, HostParams* params, HostPlanner* planner,
-                      HostApp* app);
-  const char* SetProName(const char* name);
-  void PostInitControl();
-  void Config();
-  void StopPlug();
-  void Update();
-  void Notify(int32_t code);
-  void DoDwell(double time);
-  int32_t Reset();
-  void JogOn(int axis, int direction, double speed);
-  void JogOff(int axis);
-  void Probe();
-  void Home(int axis);
-  void Purge(int32_t /*flags*/) {}
+                      HostApp* app) override;
+  const char* SetProName(const char* name) override;
+  void PostInitControl() override;
+  void Config() override;
+  void StopPlug() override;
+  void Update() override;
+  void Notify(int32_t code) override;
+  void DoDwell(double time) override;
+  int32_t Reset() override;
+  void JogOn(int axis, int direction, double speed) override;
+  void JogOff(int axis) override;
+  void Probe() override;
+  void Home(int axis) override;
+  void Purge(int32_t /*flags*/) override {}
 
   // The 25 ms timer routine.
-  void OnTimer();
+  void OnTimer() override;
 
   // Observation for tests and tools.
   const Host& host() const { return host_; }
   PluginSettings& settings() { return settings_; }
   DeviceLink& link() { return link_; }
-  Motion& motion() { return motion_; }
+  ServiceTick& tick() { return tick_; }
   ZCorrection& zcorrection() { return zcorr_; }
   const ControllerConfig& controller_config() const { return config_; }
   int menu_base() const { return menu_base_; }
@@ -73,11 +73,8 @@ class Plugin {
  private:
   void StatusText(std::string_view text);
   void ShowMessage(std::string_view text);
-  void UpdateEncoders();
-  void UpdateProbeHold();
   void UpdateSoftLimitLatch();
   void UpdateZReadback();
-  void UpdateProbeLogTiming();
   void SendOutputsAndSafeState();
   bool ConnectController();
   void SpindleStart();
@@ -89,10 +86,11 @@ class Plugin {
   PluginSettings settings_;
   DeviceLink link_;
   FirmwareUpdate firmware_;
-  ZCorrection zcorr_;
   ControllerConfig config_;
   PreparedLaserCurve laser_curve_;
-  Motion motion_;
+  CorrectedTick motion_;
+  ZCorrection& zcorr_ = motion_.zcorr;
+  ServiceTick& tick_ = motion_.tick;
 
   std::string profile_name_;
   std::string version_text_;
@@ -106,12 +104,9 @@ class Plugin {
   bool in_reset_ = false;
 
   // Update step state.
-  bool mpg_led_on_ = false;
   int soft_limit_latch_ = 0;
   int soft_limit_counter_ = 0;
   int homing_button_latch_ = 0;
-  bool probe_input_latch_ = false;
-  bool led804_previous_ = false;
   bool zcorr_off_notice_ = false;
 
   // Values kept across the configuration dialog.

@@ -44,6 +44,10 @@ MessageBoxAnswer Win32Platform::MessageBox(std::string_view text, MessageBoxKind
   return answer == IDYES ? MessageBoxAnswer::kYes : MessageBoxAnswer::kNo;
 }
 
+void Win32Platform::Beep(Sound sound) {
+  ::MessageBeep(sound == Sound::kSuccess ? MB_OK : MB_ICONHAND);
+}
+
 uint32_t Win32Platform::NowMs() {
   return ::GetTickCount();
 }
@@ -117,6 +121,14 @@ void Win32Platform::InstallMenus(void* main_window, int menu_base) {
 
 void Win32Platform::SendMenuCommand(void* main_window, int command) {
   ::SendMessageA(static_cast<HWND>(main_window), WM_COMMAND, static_cast<WPARAM>(command), 0);
+}
+
+void Win32Platform::DispatchPendingMessages() {
+  MSG message;
+  while (::PeekMessageA(&message, nullptr, 0, 0, PM_REMOVE)) {
+    ::TranslateMessage(&message);
+    ::DispatchMessageA(&message);
+  }
 }
 
 std::optional<std::array<int, 4>> Win32Platform::ProductVersion() {

@@ -4,7 +4,7 @@
 
 #include <functional>
 
-#include "plugin/platform.h"
+#include "host/platform.h"
 
 namespace kelvro {
 
@@ -15,6 +15,7 @@ class Win32Platform final : public Platform {
 
   MessageBoxAnswer MessageBox(std::string_view text, MessageBoxKind kind) override;
   void StatusTextWritten(std::string_view) override {}
+  void Beep(Sound sound) override;
   uint32_t NowMs() override;
   void SleepMs(uint32_t ms) override;
   int64_t NowSeconds() override;
@@ -24,6 +25,7 @@ class Win32Platform final : public Platform {
   void StopTimer() override;
   void InstallMenus(void* main_window, int menu_base) override;
   void SendMenuCommand(void* main_window, int command) override;
+  void DispatchPendingMessages() override;
   std::optional<std::array<int, 4>> ProductVersion() override;
 
   // Window that owns the message boxes (the host's main window), may be null.

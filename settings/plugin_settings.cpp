@@ -239,9 +239,9 @@ void SaveSettings(const PluginSettings& s, ProfileXml& profile) {
 }
 
 bool LoadSettingsFromProfile(PluginSettings& settings, const std::string& path,
-                             Platform& platform) {
+                             UserMessages& messages) {
   try {
-    ProfileXml profile(path, platform, MakeXmlDom());
+    ProfileXml profile(path, messages, MakeXmlDom());
     LoadSettings(settings, profile);
     const bool opened =
         profile.has_document() && profile.load_outcome() != XmlLoadOutcome::kUnreadable;
@@ -253,9 +253,9 @@ bool LoadSettingsFromProfile(PluginSettings& settings, const std::string& path,
 }
 
 bool SaveSettingsToProfile(const PluginSettings& settings, const std::string& path,
-                           Platform& platform) {
+                           UserMessages& messages) {
   try {
-    ProfileXml profile(path, platform, MakeXmlDom());
+    ProfileXml profile(path, messages, MakeXmlDom());
     SaveSettings(settings, profile);
     return profile.Close();
   } catch (...) {

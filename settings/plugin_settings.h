@@ -7,7 +7,7 @@
 
 namespace kelvro {
 
-class Platform;
+class UserMessages;
 class ProfileXml;
 
 inline constexpr int kDebouncePinCount = 14;
@@ -115,8 +115,9 @@ bool LaserCurveIsUsable(const LaserCurve& curve);
 // Nothing throws. Load returns false when the profile could not be opened or read (the
 // settings then hold the defaults of every key); save returns false when the settings
 // could not be written (an unreadable, read-only or unwritable profile is left as it was).
-bool LoadSettingsFromProfile(PluginSettings& settings, const std::string& path, Platform& platform);
+bool LoadSettingsFromProfile(PluginSettings& settings, const std::string& path,
+                             UserMessages& messages);
 bool SaveSettingsToProfile(const PluginSettings& settings, const std::string& path,
-                           Platform& platform);
+                           UserMessages& messages);
 
 }  // namespace kelvro

@@ -14,14 +14,14 @@ constexpr const char* kSaveSuffix = ".kelvro-new";
 
 }  // namespace
 
-ProfileXml::ProfileXml(std::string path, Platform& platform, std::unique_ptr<XmlDom> dom,
+ProfileXml::ProfileXml(std::string path, UserMessages& messages, std::unique_ptr<XmlDom> dom,
                        std::string own_section)
     : path_(std::move(path)),
-      platform_(platform),
+      messages_(messages),
       dom_(std::move(dom)),
       own_section_(std::move(own_section)) {
   if (!dom_) {
-    platform_.MessageBox("Error creating XMLDoc instance!", MessageBoxKind::kOk);
+    messages_.MessageBox("Error creating XMLDoc instance!", MessageBoxKind::kOk);
     return;
   }
   load_outcome_ = path_.empty() ? XmlLoadOutcome::kMissing : dom_->Load(path_);
@@ -105,7 +105,7 @@ bool ProfileXml::WriteText(const std::string& section, const std::string& key,
 void ProfileXml::WriteInt(const std::string& section, const std::string& key, int value) {
   if (!dom_) return;
   if (!WriteText(section, key, std::to_string(value))) {
-    platform_.MessageBox("Error writing profile int!", MessageBoxKind::kOk);
+    messages_.MessageBox("Error writing profile int!", MessageBoxKind::kOk);
   }
 }
 
@@ -113,7 +113,7 @@ void ProfileXml::WriteString(const std::string& section, const std::string& key,
                              const std::string& value) {
   if (!dom_) return;
   if (!WriteText(section, key, value)) {
-    platform_.MessageBox("Error writing profile string!", MessageBoxKind::kOk);
+    messages_.MessageBox("Error writing profile string!", MessageBoxKind::kOk);
   }
 }
 

@@ -13,7 +13,7 @@
 #include <memory>
 #include <string>
 
-#include "plugin/platform.h"
+#include "host/platform.h"
 #include "settings/xml_dom.h"
 
 namespace kelvro {
@@ -26,7 +26,7 @@ class ProfileXml {
   // Opens the profile at path (taken unchanged; empty means no file). dom is the document
   // implementation to use; null shows "Error creating XMLDoc instance!" and leaves an
   // accessor whose reads give their defaults and whose writes do nothing.
-  ProfileXml(std::string path, Platform& platform, std::unique_ptr<XmlDom> dom,
+  ProfileXml(std::string path, UserMessages& messages, std::unique_ptr<XmlDom> dom,
              std::string own_section = kPluginSection);
   ~ProfileXml();  // Close()
 
@@ -56,7 +56,7 @@ class ProfileXml {
   bool SaveReplacing();
 
   std::string path_;
-  Platform& platform_;
+  UserMessages& messages_;
   std::unique_ptr<XmlDom> dom_;
   std::string own_section_;
   XmlNode root_;

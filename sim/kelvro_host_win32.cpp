@@ -15,7 +15,7 @@
 #include <string>
 #include <vector>
 
-#include "plugin/host_blocks.h"
+#include "host/host_blocks.h"
 #include "sim/json_text.h"
 
 using namespace kelvro;

@@ -64,7 +64,7 @@
 #include <array>
 #include <string>
 
-#include "plugin/host_blocks.h"
+#include "host/host_blocks.h"
 
 namespace kelvro::sim {
 

@@ -11,7 +11,7 @@
 #include <string>
 #include <vector>
 
-#include "plugin/platform.h"
+#include "host/platform.h"
 
 namespace kelvro::sim {
 
@@ -19,6 +19,7 @@ class ScriptedPlatform : public Platform {
  public:
   MessageBoxAnswer MessageBox(std::string_view text, MessageBoxKind kind) override;
   void StatusTextWritten(std::string_view text) override;
+  void Beep(Sound sound) override { sounds.push_back(sound); }
   uint32_t NowMs() override { return static_cast<uint32_t>(now_ms_); }
   void SleepMs(uint32_t ms) override { Advance(ms); }
   int64_t NowSeconds() override { return wall_epoch_seconds_ + now_ms_ / 1000; }
@@ -31,6 +32,10 @@ class ScriptedPlatform : public Platform {
     installed_menu_base = menu_base;
   }
   void SendMenuCommand(void*, int command) override { menu_commands.push_back(command); }
+  void DispatchPendingMessages() override {
+    ++dispatches;
+    if (on_dispatch) on_dispatch();
+  }
   std::optional<std::array<int, 4>> ProductVersion() override { return product_version; }
 
   // Moves virtual time forward; observers (the simulated controller) follow it.
@@ -47,7 +52,12 @@ class ScriptedPlatform : public Platform {
   // Answers for Yes/No boxes, consumed in order; Yes when the queue is empty.
   std::deque<MessageBoxAnswer> yes_no_answers;
 
+  // Runs whenever pending window messages are dispatched.
+  std::function<void()> on_dispatch;
+
   std::vector<std::string> message_boxes;
+  std::vector<Sound> sounds;
+  int dispatches = 0;
   std::vector<std::string> status_texts;
   bool timer_running = false;
   int timer_starts = 0;

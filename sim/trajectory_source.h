@@ -12,7 +12,7 @@
 
 #include <cstdint>
 
-#include "plugin/host_blocks.h"
+#include "host/host_blocks.h"
 #include "sim/motion_planner.h"
 
 namespace kelvro::sim {

@@ -13,6 +13,7 @@
 #include <memory>
 #include <system_error>
 
+#include "plugin/plugin.h"
 #include "sim/motion_planner.h"
 #include "sim/standin_host.h"
 #include "sim/trajectory_source.h"
@@ -27,7 +28,6 @@ constexpr uint64_t kStartSettleMs = 300;   // after Reset: first reports, first 
 constexpr uint64_t kNoProgressMs = 30000;  // a run that does nothing this long is stuck
 constexpr uint64_t kAfterStopMs = 1000;    // watched after a stop, so its effects show
 constexpr int kStableChecks = 2;           // consecutive Updates a wait condition must hold
-constexpr int kButtonStop = 1003;          // the host's Stop button
 constexpr int kStopNotification = -1;
 constexpr int kNotifySpindleStart = 3;
 constexpr int kNotifySpindleStop = 4;
@@ -146,7 +146,7 @@ class Driver {
   const RunOptions& options_;
   const Machine& machine_;
   RunResult& result_;
-  StandinHost host_;
+  HostOf<Plugin> host_;
   MotionPlanner planner_;
   TrajectorySource source_;
   std::unique_ptr<TimerJitter> jitter_;
@@ -456,7 +456,7 @@ bool Driver::EventDone() {
       for (int k = 0; k < kAxisCount; ++k) {
         if (machine.motors[k].probe_pending) return false;
       }
-      return !host_.plugin().motion().state().probe_ended && machine.positions_resynced != 0 &&
+      return !host_.plugin().tick().probing().ended() && machine.positions_resynced != 0 &&
              Settled();
     }
     default:
@@ -525,9 +525,10 @@ void Driver::WatchProgress() {
   const SimController& c = host_.controller();
   // Anything that moves counts: executed segments, new ring entries, the event in hand,
   // the dwell countdown and the controller's sequences.
-  const ProgressMarker marker{
-      c.segments_executed(), source_.SamplesWritten(), host_.plugin().motion().state().dwell_ticks,
-      static_cast<int>(c.sequence()), phase_ == Phase::kEvent ? event_.line : 0};
+  const ProgressMarker marker{c.segments_executed(), source_.SamplesWritten(),
+                              host_.plugin().tick().streaming().dwell_ticks(),
+                              static_cast<int>(c.sequence()),
+                              phase_ == Phase::kEvent ? event_.line : 0};
   const uint64_t now = host_.now();
   if (marker != progress_marker_) {
     progress_marker_ = marker;
@@ -593,7 +594,7 @@ void Driver::Observe(uint64_t now) {
     // The probe move is continuous until the probe touches or the plugin has sent it all.
     last_line_ = event_.line;
     if (c.sequence() == SimSequence::kProbe2) probe_touched_ = true;
-    TrackMove(now, delta, !probe_touched_ && host_.plugin().motion().probe_move().active);
+    TrackMove(now, delta, !probe_touched_ && host_.plugin().tick().probing().move().active);
   }
 
   if (machine.estop && !faults.estop_at_seconds) {
@@ -606,7 +607,7 @@ void Driver::Observe(uint64_t now) {
   }
   link_was_up_ = link_up;
   faults.max_missed_polls =
-      std::max(faults.max_missed_polls, host_.plugin().motion().state().missed_polls);
+      std::max(faults.max_missed_polls, host_.plugin().tick().watchdog().missed_polls());
 
   if (options_.record_plot && host_.timer_ticks != last_timer_ticks_) {
     last_timer_ticks_ = host_.timer_ticks;

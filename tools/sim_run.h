@@ -36,7 +36,7 @@
 #include <string>
 #include <vector>
 
-#include "plugin/host_blocks.h"
+#include "host/host_blocks.h"
 #include "sim/gcode.h"
 #include "sim/machine_profile.h"
 

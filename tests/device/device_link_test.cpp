@@ -8,13 +8,13 @@
 #include <vector>
 
 #include "sim/scripted_platform.h"
-#include "tests/device/fake_usb_port.h"
+#include "sim/scripted_usb_port.h"
 
 namespace kelvro {
 namespace {
 
 using Bytes = std::vector<uint8_t>;
-using test::FakeUsbPort;
+using sim::ScriptedUsbPort;
 
 // A platform whose message box can run code while it is "on screen", as a modal box
 // dispatching a timer tick would.
@@ -43,7 +43,7 @@ class DeviceLinkTest : public ::testing::Test {
     return r;
   }
 
-  FakeUsbPort port;
+  ScriptedUsbPort port;
   HookedPlatform platform;
   DeviceLink link{port, platform};
 };
@@ -415,8 +415,8 @@ TEST_F(DeviceLinkTest, FailedBatchWriteClosesTheLinkQuietly) {
   OpenLink();
   link.set_connected(true);
   const Bytes a(104, 0xA1);
-  for (FakeUsbPort::WriteOutcome outcome :
-       {FakeUsbPort::WriteOutcome{false, 0}, FakeUsbPort::WriteOutcome{true, 52}}) {
+  for (ScriptedUsbPort::WriteOutcome outcome :
+       {ScriptedUsbPort::WriteOutcome{false, 0}, ScriptedUsbPort::WriteOutcome{true, 52}}) {
     link.BatchBegin();
     link.BatchAppend(a.data(), a.size());
     port.write_outcomes.push_back(outcome);

@@ -6,6 +6,7 @@
 #include <cstring>
 #include <memory>
 
+#include "plugin/plugin.h"
 #include "sim/standin_host.h"
 
 namespace kelvro::sim {
@@ -19,7 +20,7 @@ class LifecycleTest : public ::testing::Test {
     host.DescribeMill();
     EXPECT_EQ(host.StartUp(), "KELVRO plugin");
   }
-  StandinHost host;
+  HostOf<Plugin> host;
 };
 
 TEST_F(LifecycleTest, StartUpAsksForThreeMenuIdsAndReportsInitialisation) {
@@ -79,7 +80,7 @@ TEST_P(DwellTest, TicksFollowTheHostUnitFlag) {
   const DwellCase c = GetParam();
   host.planner().dwell_in_ms = c.milliseconds_flag;
   host.plugin().DoDwell(c.time);
-  EXPECT_EQ(host.plugin().motion().state().dwell_ticks, c.ticks);
+  EXPECT_EQ(host.plugin().tick().streaming().dwell_ticks(), c.ticks);
   EXPECT_EQ(host.machine().dwell_active, 1);
 }
 
@@ -204,7 +205,7 @@ namespace kelvro::sim {
 namespace {
 
 TEST(PostInit, InstallsMenusOnTheHostWindowAndBuildsTheVersionText) {
-  StandinHost host;
+  HostOf<Plugin> host;
   int window = 0;
   host.app().main_window = &window;
   host.StartUp();
@@ -219,7 +220,7 @@ TEST(PostInit, VersionTextFormat) {
 }
 
 TEST(Notify, GeneralConfigIsForwardedToTheHostAndForcesEstop) {
-  StandinHost host;
+  HostOf<Plugin> host;
   int window = 0;
   host.app().main_window = &window;
   host.StartUp();

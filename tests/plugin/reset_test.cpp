@@ -4,6 +4,7 @@
 #include <memory>
 
 #include "device/wire.h"
+#include "plugin/plugin.h"
 #include "sim/standin_host.h"
 
 namespace kelvro::sim {
@@ -32,7 +33,7 @@ class ResetTest : public ::testing::Test {
   }
   const std::vector<std::string>& Boxes() { return host.platform().message_boxes; }
   const std::vector<std::string>& Texts() { return host.platform().status_texts; }
-  StandinHost host;
+  HostOf<Plugin> host;
 };
 
 TEST_F(ResetTest, HealthyControllerReceivesBothBlocksAndIsConnected) {
@@ -96,7 +97,7 @@ TEST_F(ResetTest, ResetClearsSequencesAndTheStopCode) {
   EXPECT_EQ(host.planner().alternative_homing, 0);
   EXPECT_EQ(host.planner().motion_in_progress[0], 0);
   EXPECT_EQ(host.planner().motion_in_progress[1], 0);
-  EXPECT_TRUE(host.plugin().motion().state().resync_request);
+  EXPECT_TRUE(host.plugin().tick().decoder().resync_requested());
 }
 
 TEST_F(ResetTest, SecondResetClosesAndReopensTheLink) {

@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 
 #include "device/wire.h"
+#include "plugin/plugin.h"
 #include "sim/standin_host.h"
 
 namespace kelvro::sim {
@@ -21,7 +22,7 @@ class UpdateTest : public ::testing::Test {
   size_t Count(std::string_view name) {
     return host.controller().trace().Count(TK::kCommand, name);
   }
-  StandinHost host;
+  HostOf<Plugin> host;
 };
 
 TEST_F(UpdateTest, ZReadBackTakesTheLatchedPosition) {
@@ -34,7 +35,7 @@ TEST_F(UpdateTest, ZReadBackTakesTheLatchedPosition) {
   EXPECT_EQ(host.machine().motors[2].step_position, host.controller().position(2));
   EXPECT_EQ(host.machine().thc_z_offset, 0);
   EXPECT_EQ(host.machine().positions_resynced, 1);
-  EXPECT_EQ(host.plugin().motion().state().position_mirror[2],
+  EXPECT_EQ(host.plugin().tick().decoder().mirror()[2],
             static_cast<double>(host.controller().position(2)) + 0.5);
 }
 
@@ -52,49 +53,56 @@ TEST_F(UpdateTest, FailedZReadBackShowsOneMessageAndRetriesOnTheNextUpdate) {
 }
 
 TEST_F(UpdateTest, ZReadBackIsReplacedByAResyncWhileZCorrectionIsActive) {
-  host.plugin().zcorrection().active = true;
-  host.plugin().motion().state().resync_request = false;
+  host.plugin().zcorrection().state().active = true;
+  ASSERT_FALSE(host.plugin().tick().decoder().resync_requested());
   host.machine().z_readback_request = 1;
   host.plugin().Update();
   EXPECT_EQ(Count("LatchZ"), 0u);
   EXPECT_EQ(host.machine().z_readback_request, 0);
-  EXPECT_TRUE(host.plugin().motion().state().resync_request);
+  EXPECT_TRUE(host.plugin().tick().decoder().resync_requested());
 }
 
 TEST_F(UpdateTest, ProbeHitHoldForcesTheProbeInputUntilReleased) {
-  TickState& tick = host.plugin().motion().state();
+  Probing& probing = host.plugin().tick().probing();
   HostInputSignal& probe = host.machine().inputs[kInputProbe];
   probe.state = 0;
-  tick.probe_hit_hold = true;
+  StatusPacket hit;
+  hit.sequence = static_cast<uint8_t>(Sequence::PROBE2);
+  probing.OnHit(hit);
   host.plugin().Update();
   EXPECT_EQ(probe.state, 1);
-  tick.probe_hold_release = true;
+  // Two settling reports, then EndProbe releases the hold.
+  StatusPacket idle;
+  for (int i = 0; i < 3; ++i) probing.OnReport(idle);
+  ASSERT_TRUE(probing.hold_release());
   host.plugin().Update();
-  EXPECT_FALSE(tick.probe_hit_hold);
+  EXPECT_FALSE(probing.hit_hold());
   host.plugin().Update();
   EXPECT_EQ(probe.state, 0);
 }
 
 TEST_F(UpdateTest, EncoderCountsGoToTheirHostRecordsAndTheMpg) {
-  TickState& tick = host.plugin().motion().state();
-  tick.encoder_host_map = {2, 5};  // encoder 1 -> host encoder 2, encoder 2 -> MPG 1
-  tick.mpg_by_controller = false;
-  tick.last_packet.enc1 = 123;
-  tick.last_packet.enc2 = -456;
+  InputMapper& mapper = host.plugin().tick().mapper();
+  // Encoder 1 -> host encoder 2, encoder 2 -> MPG 1; the MPG is not the controller's.
+  mapper.Configure(mapper.mappings(), {2, 5}, false, 1.0);
+  host.controller().SetEncoderCount(1, 123);
+  host.controller().SetEncoderCount(2, -456);
+  host.Run(100);  // the reports carry the counts
   host.planner().jog_mode = 2;
   host.plugin().Update();
   EXPECT_EQ(host.machine().encoders[1].count, 123);
   EXPECT_EQ(host.machine().encoders[4].count, -456);
   EXPECT_EQ(host.planner().jog_mode, 2);
   // Without an MPG mapping the MPG jog mode is dropped.
-  tick.encoder_host_map = {1, 2};
+  mapper.Configure(mapper.mappings(), {1, 2}, false, 1.0);
   host.plugin().Update();
   EXPECT_EQ(host.planner().jog_mode, 0);
   EXPECT_EQ(host.machine().encoders[0].count, 123);
   // LED 106 (MPG mode) on: MPG jog mode while an MPG is mapped, and no copies.
   host.leds[106] = 1;
-  tick.encoder_host_map = {1, 5};
-  tick.last_packet.enc1 = 999;
+  mapper.Configure(mapper.mappings(), {1, 5}, false, 1.0);
+  host.controller().SetEncoderCount(1, 999);
+  host.Run(100);
   host.plugin().Update();
   EXPECT_EQ(host.planner().jog_mode, 2);
   EXPECT_EQ(host.machine().encoders[0].count, 123);
@@ -164,7 +172,7 @@ TEST_F(SpindleTest, StopSendsTheHostSpeedAndRatio) {
 }
 
 TEST(NotifyWithoutMenuRange, LowCodesDoNotReachTheMenuCommands) {
-  StandinHost host;
+  HostOf<Plugin> host;
   int window = 0;
   host.app().main_window = &window;
   host.plugin().InitControl(&host.machine(), &host.params(), &host.planner(), &host.app());

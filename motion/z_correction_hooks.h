@@ -1,0 +1,54 @@
+// What the motion objects ask of the Z height correction. The correction itself (its map,
+// follower and moves) lives in zcorr/ and implements this; the motion code only calls it at
+// the points where Z correction takes part in streaming, jogging, homing and probing.
+#pragma once
+
+#include "motion/straight_move.h"
+
+namespace kelvro {
+
+class ZCorrectionHooks {
+ public:
+  virtual ~ZCorrectionHooks() = default;
+
+  // Correction is being applied to motion.
+  virtual bool active() const = 0;
+
+  // Step 1 of every service tick: the activation steps.
+  virtual void Tick() = 0;
+  // After the position mirror was reloaded from the host.
+  virtual void Resync() = 0;
+  // The correction in Z steps to add to one 1 ms segment whose uncorrected target is
+  // (x, y, z) in steps.
+  virtual double FollowStep(double x, double y, double z) = 0;
+  // Starts the Z-correction straight move to the corrected height.
+  virtual void MoveToCorrectedZ() = 0;
+  // The Z-correction straight move, streamed by the segment streaming.
+  virtual StraightMove& move() = 0;
+
+  // Streaming: the correction contained in the Z position, in steps; where the follower
+  // stands and where it is heading (steps).
+  virtual double applied_steps() const = 0;
+  virtual double follower_pos() const = 0;
+  virtual double follower_target() const = 0;
+  // Streaming: a started Z-correction move whose end is still to be handled.
+  virtual bool start_move_waiting() const = 0;
+  virtual void EndStartMoveWait() = 0;
+  // X or Y was jogged since Z was last corrected; taking it clears it.
+  virtual bool TakeXYJogged() = 0;
+  // The streams were reset (Reset, host stop): correction starts again afterwards.
+  virtual void OnStreamsReset() = 0;
+
+  // Jogging: a jog request for `axis`. False when the request is taken by the correction
+  // (Z is moved to the corrected height, or ignored while X or Y still move) and must not
+  // start a jog.
+  virtual bool AllowJog(int axis, bool x_or_y_jogging) = 0;
+  // A jog of `axis` has started.
+  virtual void OnJogStarted(int axis) = 0;
+  // Homing of Z starts.
+  virtual void OnHomeZ() = 0;
+  // The correction in units at machine position (x, y) in units (0 when not active).
+  virtual double CorrectionAt(double x, double y) const = 0;
+};
+
+}  // namespace kelvro

@@ -1,0 +1,493 @@
+// End-to-end runs of kelvro-sim's run: programs through the stand-in host, the plugin and
+// the simulated controller. Expected positions and counts are worked out from the programs
+// by hand, not taken from the planner.
+#include "tools/sim_run.h"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <sstream>
+
+#include "tests/tools/json_reader.h"
+#include "tests/tools/simtool_test_util.h"
+#include "tools/run_report.h"
+
+namespace kelvro::sim::test {
+namespace {
+
+bool Contains(const std::vector<std::string>& texts, const std::string& text) {
+  return std::find(texts.begin(), texts.end(), text) != texts.end();
+}
+
+// ---- A small program: every number checked against the program text ----
+
+// Ends at X 12.345, Y 6.789, Z 0 (1000 steps per mm on every axis of the default machine).
+constexpr char kSmallProgram[] =
+    "G21 G90\n"            // line 1: no motion
+    "G0 X10 Y5\n"          // line 2
+    "G1 Z-1 F300\n"        // line 3
+    "G1 X20 F600\n"        // line 4
+    "G2 X30 Y5 R5\n"       // line 5: half circle through Y 0
+    "G0 Z0\n"              // line 6
+    "G0 X12.345 Y6.789\n"  // line 7
+    "M30\n";
+
+TEST(SmallProgram, ExecutedEqualsPlannedStepForStep) {
+  TempDir dir;
+  const RunResult r = RunText(dir, kSmallProgram);
+  ASSERT_EQ(r.status, RunStatus::kCompleted) << r.error;
+  const std::array<int64_t, kAxisCount> expected{12345, 6789, 0, 0, 0, 0};
+  EXPECT_EQ(r.planned_final_steps, expected);
+  EXPECT_EQ(r.executed_final_steps, expected);
+  EXPECT_EQ(r.host_final_steps, expected);
+  EXPECT_TRUE(r.PositionsMatch());
+  EXPECT_EQ(ExitStatus(r), 0);
+}
+
+TEST(SmallProgram, SummaryNumbers) {
+  TempDir dir;
+  const RunResult r = RunText(dir, kSmallProgram);
+  ASSERT_EQ(r.status, RunStatus::kCompleted) << r.error;
+  EXPECT_EQ(r.lines_planned, 6);  // lines 2 to 7
+  EXPECT_EQ(r.lines_executed, 6);
+  EXPECT_TRUE(r.lines_missed.empty());
+  // One segment per ring entry, all executed, none lost.
+  EXPECT_GT(r.samples_written, 1000u);
+  EXPECT_EQ(r.segments_streamed, r.samples_written);
+  EXPECT_EQ(r.segments_executed, r.samples_written);
+  EXPECT_EQ(r.segments_dropped, 0u);
+  EXPECT_EQ(r.phase_mismatches, 0u);
+  EXPECT_EQ(r.underruns, 0);
+  EXPECT_EQ(r.starved_ms, 0u);
+  // The planned time is one millisecond per sample; the run takes that plus start-up.
+  EXPECT_NEAR(r.planned_seconds, static_cast<double>(r.samples_written) / 1000.0, 1e-9);
+  EXPECT_GE(r.sim_seconds, r.planned_seconds);
+  EXPECT_LT(r.sim_seconds, r.planned_seconds + 3.0);
+  // The program streams for several seconds: the queue reaches its working level.
+  EXPECT_GT(r.fill_samples, 0u);
+  EXPECT_LE(r.fill_min, r.fill_average);
+  EXPECT_LE(r.fill_average, r.fill_max);
+  EXPECT_LE(r.fill_max, 1000);
+  EXPECT_GE(r.fill_min, 700);
+  EXPECT_TRUE(Contains(r.status_texts, "USB controller plugin initialized."));
+  EXPECT_TRUE(r.message_boxes.empty());
+  EXPECT_EQ(r.spindle_actions, 0);
+  EXPECT_EQ(r.dwells, 0);
+}
+
+TEST(SmallProgram, DwellAndSpindleAreCarriedOutInOrder) {
+  TempDir dir;
+  const RunResult r = RunText(dir,
+                              "G0 X5\n"
+                              "M3 S6000\n"
+                              "G4 P1.5\n"
+                              "G1 X6 F600\n"
+                              "M5\n");
+  ASSERT_EQ(r.status, RunStatus::kCompleted) << r.error;
+  EXPECT_EQ(r.spindle_actions, 2);
+  EXPECT_EQ(r.dwells, 1);
+  EXPECT_EQ(r.lines_executed, 5);
+  EXPECT_EQ(r.executed_final_steps[0], 6000);
+  // The dwell holds the machine for its 1.5 s on top of the motion.
+  EXPECT_NEAR(r.planned_seconds, static_cast<double>(r.samples_written) / 1000.0 + 1.5, 1e-9);
+  EXPECT_GE(r.sim_seconds, r.planned_seconds);
+}
+
+// ---- The shipped examples ----
+
+class ShippedExample : public ::testing::TestWithParam<const char*> {};
+
+TEST_P(ShippedExample, RunsToTheEndWithoutUnderruns) {
+  const RunResult r = RunExample(GetParam());
+  ASSERT_EQ(r.status, RunStatus::kCompleted) << r.error;
+  EXPECT_TRUE(r.PositionsMatch());
+  EXPECT_EQ(r.lines_executed, r.lines_planned);
+  EXPECT_EQ(r.underruns, 0);
+  EXPECT_EQ(r.starved_ms, 0u);
+  EXPECT_EQ(r.phase_mismatches, 0u);
+  EXPECT_EQ(r.segments_executed + r.segments_dropped, r.segments_streamed);
+  // Only the rest of a probe move may be dropped, after its contact.
+  EXPECT_EQ(r.segments_dropped, r.segments_dropped_probing);
+  EXPECT_TRUE(r.message_boxes.empty());
+  EXPECT_EQ(ExitStatus(r), 0);
+  // Every example returns to X 0, Y 0 with Z at 0.
+  for (int k = 0; k < kAxisCount; ++k) EXPECT_EQ(r.executed_final_steps[k], 0) << "axis " << k;
+}
+
+TEST_P(ShippedExample, RunsWithJitterWithoutUnderruns) {
+  RunOptions options;
+  options.faults.jitter = true;
+  const RunResult r = RunExample(GetParam(), options);
+  ASSERT_EQ(r.status, RunStatus::kCompleted) << r.error;
+  EXPECT_TRUE(r.PositionsMatch());
+  EXPECT_EQ(r.underruns, 0);
+  // The jitter was there: periods between 15 and 40 ms, some of them stalls.
+  EXPECT_GT(r.faults.timer_periods, 100u);
+  EXPECT_EQ(r.faults.shortest_period_ms, 15u);
+  EXPECT_GE(r.faults.longest_period_ms, 200u);
+  EXPECT_GT(r.faults.stalls, 0u);
+}
+
+TEST_P(ShippedExample, JitterNeverStarvesAFilledQueue) {
+  // A stall of several hundred milliseconds is covered once the queue holds its second of
+  // motion; whatever the seed, no underrun happens after that point of a move.
+  for (uint64_t seed = 1; seed <= 30; ++seed) {
+    RunOptions options;
+    options.faults.jitter = true;
+    options.faults.seed = seed;
+    const RunResult r = RunExample(GetParam(), options);
+    for (const UnderrunReport& u : r.underrun_list) {
+      EXPECT_FALSE(u.queue_was_full)
+          << "seed " << seed << ": underrun at " << u.at_seconds << " s, " << u.ms << " ms";
+    }
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(Examples, ShippedExample,
+                         ::testing::Values("engraving.nc", "arcs_dwell.nc", "probing.nc"),
+                         [](const ::testing::TestParamInfo<const char*>& info) {
+                           std::string name = info.param;
+                           return name.substr(0, name.find('.'));
+                         });
+
+TEST(LongExample, TenMinutesRunToTheEnd) {
+  const RunResult r = RunExample("long_engraving.nc");
+  ASSERT_EQ(r.status, RunStatus::kCompleted) << r.error;
+  EXPECT_TRUE(r.PositionsMatch());
+  EXPECT_EQ(r.underruns, 0);
+  EXPECT_EQ(r.lines_executed, r.lines_planned);
+  EXPECT_GT(r.planned_seconds, 540.0);
+  EXPECT_LT(r.planned_seconds, 660.0);
+}
+
+TEST(Jitter, TenMinutesWithStallsNeverStarveAFilledQueue) {
+  for (uint64_t seed = 1; seed <= 2; ++seed) {
+    RunOptions options;
+    options.faults.jitter = true;
+    options.faults.seed = seed;
+    const RunResult r = RunExample("long_engraving.nc", options);
+    ASSERT_EQ(r.status, RunStatus::kCompleted) << r.error;
+    EXPECT_TRUE(r.PositionsMatch());
+    EXPECT_GT(r.faults.stalls, 30u);
+    for (const UnderrunReport& u : r.underrun_list) {
+      EXPECT_FALSE(u.queue_was_full)
+          << "seed " << seed << ": underrun at " << u.at_seconds << " s, " << u.ms << " ms";
+    }
+  }
+}
+
+TEST(Jitter, SameSeedSameRunOtherSeedOtherRun) {
+  RunOptions a;
+  a.faults.jitter = true;
+  a.faults.seed = 42;
+  const RunResult first = RunExample("engraving.nc", a);
+  const RunResult second = RunExample("engraving.nc", a);
+  a.faults.seed = 43;
+  const RunResult other = RunExample("engraving.nc", a);
+  EXPECT_EQ(first.sim_seconds, second.sim_seconds);
+  EXPECT_EQ(first.faults.timer_periods, second.faults.timer_periods);
+  EXPECT_EQ(first.fill_min, second.fill_min);
+  EXPECT_NE(first.faults.timer_periods, other.faults.timer_periods);
+}
+
+// ---- Probing against the simulated surface ----
+
+TEST(Probing, HitsTheSurfaceWhereItIs) {
+  const RunResult r = RunExample("probing.nc");
+  ASSERT_EQ(r.status, RunStatus::kCompleted) << r.error;
+  ASSERT_EQ(r.probes.size(), 3u);
+  // The probed points of examples/probing.nc and the default surface Z = -10 + 0.02 X +
+  // 0.01 Y: the probe stops on the first millisecond at or below it (100 mm/min moves
+  // 0.0017 mm per millisecond).
+  const double points[3][2] = {{50, 50}, {150, 50}, {100, 150}};
+  const int lines[3] = {8, 14, 20};
+  for (int i = 0; i < 3; ++i) {
+    const ProbeReport& p = r.probes[i];
+    const double surface = -10.0 + 0.02 * points[i][0] + 0.01 * points[i][1];
+    EXPECT_TRUE(p.hit) << "probe " << i;
+    EXPECT_EQ(p.line, lines[i]);
+    EXPECT_DOUBLE_EQ(p.result[0], points[i][0]);
+    EXPECT_DOUBLE_EQ(p.result[1], points[i][1]);
+    EXPECT_LE(p.result[2], surface + 1e-9);
+    EXPECT_GT(p.result[2], surface - 0.002);
+  }
+  EXPECT_EQ(r.homings, 2);
+  EXPECT_TRUE(Contains(r.status_texts, "Probe hit (50.000000,50.000000,-8.500000,0.000000)"));
+}
+
+TEST(Probing, MovesAfterAProbeStartWhereTheProbeStopped) {
+  TempDir dir;
+  RunOptions options;
+  options.surface_z = -3.0;
+  options.surface_slope_x = 0.0;
+  options.surface_slope_y = 0.0;
+  // Probe down from Z 0 to at most Z -20, then 2 mm up from the contact (incremental).
+  const RunResult r = RunText(dir,
+                              "G0 X10 Y10\n"
+                              "G31 Z-20 F120\n"
+                              "G91 G0 Z2\n",
+                              options);
+  ASSERT_EQ(r.status, RunStatus::kCompleted) << r.error;
+  ASSERT_EQ(r.probes.size(), 1u);
+  const auto contact = static_cast<int64_t>(std::llround(r.probes[0].result[2] * 1000.0));
+  EXPECT_LE(contact, -3000);
+  EXPECT_GE(contact, -3002);
+  EXPECT_EQ(r.executed_final_steps[2], contact + 2000);
+  EXPECT_EQ(r.planned_final_steps[2], contact + 2000);
+}
+
+TEST(Probing, AMissStopsTheProgram) {
+  TempDir dir;
+  RunOptions options;
+  options.surface_z = -50.0;  // below the probe target
+  options.surface_slope_x = 0.0;
+  options.surface_slope_y = 0.0;
+  const RunResult r = RunText(dir, "G0 X10 Y10\nG31 Z-5 F300\nG0 X20\n", options);
+  EXPECT_EQ(r.status, RunStatus::kIncomplete);
+  EXPECT_NE(r.error.find("Probe move finished with NO hit!"), std::string::npos) << r.error;
+  EXPECT_NE(r.error.find("line 2"), std::string::npos) << r.error;
+  EXPECT_EQ(ExitStatus(r), 3);
+  // G0 X20 never ran.
+  EXPECT_EQ(r.executed_final_steps[0], 10000);
+}
+
+// ---- Homing ----
+
+TEST(Homing, MovesAfterHomingStartFromTheHomePosition) {
+  TempDir dir;
+  RunOptions options;
+  options.profile_path =
+      dir.Write("home.xml",
+                "<profile><Preferences><HomePos0>5</HomePos0><HomePos1>2.5</HomePos1>"
+                "</Preferences></profile>");
+  // Home X and Y from X 10, Y 10, then move 1 mm further on each (incremental).
+  const RunResult r = RunText(dir, "G0 X10 Y10\nG28 X0 Y0\nG91 G0 X1 Y1\n", options);
+  ASSERT_EQ(r.status, RunStatus::kCompleted) << r.error;
+  EXPECT_EQ(r.homings, 1);
+  EXPECT_EQ(r.executed_final_steps[0], 6000);
+  EXPECT_EQ(r.executed_final_steps[1], 3500);
+  EXPECT_EQ(r.planned_final_steps[0], 6000);
+  EXPECT_EQ(r.planned_final_steps[1], 3500);
+  EXPECT_EQ(r.lines_executed, 3);
+}
+
+// ---- Faults ----
+
+TEST(Faults, DisconnectEndsInEstopWithTheLinkClosed) {
+  RunOptions options;
+  options.faults.disconnect_at_seconds = 3.0;
+  const RunResult r = RunExample("engraving.nc", options);
+  EXPECT_EQ(r.status, RunStatus::kIncomplete);
+  EXPECT_EQ(ExitStatus(r), 3);
+  ASSERT_TRUE(r.faults.disconnected_at_seconds.has_value());
+  EXPECT_DOUBLE_EQ(*r.faults.disconnected_at_seconds, 3.0);
+  // Twenty ticks of 25 ms without a report close the link.
+  ASSERT_TRUE(r.faults.link_closed_at_seconds.has_value());
+  EXPECT_GE(*r.faults.link_closed_at_seconds, 3.0 + 0.45);
+  EXPECT_LE(*r.faults.link_closed_at_seconds, 3.0 + 0.55);
+  ASSERT_TRUE(r.faults.estop_at_seconds.has_value());
+  EXPECT_GE(r.faults.max_missed_polls, 20);
+  EXPECT_TRUE(Contains(r.status_texts, "ERROR! Connection closed!"));
+  EXPECT_NE(r.error.find("E-stop"), std::string::npos) << r.error;
+  EXPECT_LT(r.lines_executed, r.lines_planned);
+}
+
+TEST(Faults, CorruptedReportsAreRiddenOut) {
+  RunOptions options;
+  options.faults.corrupt_rate = 0.2;
+  options.faults.seed = 5;
+  const RunResult r = RunExample("engraving.nc", options);
+  ASSERT_EQ(r.status, RunStatus::kCompleted) << r.error;
+  EXPECT_TRUE(r.PositionsMatch());
+  EXPECT_GT(r.faults.status_reads_corrupted, 20u);
+  EXPECT_EQ(r.faults.status_reads_lost, 0u);
+  EXPECT_GE(r.faults.max_missed_polls, 3);
+  EXPECT_LT(r.faults.max_missed_polls, 20);
+  EXPECT_FALSE(r.faults.link_closed_at_seconds.has_value());
+}
+
+// ---- Bad input ----
+
+struct BadInputCase {
+  const char* name;
+  const char* program;  // nullptr: no program file is written
+  const char* profile;  // nullptr: the built-in default
+  const char* expected;
+};
+
+class BadInput : public ::testing::TestWithParam<BadInputCase> {};
+
+TEST_P(BadInput, GivesAClearMessage) {
+  const BadInputCase& c = GetParam();
+  TempDir dir;
+  RunOptions options;
+  options.program_path = c.program ? dir.Write("part.nc", c.program) : dir.File("missing.nc");
+  if (c.profile) options.profile_path = dir.Write("machine.xml", c.profile);
+  const RunResult r = SimRun(options).Execute();
+  EXPECT_EQ(r.status, RunStatus::kBadInput);
+  EXPECT_NE(r.error.find(c.expected), std::string::npos) << r.error;
+  EXPECT_EQ(ExitStatus(r), 1);
+}
+
+constexpr char kGoodProgram[] = "G0 X1\n";
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, BadInput,
+    ::testing::Values(
+        BadInputCase{"MissingProgram", nullptr, nullptr, "missing.nc\" does not exist"},
+        BadInputCase{"UnknownWord", "G21\nG5 X1\n", nullptr, "line 2: unknown word G5"},
+        BadInputCase{"BeyondSoftLimits", "G0 X10\nG1 X400 F100\n", nullptr,
+                     "line 2: move beyond the soft limits"},
+        BadInputCase{"ProbeWithoutProbeInput", "G31 Z-1 F100\n",
+                     "<profile><Preferences><ProbePin>0</ProbePin></Preferences></profile>",
+                     "G31 needs a probe input"},
+        BadInputCase{"FasterThanASegmentCarries", "G0 X100\n",
+                     "<profile><Preferences><Steps0>100000</Steps0><Vel0>50</Vel0>"
+                     "</Preferences></profile>",
+                     "line 1: axis X would move 2155 steps in one millisecond; a segment "
+                     "carries at most 2147"},
+        BadInputCase{"BeyondThePositionRange", "G0 X250\n",
+                     "<profile><Preferences><Steps0>10000000</Steps0><Vel0>0.1</Vel0>"
+                     "<Acc0>10</Acc0></Preferences></profile>",
+                     "beyond the controller's position range"},
+        BadInputCase{"LongerThanADay", "G4 P50000\nG4 P50000\n", nullptr,
+                     "line 2: the program takes more than 24 hours"},
+        BadInputCase{"ProfileNotXml", kGoodProgram, "<profile><Preferences>", "is not valid XML"},
+        BadInputCase{"ProfileWithoutPreferences", kGoodProgram, "<profile/>",
+                     "has no \"Preferences\" section"},
+        BadInputCase{"ProfileBadNumber", kGoodProgram,
+                     "<profile><Preferences><Steps0>many</Steps0></Preferences></profile>",
+                     "Steps0 is not a number: \"many\""},
+        BadInputCase{"ProfileLimitsCrossed", kGoodProgram,
+                     "<profile><Preferences><SoftMin0>5</SoftMin0><SoftMax0>1</SoftMax0>"
+                     "</Preferences></profile>",
+                     "SoftMin0 (5) is above SoftMax0 (1)"}),
+    [](const ::testing::TestParamInfo<BadInputCase>& info) { return info.param.name; });
+
+TEST(BadInputFiles, ProgramThatIsAFolder) {
+  TempDir dir;
+  RunOptions options;
+  options.program_path = dir.File("");
+  const RunResult r = SimRun(options).Execute();
+  EXPECT_EQ(r.status, RunStatus::kBadInput);
+  EXPECT_NE(r.error.find("is not a regular file"), std::string::npos) << r.error;
+}
+
+TEST(BadInputFiles, MissingProfile) {
+  TempDir dir;
+  RunOptions options;
+  options.program_path = dir.Write("p.nc", kGoodProgram);
+  options.profile_path = dir.File("nowhere.xml");
+  const RunResult r = SimRun(options).Execute();
+  EXPECT_EQ(r.status, RunStatus::kBadInput);
+  EXPECT_NE(r.error.find("machine file \"" + dir.File("nowhere.xml") + "\" does not exist"),
+            std::string::npos)
+      << r.error;
+}
+
+TEST(BadInputFiles, TraceIntoAMissingFolder) {
+  TempDir dir;
+  RunOptions options;
+  options.program_path = dir.Write("p.nc", kGoodProgram);
+  options.trace_path = dir.File("no/such/folder/trace.jsonl");
+  const RunResult r = SimRun(options).Execute();
+  EXPECT_EQ(r.status, RunStatus::kBadInput);
+  EXPECT_NE(r.error.find("cannot write the trace file"), std::string::npos) << r.error;
+}
+
+TEST(BadInputFiles, FaultRateOutOfRange) {
+  TempDir dir;
+  RunOptions options;
+  options.program_path = dir.Write("p.nc", kGoodProgram);
+  options.faults.lose_rate = 1.5;
+  const RunResult r = SimRun(options).Execute();
+  EXPECT_EQ(r.status, RunStatus::kBadInput);
+  EXPECT_NE(r.error.find("between 0 and 1"), std::string::npos) << r.error;
+}
+
+// ---- Profiles ----
+
+TEST(Profiles, TheShippedDefaultIsNeverWritten) {
+  const std::string before = ReadFile(kExamples + "machine.xml");
+  const RunResult r = RunExample("engraving.nc");
+  ASSERT_EQ(r.status, RunStatus::kCompleted) << r.error;
+  EXPECT_FALSE(r.profile_saved_to_given_file);
+  EXPECT_EQ(ReadFile(kExamples + "machine.xml"), before);
+}
+
+TEST(Profiles, AGivenProfileReceivesThePluginSettings) {
+  TempDir dir;
+  const std::string original = ReadFile(kExamples + "machine.xml");
+  ASSERT_EQ(original.find("<THCnomvoltage>"), std::string::npos);
+  RunOptions options;
+  options.profile_path = dir.Write("machine.xml", original);
+  options.program_path = dir.Write("p.nc", kGoodProgram);
+  const RunResult r = SimRun(options).Execute();
+  ASSERT_EQ(r.status, RunStatus::kCompleted) << r.error;
+  EXPECT_TRUE(r.profile_saved_to_given_file);
+  const std::string saved = ReadFile(options.profile_path);
+  EXPECT_NE(saved.find("<THCnomvoltage>"), std::string::npos);
+  // The machine the host read is still there.
+  EXPECT_NE(saved.find("<Steps0>1000.</Steps0>"), std::string::npos);
+}
+
+TEST(Profiles, AnInchMachineRunsInItsUnits) {
+  TempDir dir;
+  std::string profile = ReadFile(kExamples + "machine.xml");
+  const std::string mm = "<Units>mm</Units>";
+  ASSERT_NE(profile.find(mm), std::string::npos);
+  profile.replace(profile.find(mm), mm.size(), "<Units>inch</Units>");
+  RunOptions options;
+  options.profile_path = dir.Write("inch.xml", profile);
+  // 1000 steps per inch; 25.4 mm is one inch.
+  options.program_path = dir.Write("p.nc", "G21 G0 X25.4 Y12.7\n");
+  const RunResult r = SimRun(options).Execute();
+  ASSERT_EQ(r.status, RunStatus::kCompleted) << r.error;
+  EXPECT_EQ(r.units, "inch");
+  EXPECT_EQ(r.executed_final_steps[0], 1000);
+  EXPECT_EQ(r.executed_final_steps[1], 500);
+}
+
+// ---- Trace ----
+
+TEST(Trace, StreamsEveryEntryAsJsonLines) {
+  TempDir dir;
+  RunOptions options;
+  options.trace_path = dir.File("trace.jsonl");
+  const RunResult r = RunText(dir, "G0 X3 Y2\nM3 S1000\nG1 X4 F600\nM5\n", options);
+  ASSERT_EQ(r.status, RunStatus::kCompleted) << r.error;
+  std::istringstream lines(ReadFile(options.trace_path));
+  std::string line;
+  uint64_t segments = 0;
+  size_t spindle_commands = 0;
+  size_t count = 0;
+  while (std::getline(lines, line)) {
+    ++count;
+    JsonValue entry;
+    std::string error;
+    ASSERT_TRUE(ParseJson(line, &entry, &error)) << error << ": " << line;
+    ASSERT_EQ(entry.type, JsonValue::Type::kObject);
+    ASSERT_TRUE(entry.Has("t_ms") && entry.Has("pipe") && entry.Has("name") && entry.Has("payload"))
+        << line;
+    EXPECT_EQ(entry["t_ms"].type, JsonValue::Type::kNumber);
+    EXPECT_EQ(entry["pipe"].type, JsonValue::Type::kNumber);
+    EXPECT_EQ(entry["payload"].type, JsonValue::Type::kString);
+    const std::string& payload = entry["payload"].text;
+    EXPECT_EQ(payload.find_first_not_of("0123456789abcdef"), std::string::npos) << line;
+    if (entry["name"].text == "Segment") {
+      ++segments;
+      EXPECT_EQ(payload.size(), 104u);  // 52 bytes
+    }
+    if (entry["name"].text == "Spindle") {
+      ++spindle_commands;
+      EXPECT_EQ(entry["code"].number, 7.0);
+    }
+  }
+  EXPECT_GT(count, segments);
+  EXPECT_EQ(segments, r.segments_streamed);
+  // M3 and M5: one Spindle command each.
+  EXPECT_EQ(spindle_commands, 2u);
+}
+
+}  // namespace
+}  // namespace kelvro::sim::test
