@@ -98,7 +98,6 @@ TEST_F(ScenarioTest, SixAxisProgramEndsExactlyOnThePlannedSteps) {
   EXPECT_EQ(rig.controller.segments_dropped(), 0u);
   EXPECT_EQ(rig.controller.phase_mismatches(), 0u);
   EXPECT_EQ(rig.controller.trace().Count(TraceKind::kFault), 0u);
-  EXPECT_LE(max_fill, 1000u);
   EXPECT_GE(max_fill, 800u);  // the queue was kept well ahead
   EXPECT_EQ(starved_ms, 0u);
   EXPECT_GT(line_checks, 100);
