@@ -87,14 +87,17 @@ bool PlanStraightMove(StraightMove& move, const HostPlanner& planner, const Axes
   move.accel_distance = 0.5 * accel * ta * ta;
   move.distance = accel * ta * ta + speed * tc;
   move.t = 0.0;
+  move.next_sample = 0;
   move.active = true;
   return true;
 }
 
 bool NextStraightSample(StraightMove& move, Axes& steps) {
+  constexpr double kSampleSeconds = 0.001;
+  constexpr double kEndTolerance = 1e-9;
   if (!move.active) return false;
-  const double t = move.t;
-  if (t > move.total_time) {
+  const double t = static_cast<double>(move.next_sample) * kSampleSeconds;
+  if (t > move.total_time + kEndTolerance) {
     move.active = false;
     return false;
   }
@@ -104,14 +107,15 @@ bool NextStraightSample(StraightMove& move, Axes& steps) {
   } else if (t < move.accel_time + move.cruise_time) {
     s = (t - move.accel_time) * move.speed + move.accel_distance;
   } else {
-    const double rest = move.total_time - t;
+    const double rest = std::max(0.0, move.total_time - t);
     s = move.distance - 0.5 * move.accel * rest * rest;
   }
   const double fraction = s / move.speed;
   for (int k = 0; k < kAxisCount; ++k) {
     steps[k] = (move.start[k] + fraction * move.velocity[k]) * move.steps_per_unit[k];
   }
-  move.t += 0.001;
+  ++move.next_sample;
+  move.t = static_cast<double>(move.next_sample) * kSampleSeconds;
   return true;
 }
 

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <array>
+#include <cstdint>
 
 #include "host/host_blocks.h"
 
@@ -25,6 +26,7 @@ struct StraightMove {
   double accel_distance = 0.0;  // d_a
   double distance = 0.0;        // D
   double t = 0.0;               // time of the next sample, seconds
+  int64_t next_sample = 0;      // its number: t = next_sample x 1 ms
   bool active = false;
   bool release_suppressed = false;
 };
@@ -38,7 +40,9 @@ bool PlanStraightMove(StraightMove& move, const HostPlanner& planner, const Axes
 
 // The next 1 ms sample in steps. The first sample is the start point, the last the
 // sample at the largest whole millisecond not beyond the move's end; false (and the move
-// inactive) once the move is over.
+// inactive) once the move is over. Sample times are counted, not summed, so that they do
+// not drift; a sample within a nanosecond of the end counts as the end (the planned
+// duration itself carries rounding).
 bool NextStraightSample(StraightMove& move, Axes& steps);
 
 }  // namespace kelvro

@@ -427,6 +427,35 @@ TEST_F(StreamTest, ProbeMoveStreamsUntaggedSamplesThenReleasesItsTail) {
   EXPECT_EQ(s.size(), 1u);
 }
 
+TEST_F(StreamTest, ResetStreamsEndsTheZCorrectionMoveWithoutAReleaseAndRestartsCorrection) {
+  for (int k = 0; k < 4; ++k) {
+    planner->axes[k].max_velocity = 100.0;
+    planner->axes[k].acceleration = 1000.0;
+  }
+  StraightMove& move = zcorr->move();
+  ASSERT_TRUE(PlanStraightMove(move, *planner, Axes{}, Axes{0, 0, 2, 0, 0, 0}, 10.0));
+  zcorr->state().start_move_wait = true;
+  zcorr->state().activation_step = 2;
+  zcorr->state().xy_jogged = true;
+  zcorr->follower().vel = 4.0;
+  EXPECT_FALSE(StreamAt(0).empty());
+  ASSERT_TRUE(move.active);
+
+  tick->streaming().ResetStreams();
+  EXPECT_FALSE(move.active);
+  EXPECT_TRUE(move.release_suppressed);
+  EXPECT_FALSE(zcorr->state().start_move_wait);
+  EXPECT_EQ(zcorr->state().activation_step, 0);
+  EXPECT_FALSE(zcorr->state().xy_jogged);
+  EXPECT_EQ(zcorr->follower().vel, 0.0);
+  // The held tail of the stopped move is not released, and the ring streams again.
+  TakeCommands();
+  EXPECT_TRUE(StreamAt(30, Mode::HOLD).empty());
+  EXPECT_EQ(Count(TakeCommands(), CommandCode::ReleaseHold), 0);
+  PushEntry({1, 0, 0, 0, 0, 0});
+  EXPECT_EQ(StreamAt(0).size(), 1u);
+}
+
 // ---- The conversion itself ----
 
 TEST(ConvertAxis, StartPhaseAlwaysInRangeAndZeroDistanceKeepsIt) {
