@@ -23,6 +23,7 @@ struct ProbeLogOptions {
   double c1 = 0.05;  // mm
   double c2 = 0.05;  // mm
   bool machine_coordinates = false;
+  int separator_index = 0;  // the choice in the options dialog
   std::string separator = ",";
 };
 

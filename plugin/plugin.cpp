@@ -40,7 +40,13 @@ Plugin::Plugin(Platform& platform, UsbPort& port)
       link_(port, platform),
       firmware_(link_, platform),
       motion_(MotionContext{host_, platform_, platform_, platform_, settings_, link_, config_,
-                            laser_curve_}) {
+                            laser_curve_}),
+      config_dialog_(ConfigDialogContext{
+          host_, platform_, settings_, tick_.thc(), tick_.probing().log_options(),
+          AboutPage::Sources{[this] { return version_text_; },
+                             [this] { return std::string(link_.FirmwareVersion()); },
+                             [this] { return link_.connected(); }},
+          [this] { return zcorr_.enabled(); }, nullptr}) {
   host_.messages = &platform_;
   laser_curve_ = BuildLaserCurve(settings_.laser_curve);
 }
@@ -104,13 +110,7 @@ void Plugin::PostInitControl() {
 }
 
 void Plugin::Config() {
-  // Values kept across the configuration dialog.
-  pierce_delay_ms_ = TruncToInt32(host_.GetDro(kDroPierceDelay) * 1000.0);
-  settings_.thc_nom_voltage = TruncToInt32(tick_.thc().target_voltage());
-  dialog_work_offsets_ = {host_.GetDro(kDroWorkOffsetX), host_.GetDro(kDroWorkOffsetY),
-                          host_.GetDro(kDroWorkOffsetZ)};
-  // The configuration dialog is not built yet: it is treated as cancelled, so nothing is
-  // applied and the host is not forced into E-stop.
+  if (host_.Ready()) config_dialog_.Show(dialog_runner_);
 }
 
 void Plugin::StopPlug() {

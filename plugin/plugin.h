@@ -15,6 +15,8 @@
 #include "host/plugin_exports.h"
 #include "motion/laser_curve.h"
 #include "settings/plugin_settings.h"
+#include "ui/config_dialog.h"
+#include "ui/dialog_runner.h"
 #include "zcorr/corrected_tick.h"
 
 namespace kelvro {
@@ -56,6 +58,11 @@ class Plugin final : public PluginExports {
   // The 25 ms timer routine.
   void OnTimer() override;
 
+  // The windows of the user interface. Without them (no runner) the configuration dialog
+  // cannot open and Config behaves as a cancelled dialog.
+  void SetDialogRunner(DialogRunner* runner) { dialog_runner_ = runner; }
+  ConfigDialogModel& config_dialog() { return config_dialog_; }
+
   // Observation for tests and tools.
   const Host& host() const { return host_; }
   PluginSettings& settings() { return settings_; }
@@ -91,6 +98,8 @@ class Plugin final : public PluginExports {
   CorrectedTick motion_;
   ZCorrection& zcorr_ = motion_.zcorr;
   ServiceTick& tick_ = motion_.tick;
+  ConfigDialogModel config_dialog_;
+  DialogRunner* dialog_runner_ = nullptr;
 
   std::string profile_name_;
   std::string version_text_;
@@ -108,10 +117,6 @@ class Plugin final : public PluginExports {
   int soft_limit_counter_ = 0;
   int homing_button_latch_ = 0;
   bool zcorr_off_notice_ = false;
-
-  // Values kept across the configuration dialog.
-  int32_t pierce_delay_ms_ = 0;
-  std::array<double, 3> dialog_work_offsets_{};
 
   // Spindle state of the host notifications.
   bool spindle_on_ = false;

@@ -1,0 +1,53 @@
+// Resource and control ids of the plugin's dialogs, shared by the resource script and the
+// code. Plain #defines: the resource compiler reads this file too.
+#pragma once
+
+// Configuration dialog frame.
+#define IDD_CONFIG 1000
+#define IDC_CONFIG_TABS 1008
+
+// Pages (child dialogs of the frame's tab control).
+#define IDD_PAGE_GENERAL 130
+#define IDD_PAGE_INPUT_FILTER 131
+#define IDD_PAGE_ANALOG 150
+#define IDD_PAGE_THC 153
+#define IDD_PAGE_ZCORR 1013
+#define IDD_PAGE_ABOUT 1002
+
+// General setup page.
+#define IDC_GENERAL_PWM_FREQ 1001
+#define IDC_GENERAL_LASER_COMP 1004
+#define IDC_GENERAL_CURVE_EDIT 1005
+#define IDC_GENERAL_LASER_SYNC 1006
+#define IDC_GENERAL_HOME_RETRACT 1010
+#define IDC_GENERAL_DECELERATION 1012
+#define IDC_GENERAL_INDEX_COUNT 1013
+#define IDC_GENERAL_GATE_PORT 1014
+#define IDC_GENERAL_HW_MPG 1017
+#define IDC_GENERAL_MPG_FEED_LIMIT 1019
+#define IDC_GENERAL_GRAY_LEVEL 1038
+#define IDC_GENERAL_STEP_FREQ 1039
+#define IDC_GENERAL_SLOW_ZONE 1042
+#define IDC_GENERAL_PROBE_AS_LIMIT 1046
+#define IDC_GENERAL_DEREFERENCE 1047
+#define IDC_GENERAL_PROBE_LOG 1057
+
+// About page.
+#define IDC_ABOUT_PICTURE 1023
+#define IDC_ABOUT_MAIL 1024
+#define IDC_ABOUT_WEB 1025
+#define IDC_ABOUT_SPARE_LINK 1026
+#define IDC_ABOUT_FIRMWARE 1027
+#define IDC_ABOUT_PLUGIN 1028
+#define IDB_ABOUT_PICTURE 1010
+#define IDC_LINK_CURSOR 1011
+
+// Probe log options dialog.
+#define IDD_PROBE_LOG 1019
+#define IDC_PROBE_LOG_TIP_D 1005
+#define IDC_PROBE_LOG_TIP_C1 1006
+#define IDC_PROBE_LOG_TIP_C2 1007
+#define IDC_PROBE_LOG_COMPENSATION 1010
+#define IDC_PROBE_LOG_ENABLE 1040
+#define IDC_PROBE_LOG_MACHINE 1046
+#define IDC_PROBE_LOG_SEPARATOR 1068
