@@ -93,6 +93,14 @@ ExchangeResult Save(const Binding& b, DialogControls& controls) {
   return {};
 }
 
+Binding IntBinding(int control, BindingKind kind, int& field) {
+  Binding b;
+  b.control = control;
+  b.kind = kind;
+  b.int_field = &field;
+  return b;
+}
+
 }  // namespace
 
 Binding SettingBinding(int control, BindingKind kind, PluginSettings& settings,
@@ -114,19 +122,12 @@ Binding SettingBinding(int control, BindingKind kind, PluginSettings& settings,
 }
 
 Binding CheckBinding(int control, int& field) {
-  Binding b;
-  b.control = control;
-  b.kind = BindingKind::kCheck;
-  b.int_field = &field;
-  return b;
+  return IntBinding(control, BindingKind::kCheck, field);
 }
 
 Binding UnsignedBinding(int control, int& field, std::optional<int64_t> min,
                         std::optional<int64_t> max) {
-  Binding b;
-  b.control = control;
-  b.kind = BindingKind::kUnsigned;
-  b.int_field = &field;
+  Binding b = IntBinding(control, BindingKind::kUnsigned, field);
   b.min = min;
   b.max = max;
   return b;
@@ -144,11 +145,7 @@ Binding NumberBinding(int control, double& field, std::optional<int64_t> min,
 }
 
 Binding ChoiceBinding(int control, int& field) {
-  Binding b;
-  b.control = control;
-  b.kind = BindingKind::kChoice;
-  b.int_field = &field;
-  return b;
+  return IntBinding(control, BindingKind::kChoice, field);
 }
 
 std::string FormatBounds(std::string_view message, int64_t min, int64_t max) {
