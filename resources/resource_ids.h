@@ -2,6 +2,10 @@
 // code. Plain #defines: the resource compiler reads this file too.
 #pragma once
 
+#ifndef IDC_STATIC
+#define IDC_STATIC (-1)
+#endif
+
 // Configuration dialog frame.
 #define IDD_CONFIG 1000
 #define IDC_CONFIG_TABS 1008
@@ -31,6 +35,11 @@
 #define IDC_GENERAL_PROBE_AS_LIMIT 1046
 #define IDC_GENERAL_DEREFERENCE 1047
 #define IDC_GENERAL_PROBE_LOG 1057
+
+// The maker's addresses the About page links to: placeholders of this project (the reserved
+// ".example" domain reaches no one else).
+#define KELVRO_MAKER_MAIL "support@kelvro-plugin.example"
+#define KELVRO_MAKER_WEB "https://www.kelvro-plugin.example/"
 
 // About page.
 #define IDC_ABOUT_PICTURE 1023

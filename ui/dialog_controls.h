@@ -3,6 +3,7 @@
 // window's child controls. Tests: a map of control states.
 #pragma once
 
+#include <span>
 #include <string>
 #include <string_view>
 
@@ -15,6 +16,8 @@ class DialogControls {
   virtual void SetText(int id, std::string_view text) = 0;
   virtual bool Checked(int id) = 0;
   virtual void SetChecked(int id, bool checked) = 0;
+  // The items of a list or drop-down list, replacing any before.
+  virtual void SetItems(int id, std::span<const char* const> items) = 0;
   // Selected item of a list or drop-down list, -1 when none.
   virtual int Selection(int id) = 0;
   virtual void SetSelection(int id, int index) = 0;

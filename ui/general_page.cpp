@@ -25,6 +25,9 @@ ExchangeResult GeneralPage::Exchange(DialogControls& controls, ExchangeDirection
       SettingBinding(IDC_GENERAL_STEP_FREQ, BindingKind::kChoice, s, "StepFreq"),
       SettingBinding(IDC_GENERAL_PROBE_AS_LIMIT, BindingKind::kCheck, s, "ProbeAsLimit"),
   };
+  if (direction == ExchangeDirection::kLoad) {
+    controls.SetItems(IDC_GENERAL_STEP_FREQ, kStepFrequencyItems);
+  }
   return kelvro::Exchange(bindings, controls, direction);
 }
 

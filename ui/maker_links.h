@@ -1,10 +1,12 @@
-// The maker's addresses the About page links to. Placeholders of this project: the reserved
-// ".example" domain cannot reach anyone else.
+// The maker's addresses the About page links to (kept with the resource ids, which the
+// resource script shares).
 #pragma once
+
+#include "resources/resource_ids.h"
 
 namespace kelvro {
 
-inline constexpr char kMakerMail[] = "support@kelvro-plugin.example";
-inline constexpr char kMakerWeb[] = "https://www.kelvro-plugin.example/";
+inline constexpr char kMakerMail[] = KELVRO_MAKER_MAIL;
+inline constexpr char kMakerWeb[] = KELVRO_MAKER_WEB;
 
 }  // namespace kelvro

@@ -30,6 +30,7 @@ ExchangeResult ProbeLogDialog::Exchange(DialogControls& controls, ExchangeDirect
     c2_ = options_.c2;
     machine_ = options_.machine_coordinates ? 1 : 0;
     separator_ = options_.separator_index;
+    controls.SetItems(IDC_PROBE_LOG_SEPARATOR, kProbeLogSeparatorItems);
     return kelvro::Exchange(bindings, controls, direction);
   }
   ExchangeResult result = kelvro::Exchange(bindings, controls, direction);

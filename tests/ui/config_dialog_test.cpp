@@ -106,6 +106,8 @@ TEST_F(ConfigDialogTest, TheGeneralPageLoadsTheSettings) {
   EXPECT_EQ(page.Text(IDC_GENERAL_INDEX_COUNT), "1");
   EXPECT_EQ(page.Text(IDC_GENERAL_HOME_RETRACT), "10");
   EXPECT_EQ(page.Selection(IDC_GENERAL_STEP_FREQ), 0);
+  EXPECT_EQ(page.controls[IDC_GENERAL_STEP_FREQ].items,
+            (std::vector<std::string>{"125 KHz", "250 KHz"}));
   EXPECT_TRUE(page.Checked(IDC_GENERAL_HW_MPG));
   EXPECT_FALSE(page.Checked(IDC_GENERAL_GRAY_LEVEL));
 }
@@ -298,6 +300,8 @@ TEST_F(ConfigDialogTest, ProbeLogOptionsCancelledOrRefusedStoreNothing) {
   ASSERT_EQ(runner.modals.size(), 2u);
   EXPECT_EQ(runner.modals[1]->Text(IDC_PROBE_LOG_TIP_D), "2");
   EXPECT_EQ(runner.modals[1]->Selection(IDC_PROBE_LOG_SEPARATOR), 0);
+  EXPECT_EQ(runner.modals[1]->controls[IDC_PROBE_LOG_SEPARATOR].items,
+            (std::vector<std::string>{"comma", "space", "semicolon", "TAB "}));
 }
 
 // ---- About ----

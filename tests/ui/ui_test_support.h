@@ -18,6 +18,7 @@ class MapControls final : public DialogControls {
  public:
   struct Control {
     std::string text;
+    std::vector<std::string> items;
     bool checked = false;
     int selection = -1;
     bool enabled = true;
@@ -28,6 +29,9 @@ class MapControls final : public DialogControls {
   void SetText(int id, std::string_view text) override { controls[id].text = std::string(text); }
   bool Checked(int id) override { return controls[id].checked; }
   void SetChecked(int id, bool checked) override { controls[id].checked = checked; }
+  void SetItems(int id, std::span<const char* const> items) override {
+    controls[id].items.assign(items.begin(), items.end());
+  }
   int Selection(int id) override { return controls[id].selection; }
   void SetSelection(int id, int index) override { controls[id].selection = index; }
   void Enable(int id, bool enabled) override { controls[id].enabled = enabled; }
