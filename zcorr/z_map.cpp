@@ -272,6 +272,11 @@ bool FitZPlane(std::span<const ZMapPoint> points, ZPlane* plane) {
   } else {
     fit = {xy * yz - xz * yy, xy * xz - yz * xx, det_z, 0.0};
   }
+  // The normal as a double holds it: an x87 unit computes the sums above with a wider
+  // exponent range, so a normal that is not zero there can vanish once stored.
+  volatile double stored[3] = {fit.nx, fit.ny, fit.nz};
+  fit = {stored[0], stored[1], stored[2], 0.0};
+  if (fit.nx == 0.0 && fit.ny == 0.0 && fit.nz == 0.0) return false;
   fit.d = fit.nx * mx + fit.ny * my + fit.nz * mz;
   if (!std::isfinite(fit.nx) || !std::isfinite(fit.ny) || !std::isfinite(fit.nz) ||
       !std::isfinite(fit.d)) {

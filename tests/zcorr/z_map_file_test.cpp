@@ -194,6 +194,9 @@ TEST(ReadPoints, PointLimit) {
 }
 
 TEST(ReadPoints, ReadErrorIsReported) {
+#ifdef _WIN32
+  GTEST_SKIP() << "a folder does not open as a file here";
+#endif
   TempDir dir;
   // A folder opens as a file but cannot be read.
   std::unique_ptr<std::FILE, int (*)(std::FILE*)> f(std::fopen(dir.path().c_str(), "rb"),

@@ -83,7 +83,7 @@ TEST_F(ZMapTest, ElevenPointsCropToThreeByThree) {
   ASSERT_EQ(map.points().size(), 9u);
   for (const ZMapPoint& p : map.points()) EXPECT_LT(p.y, 35.0);
   EXPECT_EQ(map.last().y, 25.0);
-  EXPECT_EQ(map.z_max(), Warp(20, 5));  // the dropped points' Z 7 and 8 count nowhere
+  EXPECT_DOUBLE_EQ(map.z_max(), Warp(20, 5));  // the dropped points' Z 7 and 8 count nowhere
 }
 
 TEST_F(ZMapTest, OneRowIsRefused) {
@@ -290,6 +290,10 @@ TEST_F(ZMapTest, UnopenableFileKeepsTheMap) {
 }
 
 TEST_F(ZMapTest, UnreadableFileDiscardsTheMapQuietly) {
+#ifdef _WIN32
+  GTEST_SKIP() << "a folder does not open as a file here";
+#endif
+  // A folder opens as a file but cannot be read.
   ASSERT_TRUE(LoadText(GridText(kX3, kY3, Warp)));
   EXPECT_FALSE(map.LoadZCorrectionFile(dir.path(), 0, platform, host));
   EXPECT_FALSE(map.IsZCorrectionLoaded());
@@ -334,7 +338,7 @@ TEST_F(ZMapTest, DiscardFreesTheGridAndKeepsTheStatistics) {
   EXPECT_TRUE(map.points().empty());
   EXPECT_EQ(map.ZCorrectionAt(20, 25), 0.0);
   EXPECT_EQ(map.rows(), 3);
-  EXPECT_EQ(map.z_max(), Warp(20, 5));
+  EXPECT_DOUBLE_EQ(map.z_max(), Warp(20, 5));
   EXPECT_EQ(ZMapStatisticsText(map), "File not loaded.");
   EXPECT_NE(stats, "File not loaded.");
 }
