@@ -1,15 +1,13 @@
 // The 25 ms service tick in steady state: a full decode of a status report (inputs,
 // positions, velocities, THC signals, analog and encoder mappings) and 75 segment records
 // streamed from the host's ring with laser power by speed and gray level on. Reports the
-// time per tick and the heap allocations per tick (global operator new is counted here).
+// time per tick and the heap allocations per tick.
 #include <benchmark/benchmark.h>
 
 #include <array>
-#include <atomic>
-#include <cstdlib>
 #include <memory>
-#include <new>
 
+#include "bench/allocation_counter.h"
 #include "device/commands.h"
 #include "device/controller_config.h"
 #include "device/device_link.h"
@@ -21,33 +19,6 @@
 #include "sim/scripted_platform.h"
 #include "sim/scripted_usb_port.h"
 #include "zcorr/corrected_tick.h"
-
-namespace {
-std::atomic<uint64_t> g_allocations{0};
-}  // namespace
-
-void* operator new(std::size_t size) {
-  g_allocations.fetch_add(1, std::memory_order_relaxed);
-  if (void* p = std::malloc(size == 0 ? 1 : size)) return p;
-  throw std::bad_alloc();
-}
-void* operator new[](std::size_t size) {
-  g_allocations.fetch_add(1, std::memory_order_relaxed);
-  if (void* p = std::malloc(size == 0 ? 1 : size)) return p;
-  throw std::bad_alloc();
-}
-void operator delete(void* p) noexcept {
-  std::free(p);
-}
-void operator delete[](void* p) noexcept {
-  std::free(p);
-}
-void operator delete(void* p, std::size_t) noexcept {
-  std::free(p);
-}
-void operator delete[](void* p, std::size_t) noexcept {
-  std::free(p);
-}
 
 namespace kelvro {
 namespace {
@@ -153,9 +124,9 @@ void BM_ServiceTick(benchmark::State& state) {
 
   for (int i = 0; i < 100; ++i) step();  // warm up: first report, state commands sent
   const uint64_t bytes_before = port.bytes_written;
-  const uint64_t allocations_before = g_allocations.load();
+  const uint64_t allocations_before = bench::HeapAllocations();
   for (auto _ : state) step();
-  const uint64_t allocations = g_allocations.load() - allocations_before;
+  const uint64_t allocations = bench::HeapAllocations() - allocations_before;
   const double ticks = static_cast<double>(state.iterations());
   state.counters["allocs_per_tick"] = static_cast<double>(allocations) / ticks;
   state.counters["segments_per_tick"] =
