@@ -126,11 +126,17 @@ void Streaming::StreamHostRing(int& fill) {
         const double high = ctx_.config.SoftMaxSteps(kAxisZ) - 1.0;
         last_host_z_ = std::max(low, std::min(last_host_z_, high));
       }
-      if (zcorr_.follower_pos() != last_host_z_) {
+      // Z follows the correction at the resting X/Y until it has reached it; once it has,
+      // nothing is left to follow and the held segments are released below.
+      const PositionMirror& mirror = decoder_.mirror();
+      if (zcorr_.CorrectedTarget(mirror[kAxisX] - 0.5, mirror[kAxisY] - 0.5, last_host_z_) !=
+          mirror[kAxisZ] - 0.5) {
         idle_z_.active = true;
         idle_z_.more_to_send = true;
+        return;
       }
-    } else if (fill > 0 && planner.flush && InMode(decoder_.last(), Mode::HOLD)) {
+    }
+    if (fill > 0 && planner.flush && InMode(decoder_.last(), Mode::HOLD)) {
       SendReleaseHold();
       fill = 0;
     }

@@ -21,6 +21,9 @@ class ZCorrectionHooks {
   // The correction in Z steps to add to one 1 ms segment whose uncorrected target is
   // (x, y, z) in steps.
   virtual double FollowStep(double x, double y, double z) = 0;
+  // The corrected Z (steps) that following a segment with uncorrected target (x, y, z) in
+  // steps heads for, within the limits the correction keeps.
+  virtual double CorrectedTarget(double x, double y, double z) const = 0;
   // Starts the Z-correction straight move to the corrected height.
   virtual void MoveToCorrectedZ() = 0;
   // The Z-correction straight move, streamed by the segment streaming.

@@ -1,14 +1,269 @@
 #include "zcorr/z_correction.h"
 
+#include <algorithm>
+#include <cmath>
+
+#include "device/wire.h"
 #include "host/host_fields.h"
+#include "motion/service_tick.h"
 
 namespace kelvro {
+namespace {
+
+constexpr double kNoBrake = 1e30;
+constexpr int kStartPreserve = 0;  // ZStartMode: keep the current Z
+constexpr int kStartSafeZ = 2;     // ZStartMode: move to SafeZ first
+
+}  // namespace
 
 ZCorrection::ZCorrection(const MotionContext& context, ServiceTick& tick)
     : ctx_(context), tick_(tick) {
   // The move has not run yet: there is no end of it to release.
   move_.release_suppressed = true;
 }
+
+double ZCorrection::ZSteps() const {
+  return ctx_.host.planner->axes[kAxisZ].steps_per_unit;
+}
+
+bool ZCorrection::LimitClamp() const {
+  return ctx_.settings.z_limit_corr != 0 && ctx_.host.machine->soft_limits_on != 0;
+}
+
+void ZCorrection::SetApplied(double steps) {
+  state_.applied_steps = steps;
+  ctx_.host.machine->thc_z_offset = TruncToInt32(steps);
+}
+
+Axes ZCorrection::MirrorUnits() const {
+  const PositionMirror& mirror = tick_.decoder().mirror();
+  const HostPlanner& planner = *ctx_.host.planner;
+  Axes p{};
+  for (int k = 0; k < kAxisCount; ++k) {
+    const double steps = planner.axes[k].steps_per_unit;
+    p[k] = steps != 0.0 && std::isfinite(steps) ? (mirror[k] - 0.5) / steps : 0.0;
+  }
+  return p;
+}
+
+// ---- Activation ----
+
+void ZCorrection::Tick() {
+  if (!ctx_.host.Ready()) return;
+  HostMachineState& machine = *ctx_.host.machine;
+  StatusDecoder& decoder = tick_.decoder();
+  // 1.
+  if (state_.enabled && !state_.active && state_.activation_step == 0) {
+    state_.activation_step = 1;
+  } else if (!state_.enabled && state_.active) {
+    state_.active = false;
+    SetApplied(0.0);
+    decoder.RequestResync();
+  }
+  // 2.
+  switch (state_.activation_step) {
+    case 1: {
+      if (!ctx_.link.connected() || !tick_.watchdog().reset_complete() ||
+          decoder.resync_requested()) {
+        return;
+      }
+      if (!map_.IsZCorrectionLoaded()) {
+        state_.activation_step = 4;
+        return;
+      }
+      const HostAxisTuning& z = ctx_.host.planner->axes[kAxisZ];
+      follower_.pos = decoder.mirror()[kAxisZ] - 0.5;
+      follower_.vel = 0.0;
+      follower_.v_max = z.max_velocity * z.steps_per_unit * 0.001;
+      follower_.a_max = z.acceleration * z.steps_per_unit * 0.000001;
+      if (ctx_.settings.z_start_mode == kStartPreserve) {
+        Activate();
+        return;
+      }
+      if (machine.estop || !machine.idle) return;
+      if (ctx_.settings.z_start_mode == kStartSafeZ) {
+        MoveToSafeZ();
+      } else {
+        MoveToCorrectedZ();
+      }
+      if (move_.active) state_.start_move_wait = true;
+      state_.activation_step = 2;
+      return;
+    }
+    case 2:
+      if (move_.active || !machine.idle || !InMode(decoder.last(), Mode::IDLE) ||
+          state_.start_move_wait) {
+        return;
+      }
+      Activate();
+      return;
+    case 3:
+      Activate();
+      return;
+    default:
+      return;
+  }
+}
+
+void ZCorrection::Activate() {
+  state_.active = true;
+  SetApplied(state_.applied_steps);
+  tick_.decoder().RequestResync();
+  state_.activation_step = 4;
+}
+
+// ---- Following ----
+
+double ZCorrection::CorrectedTarget(double x, double y, double z) const {
+  const HostPlanner& planner = *ctx_.host.planner;
+  const double x_steps = planner.axes[kAxisX].steps_per_unit;
+  const double y_steps = planner.axes[kAxisY].steps_per_unit;
+  const double c =
+      map_.ZCorrectionAt(x_steps != 0.0 ? x / x_steps : 0.0, y_steps != 0.0 ? y / y_steps : 0.0) *
+      ZSteps();
+  if (!LimitClamp()) return z + c;
+  // One step inside the limits at most; already outside that band, no correction in that
+  // direction (the same rule both ways).
+  const double z_max = ctx_.config.SoftMaxSteps(kAxisZ);
+  const double z_min = ctx_.config.SoftMinSteps(kAxisZ);
+  if (c > 0.0) return z < z_max - 1.0 ? std::min(z + c, z_max - 1.0) : z;
+  if (c < 0.0) return z > z_min + 1.0 ? std::max(z + c, z_min + 1.0) : z;
+  return z;
+}
+
+double ZCorrection::FollowStep(double x, double y, double z) {
+  double brake = kNoBrake;
+  if (LimitClamp()) {
+    // Z must be able to stop at the limit it is moving towards.
+    if (z > follower_.pos) {
+      brake = ctx_.config.SoftMaxSteps(kAxisZ);
+    } else if (z < follower_.pos) {
+      brake = ctx_.config.SoftMinSteps(kAxisZ);
+    }
+  }
+  follower_.target = CorrectedTarget(x, y, z);
+  follower_.pos = tick_.decoder().mirror()[kAxisZ] - 0.5;
+  FollowerStep(brake);
+  SetApplied(follower_.pos - z);
+  return state_.applied_steps;
+}
+
+void ZCorrection::FollowerStep(double brake) {
+  ZFollower& f = follower_;
+  const double a = f.a_max;
+  // 1. Towards the target, changing speed by at most the acceleration.
+  const double e = std::clamp(f.target - f.pos - f.vel, -a, a);
+  double v = f.vel + e;
+  // 2, 3. No faster than Z can still stop at the brake point and at the target.
+  double g = std::min(std::sqrt(2.0 * a * std::fabs(f.pos + v - brake)), f.v_max);
+  const HostAxisTuning& z = ctx_.host.planner->axes[kAxisZ];
+  const double creep = z.max_velocity * z.steps_per_unit / 120000.0;
+  g = std::min(g, std::sqrt(2.0 * a * std::fabs(f.target - f.pos)) + creep);
+  // 4.
+  v = std::clamp(v, -g, g);
+  f.vel = v;
+  f.pos += v;
+  // 5. Never beyond the target.
+  if ((v > 0.0 && f.pos > f.target) || (v < 0.0 && f.pos < f.target)) {
+    f.pos = f.target;
+    f.vel = 0.0;
+  }
+}
+
+// ---- Moves ----
+
+void ZCorrection::StartMove(const Axes& start, const Axes& end, const char* status) {
+  PlanStraightMove(move_, *ctx_.host.planner, start, end, ctx_.host.planner->plugin_move_feed);
+  ctx_.host.ShowStatus(status);
+}
+
+void ZCorrection::MoveToCorrectedZ() {
+  const double z_steps = ZSteps();
+  if (z_steps == 0.0 || !std::isfinite(z_steps)) return;
+  const Axes p = MirrorUnits();
+  Axes end = p;
+  const double applied = state_.applied_steps;
+  double l = map_.ZCorrectionAt(p[kAxisX], p[kAxisY]);
+  const double w = p[kAxisZ] * z_steps;
+  double s = w + l * z_steps - applied;
+  if (LimitClamp()) {
+    const double z_max = ctx_.config.SoftMaxSteps(kAxisZ);
+    const double z_min = ctx_.config.SoftMinSteps(kAxisZ);
+    if (s > z_max - 1.0) {
+      if (w < z_max - 1.0) {
+        l = (z_max - 1.0 - w + applied) / z_steps;
+        s = z_max - 1.0;
+      } else {
+        l = 0.0;
+      }
+    }
+    if (s < z_min + 1.0) l = w > z_min + 1.0 ? (z_min + 1.0 - w + applied) / z_steps : 0.0;
+  }
+  end[kAxisZ] = p[kAxisZ] + l - applied / z_steps;
+  if (end[kAxisZ] == p[kAxisZ]) return;
+  state_.applied_steps = l * z_steps;
+  StartMove(p, end, "Z axis moved to corrected position.");
+}
+
+void ZCorrection::MoveToSafeZ() {
+  const double z_steps = ZSteps();
+  if (z_steps == 0.0 || !std::isfinite(z_steps)) return;
+  const HostPlanner& planner = *ctx_.host.planner;
+  HostMachineState& machine = *ctx_.host.machine;
+  const Axes p = MirrorUnits();
+  Axes end = p;
+  double l = map_.ZCorrectionAt(p[kAxisX], p[kAxisY]);
+  double v = planner.safe_z - l;
+  if (planner.safe_z_mode == 1) {
+    v += ctx_.host.Param(kParamWorkOffsetX + kAxisZ);
+  } else if (planner.safe_z_mode == 2) {
+    v += p[kAxisZ];
+  }
+  if (machine.soft_limits_on) {
+    if (v > planner.axes[kAxisZ].soft_max) {
+      v = planner.axes[kAxisZ].soft_max;
+    } else if (v < planner.axes[kAxisZ].soft_min) {
+      v = planner.axes[kAxisZ].soft_min;
+    }
+  }
+  state_.applied_steps = 0.0;
+  const double big_v = v * z_steps;
+  const double w = p[kAxisZ] * z_steps;
+  double s = big_v + l * z_steps;
+  if (LimitClamp()) {
+    const double z_max = ctx_.config.SoftMaxSteps(kAxisZ);
+    const double z_min = ctx_.config.SoftMinSteps(kAxisZ);
+    if (s > z_max - 1.0) {
+      if (w < z_max - 1.0) {
+        l = (z_max - 1.0 - big_v) / z_steps;
+        s = z_max - 1.0;
+      } else {
+        l = 0.0;
+      }
+    }
+    if (s < z_min + 1.0) l = w > z_min + 1.0 ? (z_min + 1.0 - big_v) / z_steps : 0.0;
+  }
+  end[kAxisZ] = v + l;
+  state_.applied_steps = l * z_steps;
+  if (end[kAxisZ] == p[kAxisZ]) return;
+  PlanStraightMove(move_, planner, p, end, planner.plugin_move_feed);
+  machine.idle = 0;
+  ctx_.host.ShowStatus("Z axis moved to SafeZ position.");
+}
+
+void ZCorrection::Resync() {
+  if (!state_.active || ctx_.settings.z_jog_corr != 0) return;
+  // The correction at the new X/Y is taken as already contained in the Z position.
+  const HostMachineState& machine = *ctx_.host.machine;
+  const HostPlanner& planner = *ctx_.host.planner;
+  const double x_steps = planner.axes[kAxisX].steps_per_unit;
+  const double y_steps = planner.axes[kAxisY].steps_per_unit;
+  const double x = x_steps != 0.0 ? machine.motors[kAxisX].step_position / x_steps : 0.0;
+  const double y = y_steps != 0.0 ? machine.motors[kAxisY].step_position / y_steps : 0.0;
+  SetApplied(map_.ZCorrectionAt(x, y) * ZSteps());
+}
+
+// ---- Hooks ----
 
 bool ZCorrection::TakeXYJogged() {
   const bool jogged = state_.xy_jogged;
@@ -42,15 +297,53 @@ bool ZCorrection::AllowJog(int axis, bool x_or_y_jogging) {
 
 void ZCorrection::OnJogStarted(int axis) {
   if (!state_.active) return;
-  if (ctx_.settings.z_jog_corr != 0 && (axis == kAxisX || axis == kAxisY)) state_.xy_jogged = true;
+  if (ctx_.settings.z_jog_corr != 0 && (axis == kAxisX || axis == kAxisY)) {
+    state_.xy_jogged = true;
+  }
   follower_.vel = 0.0;
 }
 
 void ZCorrection::OnHomeZ() {
   if (!state_.active) return;
-  ctx_.host.machine->thc_z_offset = 0;
-  state_.applied_steps = 0.0;
+  SetApplied(0.0);
   follower_.vel = 0.0;
+}
+
+// ---- The map and the work-offset commands ----
+
+bool ZCorrection::EnsureLoaded() {
+  return map_.EnsureZCorrectionLoaded(ctx_.settings.z_file_name, ctx_.settings.z_normal,
+                                      ctx_.messages, ctx_.host);
+}
+
+bool ZCorrection::Reload() {
+  map_.DiscardZCorrectionMap();
+  return EnsureLoaded();
+}
+
+void ZCorrection::ZeroZ() {
+  if (!ctx_.host.Ready() || !EnsureLoaded()) return;
+  const HostMachineState& machine = *ctx_.host.machine;
+  const HostPlanner& planner = *ctx_.host.planner;
+  double p[3];
+  for (int k = 0; k < 3; ++k) {
+    const double steps = planner.axes[k].steps_per_unit;
+    p[k] = steps != 0.0 ? machine.motors[k].step_position / steps : 0.0;
+  }
+  const double l = map_.ZCorrectionAt(p[0], p[1]);
+  ctx_.host.SetDro(kDroWorkOffsetZ, p[2] - l);
+  ctx_.settings.mz_offset = p[2] - (map_.norm_offset() + l);
+}
+
+void ZCorrection::CorrectZOffset(const std::array<double, 3>& offsets_at_open) {
+  if (!ctx_.host.Ready() || !EnsureLoaded()) return;
+  const double l = map_.ZCorrectionAt(offsets_at_open[0], offsets_at_open[1]);
+  ctx_.host.SetDro(kDroWorkOffsetZ, offsets_at_open[2] - l);
+}
+
+void ZCorrection::AutoSetZOffset() {
+  if (!ctx_.host.Ready() || !EnsureLoaded()) return;
+  ctx_.host.SetDro(kDroWorkOffsetZ, map_.norm_offset() + ctx_.settings.mz_offset);
 }
 
 }  // namespace kelvro

@@ -1,12 +1,18 @@
-// Z height correction: the state the motion objects consult while streaming, jogging,
-// homing and probing, behind the hooks they call. The correction grid and its moves are not
-// built yet: without a loaded map, correction never becomes active and every hook leaves
-// motion unchanged.
+// Z height correction at run time: while active, every Z position the plugin streams is
+// raised or lowered by the map's value at the segment's X/Y, through a follower that limits
+// the speed and acceleration of the added offset. Starting correction can first bring Z to
+// the corrected height or to the host's SafeZ; the host's idea of Z is kept consistent with
+// the offset through resynchronisation, jogging, homing and probing; and three commands set
+// the host's Z work offset with the map in mind. The map itself is zcorr/z_map.h.
 #pragma once
+
+#include <array>
+#include <string>
 
 #include "motion/motion_context.h"
 #include "motion/straight_move.h"
 #include "motion/z_correction_hooks.h"
+#include "zcorr/z_map.h"
 
 namespace kelvro {
 
@@ -16,18 +22,20 @@ class ServiceTick;
 struct ZCorrectionState {
   bool enabled = false;  // the user's choice; off after every settings load
   bool active = false;   // correction applied to motion
+  // 0 idle, 1 start requested, 2 waiting for the start move, 3 activate now, 4 finished.
   int activation_step = 0;
   bool start_move_wait = false;  // a started Z-correction move's end is still to be handled
   double applied_steps = 0.0;    // the correction contained in the Z position, Z steps
   bool xy_jogged = false;        // X or Y jogged since Z was last corrected
 };
 
+// The corrected Z, one millisecond at a time, in Z steps and milliseconds.
 struct ZFollower {
-  double pos = 0.0;
-  double vel = 0.0;
-  double target = 0.0;
-  double v_max = 0.0;
-  double a_max = 0.0;
+  double pos = 0.0;     // current corrected Z
+  double vel = 0.0;     // steps per ms, signed
+  double target = 0.0;  // corrected Z wanted
+  double v_max = 0.0;   // steps per ms
+  double a_max = 0.0;   // steps per ms^2
 };
 
 class ZCorrection final : public ZCorrectionHooks {
@@ -38,18 +46,41 @@ class ZCorrection final : public ZCorrectionHooks {
   ZCorrectionState& state() { return state_; }
   const ZCorrectionState& state() const { return state_; }
   ZFollower& follower() { return follower_; }
+  const ZFollower& follower() const { return follower_; }
+  ZCorrectionMap& map() { return map_; }
+  const ZCorrectionMap& map() const { return map_; }
 
   bool enabled() const { return state_.enabled; }
   void set_enabled(bool enabled) { state_.enabled = enabled; }
-  // Correction stops being applied (THC mode took over).
+  // Correction stops being applied (THC mode took over); it stays off until the next Reset.
   void Deactivate() { state_.active = false; }
-  bool MapLoaded() const { return false; }
 
+  // The map from the settings' file, loaded when there is none yet (told to the user when
+  // that fails); and a fresh load of it, dropping the old map (the configuration dialog's
+  // reload and a change of the normalisation mode).
+  bool EnsureLoaded();
+  bool Reload();
+
+  // The work-offset commands of the Z correction page. Each first makes sure a map is
+  // loaded and does nothing without one. `offsets_at_open` are DROs 47, 48, 49 as the
+  // configuration dialog found them when it opened.
+  void ZeroZ();
+  void CorrectZOffset(const std::array<double, 3>& offsets_at_open);
+  void AutoSetZOffset();
+
+  // The follower's one-millisecond step towards its target, with `brake` the Z it must be
+  // able to stop at (1e30: none).
+  void FollowerStep(double brake);
+  // Starts the Z-correction move to SafeZ.
+  void MoveToSafeZ();
+
+  // ---- ZCorrectionHooks ----
   bool active() const override { return state_.active; }
-  void Tick() override {}
-  void Resync() override {}
-  double FollowStep(double, double, double) override { return 0.0; }
-  void MoveToCorrectedZ() override {}
+  void Tick() override;
+  void Resync() override;
+  double FollowStep(double x, double y, double z) override;
+  double CorrectedTarget(double x, double y, double z) const override;
+  void MoveToCorrectedZ() override;
   StraightMove& move() override { return move_; }
   double applied_steps() const override { return state_.applied_steps; }
   double follower_pos() const override { return follower_.pos; }
@@ -61,14 +92,25 @@ class ZCorrection final : public ZCorrectionHooks {
   bool AllowJog(int axis, bool x_or_y_jogging) override;
   void OnJogStarted(int axis) override;
   void OnHomeZ() override;
-  double CorrectionAt(double, double) const override { return 0.0; }
+  double CorrectionAt(double x, double y) const override { return map_.ZCorrectionAt(x, y); }
 
  private:
+  // The limit clamp applies with ZLimitCorr and the host's soft limits on.
+  bool LimitClamp() const;
+  double ZSteps() const;
+  // Sets AppliedSteps and the host's Z offset (truncated) together.
+  void SetApplied(double steps);
+  // The mirror's position in units, per axis.
+  Axes MirrorUnits() const;
+  void StartMove(const Axes& start, const Axes& end, const char* status);
+  void Activate();
+
   MotionContext ctx_;
-  [[maybe_unused]] ServiceTick& tick_;
+  ServiceTick& tick_;
   ZCorrectionState state_;
   ZFollower follower_;
   StraightMove move_;
+  ZCorrectionMap map_;
 };
 
 }  // namespace kelvro
