@@ -1,51 +1,48 @@
-// XmlDom over the platform's XML DOM (MSXML 3 through COM), for the DLL.
+// The DLL's XML parser: the platform's XML DOM (MSXML 3 through COM). It decides whether
+// the profile is well-formed and reads names and texts for the profile document
+// (source_preserving_dom.h), which keeps the file's bytes and writes them itself.
 //
-// The document is created in process on the calling thread. Node handles are COM
-// interface pointers kept alive by this object until it is destroyed. Text crosses the
-// interface in the ANSI code page and is converted to and from UTF-16 for the DOM.
+// The document object is created in process on the calling thread. Node handles are COM
+// interface pointers kept alive by this object until the next parse or its destruction.
 #pragma once
 
 #include <string>
 #include <vector>
 
-#include "settings/xml_dom.h"
+#include "settings/xml_parser.h"
 
 struct IXMLDOMDocument;
 struct IXMLDOMNode;
 
 namespace kelvro {
 
-class ComXmlDom final : public XmlDom {
+class ComXmlParser final : public XmlParser {
  public:
   // Creates the document object; ok() tells whether that worked.
-  ComXmlDom();
-  ~ComXmlDom() override;
-  ComXmlDom(const ComXmlDom&) = delete;
-  ComXmlDom& operator=(const ComXmlDom&) = delete;
+  ComXmlParser();
+  ~ComXmlParser() override;
+  ComXmlParser(const ComXmlParser&) = delete;
+  ComXmlParser& operator=(const ComXmlParser&) = delete;
 
   bool ok() const { return doc_ != nullptr; }
 
-  XmlLoadOutcome Load(const std::string& path) override;
-  bool Save(const std::string& path) override;
-  XmlNode Document() override;
-  XmlNode DocumentElement() override;
-  XmlNode FindChild(XmlNode parent, const std::string& name) override;
-  bool GetText(XmlNode element, std::string& text) override;
-  bool SetText(XmlNode element, const std::string& text) override;
-  XmlNode AppendNewElement(XmlNode parent, const std::string& name) override;
-  bool RemoveChild(XmlNode parent, XmlNode child) override;
+  bool Parse(const std::string& file_bytes, const std::string& utf8) override;
+  XmlNode Root() override;
+  XmlNode FirstChildElement(XmlNode parent) override;
+  XmlNode NextSiblingElement(XmlNode element) override;
+  bool Name(XmlNode element, std::string& utf8) override;
+  bool Text(XmlNode element, std::string& utf8) override;
 
  private:
   XmlNode Keep(IXMLDOMNode* node);  // takes over one reference
   void ReleaseNodes();
   bool Configure();
-  bool ReadsBackAsDocument(const std::string& path);
+  // The first element among node and its following siblings; takes over node's reference.
+  XmlNode ElementFrom(IXMLDOMNode* node);
 
   IXMLDOMDocument* doc_ = nullptr;
   std::vector<IXMLDOMNode*> nodes_;  // every handle given out
   bool com_initialized_ = false;
-  bool utf8_bom_ = false;          // the loaded file began with a UTF-8 byte order mark
-  std::string declared_encoding_;  // of the loaded file's XML declaration, lower case
 };
 
 }  // namespace kelvro

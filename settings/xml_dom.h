@@ -1,12 +1,13 @@
 // The narrow XML document interface the profile accessor works through.
 //
-// Two implementations exist: the platform's XML DOM through COM in the DLL, and pugixml in
-// the native build. Every decision about the profile (what to create, what to remove, when
-// to save) is taken by ProfileXml above this interface, so both behave the same.
+// Every decision about the profile (what to create, what to remove, when to save) is taken
+// by ProfileXml above this interface. Below it, one implementation serves both builds
+// (SourcePreservingDom): the build's parser reads the file (xml_parser.h), and changes are
+// spliced into the file's own bytes, so everything the plugin did not touch stays exactly
+// as it was.
 //
 // Text crosses this interface in the plugin's narrow character set: the ANSI code page in
-// the DLL, UTF-8 natively. Each implementation converts to and from the document's own
-// encoding and keeps everything it did not touch exactly as it was.
+// the DLL, UTF-8 natively.
 #pragma once
 
 #include <memory>

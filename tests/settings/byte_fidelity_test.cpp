@@ -1,8 +1,12 @@
-// What the native document promises beyond the shared behaviour: files in unusual but
-// well-formed shapes come back byte for byte, and text is converted at the interface.
+// Files in unusual but well-formed shapes come back byte for byte, and text is converted
+// between the file's encoding and the plugin's strings.
 #include <gtest/gtest.h>
 
 #include <string>
+
+#ifdef _WIN32
+#include <windows.h>
+#endif
 
 #include "profile_test_support.h"
 #include "settings/profile_xml.h"
@@ -66,22 +70,39 @@ TEST_F(ByteFidelityTest, RemovedNodesLeaveNothingBehindForNewOnes) {
   EXPECT_EQ(ReadBytes(path_), expected + "</kelvro_mach_drv>\n</profile>\n");
 }
 
+// Accented letters as the plugin's strings hold them, and a character Latin-1 has no byte
+// for, with the reference that stands for it in the file.
+#ifdef _WIN32
+// The DLL's strings are in the ANSI code page, windows-1252 in the test prefix.
+const std::string kEAcute = "\xE9";
+const std::string kBeyondLatin1 = "\x80";  // the euro sign
+const std::string kBeyondLatin1Stored = "&#8364;";
+#else
+const std::string kEAcute = "\xC3\xA9";
+const std::string kBeyondLatin1 = "\xCE\xA9";  // capital omega
+const std::string kBeyondLatin1Stored = "&#937;";
+#endif
+
 TEST_F(ByteFidelityTest, Latin1TextIsConvertedAtTheInterface) {
+#ifdef _WIN32
+  ASSERT_EQ(GetACP(), 1252u);
+#endif
   const std::string head = "<?xml version=\"1.0\" encoding=\"ISO-8859-1\"?>\n<profile>";
   ASSERT_TRUE(WriteBytes(path_, head + "<kelvro_mach_drv><ZFileName>caf\xE9.txt</ZFileName>"
                                        "</kelvro_mach_drv></profile>\n"));
+  const std::string written = kEAcute + "t" + kEAcute + " " + kBeyondLatin1;
   {
     ProfileXml profile(path_, platform_, MakeXmlDom());
-    EXPECT_EQ(profile.ReadString(kPluginSection, "ZFileName", ""), "caf\xC3\xA9.txt");
+    EXPECT_EQ(profile.ReadString(kPluginSection, "ZFileName", ""), "caf" + kEAcute + ".txt");
     // Characters beyond Latin-1 are stored as character references.
-    profile.WriteString(kPluginSection, "ZFileName", "\xC3\xA9t\xC3\xA9 \xCE\xA9");
+    profile.WriteString(kPluginSection, "ZFileName", written);
     EXPECT_TRUE(profile.Close());
   }
-  EXPECT_EQ(ReadBytes(path_), head +
-                                  "<kelvro_mach_drv><ZFileName>\xE9t\xE9 &#937;</ZFileName>"
-                                  "</kelvro_mach_drv></profile>\n");
+  EXPECT_EQ(ReadBytes(path_), head + "<kelvro_mach_drv><ZFileName>\xE9t\xE9 " +
+                                  kBeyondLatin1Stored +
+                                  "</ZFileName></kelvro_mach_drv></profile>\n");
   ProfileXml again(path_, platform_, MakeXmlDom());
-  EXPECT_EQ(again.ReadString(kPluginSection, "ZFileName", ""), "\xC3\xA9t\xC3\xA9 \xCE\xA9");
+  EXPECT_EQ(again.ReadString(kPluginSection, "ZFileName", ""), written);
 }
 
 TEST_F(ByteFidelityTest, Utf16ProfileIsReadAndWrittenInItsEncoding) {

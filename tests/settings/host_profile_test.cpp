@@ -19,6 +19,7 @@ namespace {
 using test::CollapseEmptyElements;
 using test::KeysInSection;
 using test::KeyText;
+using test::PluginSaveKeys;
 using test::ReadBytes;
 using test::TempDir;
 using test::WriteBytes;
@@ -87,36 +88,6 @@ std::string HostProfile(const Flavour& f, bool with_our_section) {
   x += "\t<ToolTable>\n\t\t<Tool1 Diameter=\"6.35\">End mill " + f.o_slash +
        " 6,35</Tool1>\n\t</ToolTable>\n</profile>\n";
   return x;
-}
-
-std::vector<std::string> PluginSaveKeys(int curve_points) {
-  std::vector<std::string> keys = {
-      "LaserSync",     "LaserComp",   "LaserGL",       "PWMFreq",      "IndexCnt",
-      "LaserSyncPort", "HomeRetract", "LimitDebounce", "HomeDebounce", "ProbeDebounce",
-      "IndexDebounce", "EncDebounce", "OtherDebounce", "DebounceByPin"};
-  for (int n = 0; n < 14; ++n) {
-    keys.push_back("DebPin" + std::to_string(n) + "_ena");
-    keys.push_back("DebPin" + std::to_string(n) + "_time");
-  }
-  keys.push_back("LCurveCnt");
-  for (int n = 0; n < curve_points; ++n) {
-    keys.push_back("LCurveX" + std::to_string(n));
-    keys.push_back("LCurveY" + std::to_string(n));
-  }
-  keys.push_back("LMaxFeed");
-  for (const char* m : {"Analog", "Encoder1", "Encoder2"}) {
-    for (const char* k : {"Fun", "Type", "VarID", "ZThresh"}) keys.push_back(std::string(m) + k);
-  }
-  for (const char* k :
-       {"Enc1Mult",     "Enc2Mult",     "MapEnc1",       "MapEnc2",        "HwMPG",
-        "MPGfeedlimit", "THCtype",      "THCnomvoltage", "THChystvoltage", "THCtorchv",
-        "THCanalogv",   "THCarcDetect", "THCdetVoltage", "THCdetTime",     "THCDwell",
-        "KerfDetect",   "KerfTime",     "KerfVoltage",   "THCLP",          "THCLPFreq",
-        "THCLock",      "THCLockMax",   "THCLockMin",    "THCLockCmd",     "ManualTHC",
-        "ManualSpeed",  "DerefOnDisc",  "StepFreq",      "ProbeAsLimit"}) {
-    keys.push_back(k);
-  }
-  return keys;
 }
 
 class HostProfileTest : public ::testing::TestWithParam<std::tuple<Flavour, bool>> {

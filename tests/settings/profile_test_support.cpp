@@ -203,4 +203,120 @@ std::string KeyText(const std::string& xml, const std::string& section, const st
   return content.substr(from, close - from);
 }
 
+namespace {
+
+void Key(std::string& x, const std::string& name, const std::string& value) {
+  x += "<" + name + ">" + value + "</" + name + ">";
+}
+
+}  // namespace
+
+std::string HostShapedProfile(const HostShape& shape) {
+  std::string x = shape.bom + shape.declaration + "<profile><Preferences>";
+  for (int n = 0; n <= 6; ++n) {
+    const std::string m = std::to_string(n);
+    Key(x, "Motor" + m + "Active", n < 3 || n == 6 ? "1" : "0");
+    for (const char* k : {"StepPin", "StepPort", "StepNeg", "DirPin", "DirPort", "DirNeg"}) {
+      Key(x, "Motor" + m + k, std::to_string((n * 7 + std::string(k).size()) % 17));
+    }
+    Key(x, "Steps" + m, n == 6 ? "1000." : "320.");
+    Key(x, "Vel" + m, "16.67");
+    Key(x, "Acc" + m, "120.");
+    Key(x, "M" + m + "Max", "0");
+    Key(x, "M" + m + "Min", n == 2 ? "-160" : "-593");
+    Key(x, "M" + m + "SoftRamp", "");
+  }
+  Key(x, "SoftLimit", "0");
+  Key(x, "SafeZStop", "");
+  Key(x, "Units", "0");
+  Key(x, "SlaveHome", "1");
+  for (int n = 1; n <= 25; ++n) Key(x, "SPINRATIO" + std::to_string(n), "1.");
+  for (int n = 0; n <= 52; ++n) {
+    const std::string i = "Input" + std::to_string(n);
+    Key(x, i + "Active", n < 9 ? "1" : "0");
+    Key(x, i + "Port", "1");
+    Key(x, i + "Pin", std::to_string(n < 9 ? 11 + n / 3 : 0));
+    Key(x, i + "Neg", "0");
+    Key(x, i + "Emulated", "0");
+    Key(x, i + "EmuKey", "");
+  }
+  for (int n = 0; n <= 30; ++n) {
+    const std::string o = "Output" + std::to_string(n);
+    Key(x, o + "Active", "0");
+    Key(x, o + "Port", "1");
+    Key(x, o + "Pin", "0");
+    Key(x, o + "Neg", "0");
+  }
+  for (int n = 0; n <= 7; ++n) {
+    const std::string e = "Encoder" + std::to_string(n);
+    for (const char* k : {"Active", "APort", "APin", "BPort", "BPin"}) Key(x, e + k, "0");
+    Key(x, e + "Cal", "");
+  }
+  // The rest of the host's preferences: hot keys, macros, screen settings, ...
+  for (int n = 0; x.size() < shape.min_bytes * 3 / 4; ++n) {
+    const std::string k = "Pref" + std::to_string(n);
+    switch (n % 5) {
+      case 0:
+        Key(x, k, "");
+        break;
+      case 1:
+        Key(x, k, std::to_string(n * 37 % 1000));
+        break;
+      case 2:
+        Key(x, k, std::to_string(n % 97) + ".25");
+        break;
+      case 3:
+        Key(x, k, "C:\\Mach3\\Macros\\M" + std::to_string(n) + ".m1s");
+        break;
+      default:
+        Key(x, k, "Fr" + shape.accent + "se &amp; Drehbank");
+        break;
+    }
+  }
+  x += "</Preferences><Mach3Mill>";
+  for (int n = 0; n < 300; ++n) Key(x, "Screen" + std::to_string(n), n % 3 ? "1" : "");
+  x += "</Mach3Mill>";
+  x += shape.plugin_section;
+  x += "<Control>";
+  for (int n = 0; x.size() < shape.min_bytes * 7 / 8; ++n) {
+    Key(x, "Ctrl" + std::to_string(n), n % 4 ? std::to_string(n) : "");
+  }
+  x += "</Control><VideoPlugIn><Camera></Camera><Device>0</Device></VideoPlugIn><GCodeVar>";
+  for (int n = 0; x.size() < shape.min_bytes; ++n) {
+    Key(x, "Var" + std::to_string(500 + n), n % 2 ? "0." : "");
+  }
+  x += "</GCodeVar></profile>\r\n";
+  return x;
+}
+
+std::vector<std::string> PluginSaveKeys(int curve_points) {
+  std::vector<std::string> keys = {
+      "LaserSync",     "LaserComp",   "LaserGL",       "PWMFreq",      "IndexCnt",
+      "LaserSyncPort", "HomeRetract", "LimitDebounce", "HomeDebounce", "ProbeDebounce",
+      "IndexDebounce", "EncDebounce", "OtherDebounce", "DebounceByPin"};
+  for (int n = 0; n < 14; ++n) {
+    keys.push_back("DebPin" + std::to_string(n) + "_ena");
+    keys.push_back("DebPin" + std::to_string(n) + "_time");
+  }
+  keys.push_back("LCurveCnt");
+  for (int n = 0; n < curve_points; ++n) {
+    keys.push_back("LCurveX" + std::to_string(n));
+    keys.push_back("LCurveY" + std::to_string(n));
+  }
+  keys.push_back("LMaxFeed");
+  for (const char* m : {"Analog", "Encoder1", "Encoder2"}) {
+    for (const char* k : {"Fun", "Type", "VarID", "ZThresh"}) keys.push_back(std::string(m) + k);
+  }
+  for (const char* k :
+       {"Enc1Mult",     "Enc2Mult",     "MapEnc1",       "MapEnc2",        "HwMPG",
+        "MPGfeedlimit", "THCtype",      "THCnomvoltage", "THChystvoltage", "THCtorchv",
+        "THCanalogv",   "THCarcDetect", "THCdetVoltage", "THCdetTime",     "THCDwell",
+        "KerfDetect",   "KerfTime",     "KerfVoltage",   "THCLP",          "THCLPFreq",
+        "THCLock",      "THCLockMax",   "THCLockMin",    "THCLockCmd",     "ManualTHC",
+        "ManualSpeed",  "DerefOnDisc",  "StepFreq",      "ProbeAsLimit"}) {
+    keys.push_back(k);
+  }
+  return keys;
+}
+
 }  // namespace kelvro::test

@@ -113,4 +113,18 @@ std::vector<std::string> KeysInSection(const std::string& xml, const std::string
 // Text of <key>...</key> inside the section, or "<absent>".
 std::string KeyText(const std::string& xml, const std::string& section, const std::string& key);
 
+// A profile shaped like the ones users publish: one line of XML with a CRLF at its end, no
+// indentation, the host's sections with thousands of keys, empty values written as an
+// open and a close tag, at least min_bytes long.
+struct HostShape {
+  std::string bom;             // bytes the file starts with
+  std::string declaration;     // an XML declaration, or empty (the host writes none)
+  std::string accent;          // an accented letter in the file's own encoding
+  std::string plugin_section;  // the plugin's section as stored, or empty for none
+  size_t min_bytes = 150 * 1024;
+};
+std::string HostShapedProfile(const HostShape& shape);
+// The plugin's keys in the order a save writes them, with a laser curve of curve_points.
+std::vector<std::string> PluginSaveKeys(int curve_points);
+
 }  // namespace kelvro::test

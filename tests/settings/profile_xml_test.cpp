@@ -178,6 +178,43 @@ TEST_F(ProfileXmlTest, WriteStringEscapesMarkup) {
   EXPECT_EQ(again->ReadString(kPluginSection, "ZFileName", ""), "a<b>&c]]>d");
 }
 
+TEST_F(ProfileXmlTest, TextReadsBackExactlyAsWritten) {
+  Put("<profile/>");
+  const std::string texts[] = {"a\r\nb\rc\nd", " lead and trail ", "tab\there", "\"q\" 'a'"};
+  {
+    auto profile = Open();
+    for (size_t i = 0; i < std::size(texts); ++i) {
+      profile->WriteString(kPluginSection, "S" + std::to_string(i), texts[i]);
+    }
+    EXPECT_TRUE(profile->Close());
+  }
+  auto again = Open();
+  for (size_t i = 0; i < std::size(texts); ++i) {
+    EXPECT_EQ(again->ReadString(kPluginSection, "S" + std::to_string(i), "?"), texts[i]);
+  }
+  EXPECT_TRUE(platform_.message_boxes.empty());
+}
+
+TEST_F(ProfileXmlTest, TextAnXmlFileCannotHoldIsRefusedAndTheFileStaysReadable) {
+  const std::string xml = "<profile><kelvro_mach_drv><A>1</A></kelvro_mach_drv></profile>";
+  Put(xml);
+  {
+    auto profile = Open();
+    profile->WriteString(kPluginSection, "A", std::string("bell\x07", 5));
+    profile->WriteString(kPluginSection, "B", std::string("nul\0", 4));
+    EXPECT_EQ(platform_.message_boxes, (std::vector<std::string>{"Error writing profile string!",
+                                                                 "Error writing profile string!"}));
+    profile->WriteInt(kPluginSection, "C", 3);
+    EXPECT_TRUE(profile->Close());
+  }
+  const std::string saved = Saved();
+  EXPECT_EQ(KeyText(saved, kPluginSection, "A"), "1");
+  EXPECT_EQ(KeyText(saved, kPluginSection, "C"), "3");
+  auto again = Open();
+  EXPECT_EQ(again->load_outcome(), XmlLoadOutcome::kLoaded);
+  EXPECT_EQ(again->ReadInt(kPluginSection, "C", 0), 3);
+}
+
 TEST_F(ProfileXmlTest, MissingFileGivesDefaultsAndTheSaveCreatesIt) {
   auto profile = Open();
   EXPECT_EQ(profile->load_outcome(), XmlLoadOutcome::kMissing);
