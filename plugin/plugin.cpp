@@ -46,7 +46,7 @@ Plugin::Plugin(Platform& platform, UsbPort& port)
           AboutPage::Sources{[this] { return version_text_; },
                              [this] { return std::string(link_.FirmwareVersion()); },
                              [this] { return link_.connected(); }},
-          [this] { return zcorr_.enabled(); }, nullptr}) {
+          [this] { return zcorr_.enabled(); }, [this] { return zcorr_.Reload() ? 1 : 0; }}) {
   host_.messages = &platform_;
   laser_curve_ = BuildLaserCurve(settings_.laser_curve);
 }

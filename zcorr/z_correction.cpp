@@ -10,7 +10,6 @@
 namespace kelvro {
 namespace {
 
-constexpr double kNoBrake = 1e30;
 constexpr int kStartPreserve = 0;  // ZStartMode: keep the current Z
 constexpr int kStartSafeZ = 2;     // ZStartMode: move to SafeZ first
 
@@ -132,42 +131,62 @@ double ZCorrection::CorrectedTarget(double x, double y, double z) const {
 }
 
 double ZCorrection::FollowStep(double x, double y, double z) {
-  double brake = kNoBrake;
+  // The follower moves the correction, not the program: its position starts from the
+  // program's new Z with the correction applied so far, so that the program's own Z motion
+  // passes unchanged and only the added offset is limited in speed and acceleration.
+  follower_.target = CorrectedTarget(x, y, z);
+  follower_.pos = z + state_.applied_steps;
+  FollowerStep();
   if (LimitClamp()) {
-    // Z must be able to stop at the limit it is moving towards.
-    if (z > follower_.pos) {
-      brake = ctx_.config.SoftMaxSteps(kAxisZ);
-    } else if (z < follower_.pos) {
-      brake = ctx_.config.SoftMinSteps(kAxisZ);
+    // The correction never takes Z beyond one step inside the soft limits (where the
+    // program itself goes further, the correction only follows it back).
+    const double high = std::max(ctx_.config.SoftMaxSteps(kAxisZ) - 1.0, z);
+    const double low = std::min(ctx_.config.SoftMinSteps(kAxisZ) + 1.0, z);
+    const double limited = std::clamp(follower_.pos, low, high);
+    if (limited != follower_.pos) {
+      follower_.vel = 0.0;
+      follower_.pos = limited;
     }
   }
-  follower_.target = CorrectedTarget(x, y, z);
-  follower_.pos = tick_.decoder().mirror()[kAxisZ] - 0.5;
-  FollowerStep(brake);
   SetApplied(follower_.pos - z);
   return state_.applied_steps;
 }
 
-void ZCorrection::FollowerStep(double brake) {
+double ZCorrection::StopSpeed(double distance, double acceleration) {
+  if (!(distance > 0.0)) return 0.0;
+  if (!(acceleration > 0.0)) return distance;
+  // Braking at `acceleration` per millisecond from speed v travels v, v - a, v - 2a, ... (and
+  // ends at 0): m steps cover at most a m (m + 1) / 2. The fastest speed that still stops
+  // within `distance` uses the fewest steps m that can cover it.
+  double m = std::ceil((std::sqrt(8.0 * distance / acceleration + 1.0) - 1.0) / 2.0);
+  if (m < 1.0) m = 1.0;
+  while (m > 1.0 && acceleration * (m - 1.0) * m / 2.0 >= distance) m -= 1.0;
+  while (acceleration * m * (m + 1.0) / 2.0 < distance) m += 1.0;
+  return (distance + acceleration * m * (m - 1.0) / 2.0) / m;
+}
+
+void ZCorrection::FollowerStep() {
   ZFollower& f = follower_;
   const double a = f.a_max;
-  // 1. Towards the target, changing speed by at most the acceleration.
-  const double e = std::clamp(f.target - f.pos - f.vel, -a, a);
-  double v = f.vel + e;
-  // 2, 3. No faster than Z can still stop at the brake point and at the target.
-  double g = std::min(std::sqrt(2.0 * a * std::fabs(f.pos + v - brake)), f.v_max);
-  const HostAxisTuning& z = ctx_.host.planner->axes[kAxisZ];
-  const double creep = z.max_velocity * z.steps_per_unit / 120000.0;
-  g = std::min(g, std::sqrt(2.0 * a * std::fabs(f.target - f.pos)) + creep);
-  // 4.
-  v = std::clamp(v, -g, g);
-  f.vel = v;
-  f.pos += v;
-  // 5. Never beyond the target.
-  if ((v > 0.0 && f.pos > f.target) || (v < 0.0 && f.pos < f.target)) {
-    f.pos = f.target;
-    f.vel = 0.0;
+  const double before = f.pos;
+  const double d = f.target - before;
+  // The fastest speed towards the target from which it can still stop exactly on it,
+  // reached by changing speed by at most the acceleration.
+  const double wanted = std::copysign(std::min(f.v_max, StopSpeed(std::fabs(d), a)), d);
+  double v = std::clamp(wanted, f.vel - a, f.vel + a);
+  v = std::clamp(v, -f.v_max, f.v_max);
+  double next = before + v;
+  // A step that would pass the target lands on it when that is within the speed change
+  // allowed (braking for a target that stands still lands so, the sum may only round past
+  // it). A target that moved towards the follower faster than it can brake is passed; it is
+  // then met from the other side.
+  const bool passes = (d > 0.0 && next > f.target) || (d < 0.0 && next < f.target);
+  const double rounding = 1e-9 * (a + std::fabs(f.vel));
+  if (passes && std::fabs(d - f.vel) <= a + rounding && std::fabs(d) <= f.v_max) {
+    next = f.target;
   }
+  f.vel = next - before;
+  f.pos = next;
 }
 
 // ---- Moves ----

@@ -68,9 +68,12 @@ class ZCorrection final : public ZCorrectionHooks {
   void CorrectZOffset(const std::array<double, 3>& offsets_at_open);
   void AutoSetZOffset();
 
-  // The follower's one-millisecond step towards its target, with `brake` the Z it must be
-  // able to stop at (1e30: none).
-  void FollowerStep(double brake);
+  // The follower's one-millisecond step towards its target: as fast as its speed and
+  // acceleration allow, braking so that it stops exactly on a target that stands still.
+  void FollowerStep();
+  // The fastest speed (steps per ms) from which braking at `acceleration` (steps per ms
+  // per ms) stops within `distance` steps, in whole milliseconds.
+  static double StopSpeed(double distance, double acceleration);
   // Starts the Z-correction move to SafeZ.
   void MoveToSafeZ();
 

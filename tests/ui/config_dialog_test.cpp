@@ -5,6 +5,8 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdio>
+#include <fstream>
 #include <string>
 #include <vector>
 
@@ -242,6 +244,25 @@ TEST_F(ConfigDialogTest, AnAcceptedValueReachesTheControllerAtTheNextReset) {
   ASSERT_TRUE(config.has_value());
   EXPECT_EQ(config->raw[256], 42);                    // home retract
   EXPECT_EQ(GetI32(config->raw.data(), 240), 31000);  // PWM frequency
+}
+
+TEST_F(ConfigDialogTest, OkReloadsTheZCorrectionMapWhenCorrectionIsEnabled) {
+  const std::string path = ::testing::TempDir() + "kelvro_config_dialog_map.txt";
+  {
+    std::ofstream out(path);
+    out << "0,0,0\n10,0,0.1\n0,10,0.2\n10,10,0.3\n";
+  }
+  settings().z_file_name = path;
+  // Not enabled: nothing is loaded.
+  EXPECT_EQ(Run({UserStep::Ok()}), 0);
+  EXPECT_FALSE(host.plugin().zcorrection().map().IsZCorrectionLoaded());
+  host.plugin().zcorrection().set_enabled(true);
+  EXPECT_EQ(Run({UserStep::Ok()}), 1);
+  EXPECT_TRUE(host.plugin().zcorrection().map().IsZCorrectionLoaded());
+  std::remove(path.c_str());
+  EXPECT_EQ(Run({UserStep::Ok()}), 0);
+  EXPECT_EQ(boxes(), std::vector<std::string>{"Error loading Z correction file!"});
+  EXPECT_FALSE(host.plugin().zcorrection().map().IsZCorrectionLoaded());
 }
 
 // ---- The curve editor and the probe log options from the General page ----
