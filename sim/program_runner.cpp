@@ -28,6 +28,8 @@ void ProgramRunner::StartHost(const std::string& profile_file) {
   planner.feed_override_percent = 100.0;
   planner.current_pulley = 0;
   planner.pulley_max_speed[0] = static_cast<int32_t>(kPulleyMaxRpm);
+  // The program starts in the first work offset.
+  SetWorkOffsets(machine_.work_offsets[0]);
   host_.StartUp(profile_file);
   host_.Reset();
 }
@@ -170,18 +172,35 @@ void ProgramRunner::BeginEvent(const Block& block) {
       return;
     }
     case BlockKind::kProbe: {
+      // The probe's start and target in program coordinates, and the offsets in effect with
+      // which the plugin turns them into machine coordinates.
       const Position start = HostPositionUnits();
       const Position target = ResolveTarget(block, start);
+      SetWorkOffsets(block.offset);
       for (int k = 0; k < kAxisCount; ++k) {
-        // No work offsets: work coordinates are machine coordinates.
-        planner.current_position[k] = start[k];
-        planner.probe_target[k] = target[k];
+        planner.current_position[k] = start[k] - block.offset[k];
+        planner.probe_target[k] = target[k] - block.offset[k];
       }
       planner.feed_rate = block.feed / 60.0;
       machine.positions_resynced = 0;
       plugin.Probe();
       return;
     }
+    case BlockKind::kToolChange: {
+      // Without a tool changer the host stops the spindle and waits for the operator, who
+      // changes the tool and starts the program again at once.
+      HostOutputSignal& spindle = machine.outputs[kSpindleOutputRecord];
+      if (spindle.active) {
+        spindle.active = 0;
+        plugin.Notify(kNotifySpindleStop);
+      }
+      EndEvent();
+      return;
+    }
+    case BlockKind::kCoolant:
+      ApplyCoolant(block);
+      EndEvent();
+      return;
     default:
       // Motion blocks are never events; pass anything else.
       EndEvent();
@@ -216,6 +235,34 @@ void ProgramRunner::EndEvent() {
   phase_ = Phase::kStreaming;
   stable_count_ = 0;
   FillRing();
+}
+
+void ProgramRunner::ApplyCoolant(const Block& block) {
+  HostMachineState& machine = host_.machine();
+  const auto set = [&](int output, bool on) {
+    if (output >= 1 && output <= kMachineOutputCount) {
+      machine.outputs[OutputRecord(output)].active = on ? 1 : 0;
+    }
+  };
+  switch (block.coolant) {
+    case CoolantAction::kMist:
+      set(machine_.mist_output, true);
+      break;
+    case CoolantAction::kFlood:
+      set(machine_.flood_output, true);
+      break;
+    case CoolantAction::kOff:
+      set(machine_.mist_output, false);
+      set(machine_.flood_output, false);
+      break;
+  }
+}
+
+void ProgramRunner::SetWorkOffsets(const Position& offsets) {
+  for (int k = 0; k < kAxisCount; ++k) host_.params().values[kParamWorkOffsetX + k] = offsets[k];
+  host_.dros[kDroWorkOffsetX] = offsets[0];
+  host_.dros[kDroWorkOffsetY] = offsets[1];
+  host_.dros[kDroWorkOffsetZ] = offsets[2];
 }
 
 void ProgramRunner::ApplySpindle(const Block& block) {

@@ -4,12 +4,19 @@
 // At every Update it plans the program about a second ahead into the trajectory ring and,
 // once the motion before them has been executed (ring read empty, controller idle with an
 // empty queue, host idle flag set), carries out the non-motion blocks in program order:
-//   M3/M4/M5, S      spindle fields of the host planner, then Notify 5 (speed) and 3 or 4
+//   M3/M4/M5, S      spindle fields of the host planner and the spindle output, then
+//                    Notify 5 (speed) and 3 or 4
+//   M7/M8/M9         the machine's mist and flood outputs on or off
+//   M6               tool change: the spindle output off (Notify 4) if it was on; the
+//                    operator changes the tool and the program goes on
+//   M0/M1            pause; the operator resumes at once
 //   G4 P             DoDwell, then wait until the dwell word is clear again
-//   homing           Home for each axis in turn, then wait until homing has finished and
+//   G28.1            Home for each axis in turn, then wait until homing has finished and
 //                    the plugin has re-taken the positions
-//   G31              probe target, current position and feed in the host planner, Probe,
-//                    then wait until the probe has ended and the positions are re-taken
+//   G31              the offsets in effect in the host's work-offset parameters (5221..5226)
+//                    and DROs (47..49), probe target, current position (both program
+//                    coordinates) and feed in the host planner, Probe, then wait until the
+//                    probe has ended and the positions are re-taken
 // After a homing or a probe the planner continues from where the machine really is.
 //
 // The run stops when the host is in E-stop, when the plugin presses the host's Stop
@@ -104,6 +111,9 @@ class ProgramRunner {
   bool EventDone();
   void EndEvent();
   void ApplySpindle(const Block& block);
+  void ApplyCoolant(const Block& block);
+  // The host's record of the offsets in effect (machine minus program coordinates).
+  void SetWorkOffsets(const Position& offsets);
   Position HostPositionUnits();
   void WatchProgress();
 

@@ -196,17 +196,18 @@ bool Driver::Prepare(const std::string& profile_file, std::string* error) {
     disconnect_ms_ = static_cast<uint64_t>(std::llround(*faults.disconnect_at_seconds * 1000.0));
   }
 
-  // The workpiece surface the probe touches.
+  // The workpiece surface the probe touches, given in G54 coordinates.
   const double steps_x = machine_.axes[0].steps_per_unit;
   const double steps_y = machine_.axes[1].steps_per_unit;
   const double steps_z = machine_.axes[2].steps_per_unit;
+  const Position zero = machine_.work_offsets[0];
   const double z0 = options_.surface_z;
   const double sx = options_.surface_slope_x;
   const double sy = options_.surface_slope_y;
   host_.controller().SetProbePredicate([=](const std::array<int64_t, kSimAxes>& steps) {
-    const double x = static_cast<double>(steps[0]) / steps_x;
-    const double y = static_cast<double>(steps[1]) / steps_y;
-    const double z = static_cast<double>(steps[2]) / steps_z;
+    const double x = static_cast<double>(steps[0]) / steps_x - zero[0];
+    const double y = static_cast<double>(steps[1]) / steps_y - zero[1];
+    const double z = static_cast<double>(steps[2]) / steps_z - zero[2];
     return z <= z0 + sx * x + sy * y;
   });
 
@@ -277,6 +278,15 @@ void Driver::EventBegun(const Block& block) {
     case BlockKind::kHome:
       ++result_.homings;
       break;
+    case BlockKind::kCoolant:
+      ++result_.coolant_actions;
+      break;
+    case BlockKind::kPause:
+      ++result_.pauses;
+      break;
+    case BlockKind::kToolChange:
+      result_.tool_changes.push_back(block.tool);
+      break;
     case BlockKind::kProbe:
       probe_touched_ = false;
       dropped_before_probe_ = host_.controller().segments_dropped();
@@ -291,7 +301,10 @@ void Driver::EventEnded(const Block& block) {
     ProbeReport report;
     report.line = block.line;
     const HostPlanner& planner = host_.planner();
-    for (int k = 0; k < 4; ++k) report.result[k] = planner.probe_result[k];
+    for (int k = 0; k < 4; ++k) {
+      report.result[k] = planner.probe_result[k];
+      report.offset[k] = block.offset[k];
+    }
     report.hit = probe_touched_;
     result_.segments_dropped_probing +=
         host_.controller().segments_dropped() - dropped_before_probe_;
@@ -601,11 +614,21 @@ RunResult SimRun::Execute() {
     result.profile_saved_to_given_file = true;
   }
 
+  if (options_.g54_offset) machine.work_offsets[0] = *options_.g54_offset;
+  for (const auto& [tool, length] : options_.tool_lengths) {
+    if (tool < 1 || tool > kMaxTool)
+      return bad("tool numbers are 1 to " + std::to_string(kMaxTool));
+    machine.tool_lengths[static_cast<size_t>(tool)] = length;
+  }
+  result.notes = machine.notes;
+
   if (!CheckInputFile(options_.program_path, "part program", &error)) return bad(error);
   GcodeProgram program;
   if (!program.Load(options_.program_path, machine, &error)) {
     return bad("part program \"" + options_.program_path + "\": " + error);
   }
+  result.work_offsets_used = program.work_offsets_used();
+  result.notes.insert(result.notes.end(), program.notes().begin(), program.notes().end());
   ProgramPlan plan;
   if (!PlanProgram(program.blocks(), machine, &plan, &error)) {
     return bad("part program \"" + options_.program_path + "\": " + error);

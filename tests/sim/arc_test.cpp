@@ -35,8 +35,8 @@ TEST_P(ArcGeometryCases, CircleFromWords) {
   ArcGeometry arc;
   std::string error;
   ASSERT_TRUE(ResolveArc(blocks[0], blocks[0].from, blocks[0].to, &arc, &error)) << error;
-  EXPECT_NEAR(arc.centre_x, c.centre_x, 1e-9);
-  EXPECT_NEAR(arc.centre_y, c.centre_y, 1e-9);
+  EXPECT_NEAR(arc.centre_first, c.centre_x, 1e-9);
+  EXPECT_NEAR(arc.centre_second, c.centre_y, 1e-9);
   EXPECT_NEAR(arc.start_radius, c.radius, 1e-9);
   EXPECT_NEAR(arc.end_radius, c.radius, 1e-9);
   EXPECT_NEAR(arc.sweep, c.sweep, 1e-9);
@@ -164,7 +164,7 @@ TEST(ArcSamples, HelixMovesZInProportionToTheAngle) {
 
 TEST(ArcExtentTest, QuarterAndHalfCircles) {
   // Quarter counter-clockwise from angle 0 to π/2 about the origin, radius 2.
-  ArcGeometry quarter{0.0, 0.0, 2.0, 2.0, 0.0, kPi / 2};
+  ArcGeometry quarter{0, 1, 0.0, 0.0, 2.0, 2.0, 0.0, kPi / 2};
   double min_x, max_x, min_y, max_y;
   ArcExtent(quarter, &min_x, &max_x, &min_y, &max_y);
   EXPECT_NEAR(min_x, 0.0, 1e-12);
@@ -172,7 +172,7 @@ TEST(ArcExtentTest, QuarterAndHalfCircles) {
   EXPECT_NEAR(min_y, 0.0, 1e-12);
   EXPECT_NEAR(max_y, 2.0, 1e-12);
   // The same quarter the long way round (clockwise from 0 to π/2) reaches every side.
-  ArcGeometry long_way{1.0, 1.0, 2.0, 2.0, 0.0, -3 * kPi / 2};
+  ArcGeometry long_way{0, 1, 1.0, 1.0, 2.0, 2.0, 0.0, -3 * kPi / 2};
   ArcExtent(long_way, &min_x, &max_x, &min_y, &max_y);
   EXPECT_NEAR(min_x, -1.0, 1e-12);
   EXPECT_NEAR(max_x, 3.0, 1e-12);

@@ -163,7 +163,7 @@ INSTANTIATE_TEST_SUITE_P(
         BadProfile{"SlaveOutOfRange", Profile("<Slave3>4</Slave3>"),
                    "machine file \"mem.xml\": Slave3 must be between -1 and 2 (is 4)"},
         BadProfile{"Units", Profile("<Units>furlong</Units>"),
-                   "machine file \"mem.xml\": Units must be \"mm\" or \"inch\" (is \"furlong\")"}),
+                   "machine file \"mem.xml\": Units must be \"mm\" or 0, \"inch\" or 1 (is \"furlong\")"}),
     [](const ::testing::TestParamInfo<BadProfile>& info) { return std::string(info.param.name); });
 
 TEST(MachineProfile, MissingFileIsReported) {

@@ -21,7 +21,8 @@ bool Contains(const std::vector<std::string>& texts, const std::string& text) {
 
 // ---- A small program: every number checked against the program text ----
 
-// Ends at X 12.345, Y 6.789, Z 0 (1000 steps per mm on every axis of the default machine).
+// Ends at X 12.345, Y 6.789, Z 0 in G54 (1000 steps per mm on every axis of the default
+// machine, the work zero at machine X 150, Y 100, Z -60).
 constexpr char kSmallProgram[] =
     "G21 G90\n"            // line 1: no motion
     "G0 X10 Y5\n"          // line 2
@@ -36,7 +37,7 @@ TEST(SmallProgram, ExecutedEqualsPlannedStepForStep) {
   TempDir dir;
   const RunResult r = RunText(dir, kSmallProgram);
   ASSERT_EQ(r.status, RunStatus::kCompleted) << r.error;
-  const std::array<int64_t, kAxisCount> expected{12345, 6789, 0, 0, 0, 0};
+  const std::array<int64_t, kAxisCount> expected{162345, 106789, -60000, 0, 0, 0};
   EXPECT_EQ(r.planned_final_steps, expected);
   EXPECT_EQ(r.executed_final_steps, expected);
   EXPECT_EQ(r.host_final_steps, expected);
@@ -87,7 +88,7 @@ TEST(SmallProgram, DwellAndSpindleAreCarriedOutInOrder) {
   EXPECT_EQ(r.spindle_actions, 2);
   EXPECT_EQ(r.dwells, 1);
   EXPECT_EQ(r.lines_executed, 5);
-  EXPECT_EQ(r.executed_final_steps[0], 6000);
+  EXPECT_EQ(r.executed_final_steps[0], WorkSteps(0, 6.0));
   // The dwell holds the machine for its 1.5 s on top of the motion.
   EXPECT_NEAR(r.planned_seconds, static_cast<double>(r.samples_written) / 1000.0 + 1.5, 1e-9);
   EXPECT_GE(r.sim_seconds, r.planned_seconds);
@@ -98,6 +99,7 @@ TEST(SmallProgram, DwellAndSpindleAreCarriedOutInOrder) {
 class ShippedExample : public ::testing::TestWithParam<const char*> {};
 
 TEST_P(ShippedExample, RunsToTheEndWithoutUnderruns) {
+  // Every example ends at machine zero (G28 or G53 moves at its end).
   const RunResult r = RunExample(GetParam());
   ASSERT_EQ(r.status, RunStatus::kCompleted) << r.error;
   EXPECT_TRUE(r.PositionsMatch());
@@ -110,7 +112,6 @@ TEST_P(ShippedExample, RunsToTheEndWithoutUnderruns) {
   EXPECT_EQ(r.segments_dropped, r.segments_dropped_probing);
   EXPECT_TRUE(r.message_boxes.empty());
   EXPECT_EQ(ExitStatus(r), 0);
-  // Every example returns to X 0, Y 0 with Z at 0.
   for (int k = 0; k < kAxisCount; ++k) EXPECT_EQ(r.executed_final_steps[k], 0) << "axis " << k;
 }
 
@@ -144,7 +145,9 @@ TEST_P(ShippedExample, JitterNeverStarvesAFilledQueue) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Examples, ShippedExample,
-                         ::testing::Values("engraving.nc", "arcs_dwell.nc", "probing.nc"),
+                         ::testing::Values("engraving.nc", "arcs_dwell.nc", "probing.nc",
+                                           "tutorial_o1000.nc", "cam_post.nc", "packed.nc",
+                                           "subprogram.nc"),
                          [](const ::testing::TestParamInfo<const char*>& info) {
                            std::string name = info.param;
                            return name.substr(0, name.find('.'));
@@ -196,23 +199,59 @@ TEST(Probing, HitsTheSurfaceWhereItIs) {
   const RunResult r = RunExample("probing.nc");
   ASSERT_EQ(r.status, RunStatus::kCompleted) << r.error;
   ASSERT_EQ(r.probes.size(), 3u);
-  // The probed points of examples/probing.nc and the default surface Z = -10 + 0.02 X +
-  // 0.01 Y: the probe stops on the first millisecond at or below it (100 mm/min moves
-  // 0.0017 mm per millisecond).
-  const double points[3][2] = {{50, 50}, {150, 50}, {100, 150}};
+  // The probed points of examples/probing.nc (G54 coordinates) and the default surface
+  // Z = -3 + 0.02 X + 0.01 Y in the same coordinates: the probe stops on the first
+  // millisecond at or below it (100 mm/min moves 0.0017 mm per millisecond).
+  const double points[3][2] = {{-100, -50}, {0, -50}, {-50, 50}};
+  const double heights[3] = {-5.5, -3.5, -3.5};
   const int lines[3] = {8, 14, 20};
   for (int i = 0; i < 3; ++i) {
     const ProbeReport& p = r.probes[i];
-    const double surface = -10.0 + 0.02 * points[i][0] + 0.01 * points[i][1];
     EXPECT_TRUE(p.hit) << "probe " << i;
     EXPECT_EQ(p.line, lines[i]);
     EXPECT_DOUBLE_EQ(p.result[0], points[i][0]);
     EXPECT_DOUBLE_EQ(p.result[1], points[i][1]);
-    EXPECT_LE(p.result[2], surface + 1e-9);
-    EXPECT_GT(p.result[2], surface - 0.002);
+    EXPECT_LE(p.result[2], heights[i] + 1e-9);
+    EXPECT_GT(p.result[2], heights[i] - 0.002);
+    for (int k = 0; k < 3; ++k) EXPECT_EQ(p.offset[k], kWorkZero[k]);
   }
   EXPECT_EQ(r.homings, 2);
-  EXPECT_TRUE(Contains(r.status_texts, "Probe hit (50.000000,50.000000,-8.500000,0.000000)"));
+  EXPECT_TRUE(
+      Contains(r.status_texts, "Probe to (-100.000000,-50.000000,-15.000000,0.000000)"));
+  EXPECT_TRUE(
+      Contains(r.status_texts, "Probe hit (-100.000000,-50.000000,-5.500000,0.000000)"));
+}
+
+TEST(Probing, InAnotherWorkOffsetAndWithAToolLength) {
+  TempDir dir;
+  RunOptions options;
+  options.surface_z = -4.0;  // G54 coordinates: machine Z -64
+  options.surface_slope_x = 0.0;
+  options.surface_slope_y = 0.0;
+  options.tool_lengths = {{7, 10.0}};
+  // The surface lies at machine Z -60 - 4 = -64. G55's zero is at machine X 100, Y 50,
+  // Z -70 and tool 7 is 10 mm long, so machine Z = program Z - 70 + 10: the surface is at
+  // program Z -4 there too, and the probe starts at machine X 110, Y 70, Z -55.
+  const RunResult r = RunText(dir,
+                              "G10 L2 P2 X100 Y50 Z-70\n"
+                              "G55 G43 H7 G0 X10 Y20 Z5\n"
+                              "G31 Z-10 F120\n",
+                              options);
+  ASSERT_EQ(r.status, RunStatus::kCompleted) << r.error;
+  ASSERT_EQ(r.probes.size(), 1u);
+  const ProbeReport& p = r.probes[0];
+  EXPECT_TRUE(p.hit);
+  EXPECT_DOUBLE_EQ(p.result[0], 10.0);
+  EXPECT_DOUBLE_EQ(p.result[1], 20.0);
+  EXPECT_LE(p.result[2], -4.0 + 1e-9);
+  EXPECT_GT(p.result[2], -4.0 - 0.003);
+  EXPECT_EQ(p.offset[0], 100.0);
+  EXPECT_EQ(p.offset[1], 50.0);
+  EXPECT_EQ(p.offset[2], -60.0);
+  // The machine stands where the plugin reported the hit, in machine terms.
+  EXPECT_EQ(r.executed_final_steps[0], 110000);
+  EXPECT_EQ(r.executed_final_steps[1], 70000);
+  EXPECT_EQ(r.executed_final_steps[2], std::llround((p.result[2] - 60.0) * 1000.0));
 }
 
 TEST(Probing, MovesAfterAProbeStartWhereTheProbeStopped) {
@@ -221,10 +260,10 @@ TEST(Probing, MovesAfterAProbeStartWhereTheProbeStopped) {
   options.surface_z = -3.0;
   options.surface_slope_x = 0.0;
   options.surface_slope_y = 0.0;
-  // Probe down from Z 0 to at most Z -20, then 2 mm up from the contact (incremental).
+  // Probe down from Z 5 to at most Z -15, then 2 mm up from the contact (incremental).
   const RunResult r = RunText(dir,
-                              "G0 X10 Y10\n"
-                              "G31 Z-20 F120\n"
+                              "G0 X10 Y10 Z5\n"
+                              "G31 Z-15 F120\n"
                               "G91 G0 Z2\n",
                               options);
   ASSERT_EQ(r.status, RunStatus::kCompleted) << r.error;
@@ -232,8 +271,9 @@ TEST(Probing, MovesAfterAProbeStartWhereTheProbeStopped) {
   const auto contact = static_cast<int64_t>(std::llround(r.probes[0].result[2] * 1000.0));
   EXPECT_LE(contact, -3000);
   EXPECT_GE(contact, -3002);
-  EXPECT_EQ(r.executed_final_steps[2], contact + 2000);
-  EXPECT_EQ(r.planned_final_steps[2], contact + 2000);
+  // Machine steps: the contact's work Z less 60 mm, then 2 mm up.
+  EXPECT_EQ(r.executed_final_steps[2], contact - 60000 + 2000);
+  EXPECT_EQ(r.planned_final_steps[2], contact - 60000 + 2000);
 }
 
 TEST(Probing, AMissStopsTheProgram) {
@@ -248,7 +288,7 @@ TEST(Probing, AMissStopsTheProgram) {
   EXPECT_NE(r.error.find("line 2"), std::string::npos) << r.error;
   EXPECT_EQ(ExitStatus(r), 3);
   // G0 X20 never ran.
-  EXPECT_EQ(r.executed_final_steps[0], 10000);
+  EXPECT_EQ(r.executed_final_steps[0], WorkSteps(0, 10.0));
 }
 
 // ---- Homing ----
@@ -261,7 +301,7 @@ TEST(Homing, MovesAfterHomingStartFromTheHomePosition) {
                 "<profile><Preferences><HomePos0>5</HomePos0><HomePos1>2.5</HomePos1>"
                 "</Preferences></profile>");
   // Home X and Y from X 10, Y 10, then move 1 mm further on each (incremental).
-  const RunResult r = RunText(dir, "G0 X10 Y10\nG28 X0 Y0\nG91 G0 X1 Y1\n", options);
+  const RunResult r = RunText(dir, "G0 X10 Y10\nG28.1 X0 Y0\nG91 G0 X1 Y1\n", options);
   ASSERT_EQ(r.status, RunStatus::kCompleted) << r.error;
   EXPECT_EQ(r.homings, 1);
   EXPECT_EQ(r.executed_final_steps[0], 6000);
@@ -439,13 +479,13 @@ TEST(Profiles, AnInchMachineRunsInItsUnits) {
   profile.replace(profile.find(mm), mm.size(), "<Units>inch</Units>");
   RunOptions options;
   options.profile_path = dir.Write("inch.xml", profile);
-  // 1000 steps per inch; 25.4 mm is one inch.
+  // 1000 steps per inch; 25.4 mm is one inch; the G54 numbers are inches now.
   options.program_path = dir.Write("p.nc", "G21 G0 X25.4 Y12.7\n");
   const RunResult r = SimRun(options).Execute();
   ASSERT_EQ(r.status, RunStatus::kCompleted) << r.error;
   EXPECT_EQ(r.units, "inch");
-  EXPECT_EQ(r.executed_final_steps[0], 1000);
-  EXPECT_EQ(r.executed_final_steps[1], 500);
+  EXPECT_EQ(r.executed_final_steps[0], 151000);
+  EXPECT_EQ(r.executed_final_steps[1], 100500);
 }
 
 // ---- Trace ----
