@@ -330,6 +330,11 @@ bool WholeNumber(const Word& word, int64_t min, int64_t max, const std::string& 
   return true;
 }
 
+std::string TooManyBlocks() {
+  return "the program makes more than " + std::to_string(kMaxBlocks) +
+         " moves and actions by here, more than kelvro-sim runs";
+}
+
 const char* PlaneName(ArcPlane plane) {
   switch (plane) {
     case ArcPlane::kZX:
@@ -593,7 +598,7 @@ bool Interpreter::RunSettings(const LineWords& w, int line, std::string* error) 
     block.spindle_speed = spindle_speed_;
     out_->push_back(block);
   }
-  const auto coolant = [&](CoolantAction action, int output, const Code& code, const char* key,
+  const auto coolant = [&](CoolantAction action, int output, const Code& code, const char* what,
                            bool* noted) {
     Block block = base;
     block.kind = BlockKind::kCoolant;
@@ -603,14 +608,16 @@ bool Interpreter::RunSettings(const LineWords& w, int line, std::string* error) 
     if (output == 0 && !*noted) {
       *noted = true;
       notes_->push_back("line " + std::to_string(line) + ": " + code.text +
-                        " switches nothing: the machine has no " + key + " output");
+                        " switches nothing: the machine has no " + what);
     }
   };
   if (w.mist.set()) {
-    coolant(CoolantAction::kMist, machine_.mist_output, w.mist, "MistOutput", &noted_mist_);
+    coolant(CoolantAction::kMist, machine_.mist_output, w.mist, "mist output (MistOutput)",
+            &noted_mist_);
   }
   if (w.flood.set()) {
-    coolant(CoolantAction::kFlood, machine_.flood_output, w.flood, "FloodOutput", &noted_flood_);
+    coolant(CoolantAction::kFlood, machine_.flood_output, w.flood, "flood output (FloodOutput)",
+            &noted_flood_);
   }
   if (w.coolant_off.set()) {
     Block block = base;
@@ -913,6 +920,10 @@ bool Interpreter::RunCycle(const LineWords& w, int mode, int line, std::string* 
   }
   if (!incremental_) UseWorkOffset();
   for (int64_t hole = 0; hole < repeats; ++hole) {
+    if (out_->size() > kMaxBlocks) {
+      *error = TooManyBlocks();
+      return false;
+    }
     for (int k = 0; k < 2; ++k) {
       const double value = w.axis[k] ? w.axis[k]->value : 0.0;
       const double here = position_[k];
@@ -1090,8 +1101,7 @@ bool GcodeProgram::Parse(std::string_view text, const Machine& machine, std::str
     } else if (!interpreter.Line(lines[index], line, &outcome, &message)) {
       // message set
     } else if (blocks.size() > kMaxBlocks) {
-      message = "the program makes more than " + std::to_string(kMaxBlocks) +
-                " moves and actions by here, more than kelvro-sim runs";
+      message = TooManyBlocks();
     }
     if (!message.empty()) {
       failed_line = line;

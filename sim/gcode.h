@@ -65,7 +65,7 @@
 
 namespace kelvro::sim {
 
-inline constexpr size_t kMaxBlocks = 2000000;     // interpreted blocks of one program
+inline constexpr size_t kMaxBlocks = 1000000;     // interpreted blocks of one program
 inline constexpr int64_t kMaxLinesRun = 5000000;  // lines carried out, repeats counted
 inline constexpr int kMaxSubprogramDepth = 16;    // subprograms calling subprograms
 inline constexpr int64_t kMaxRepeats = 99999;     // L
