@@ -809,7 +809,12 @@ bool Interpreter::RunMotion(const LineWords& w, int mode, int line, std::string*
       *error = mode_text + " without a feed rate (F)";
       return false;
     }
-    block.feed = feed_ * LengthFactor();
+    // A move of rotary axes alone is fed in degrees per minute, whatever the units.
+    bool rotary_only = !is_arc;
+    for (int k = 0; k < kAxisCount; ++k) {
+      if ((named & (1u << k)) && !(k >= 3 && machine_.axes[k].rotary)) rotary_only = false;
+    }
+    block.feed = feed_ * (rotary_only ? 1.0 : LengthFactor());
   }
   if (probe && !machine_.probe.connected()) {
     *error = "G31 needs a probe input, and the machine has none (ProbePin)";

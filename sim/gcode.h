@@ -8,7 +8,7 @@
 // line of its own is a program number or the label of a subprogram.
 //
 // Words, in the order they act on one line:
-//   F         feed, program units per minute (per degree for rotary axes alone)
+//   F         feed, program units per minute (degrees per minute for rotary axes alone)
 //   S         spindle speed (rpm)
 //   T         selects the tool for the next M6
 //   M6        tool change: the host stops, the operator changes to the selected tool, the

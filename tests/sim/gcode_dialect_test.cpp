@@ -143,9 +143,11 @@ INSTANTIATE_TEST_SUITE_P(
                     {Rapid(110, 60, 0), Rapid(115, 65, 0), Rapid(105, 55, 0)}},
         // With tool 1 (10 mm): program Z 0 is machine -10. G92 Z5 there makes Z 0 five lower;
         // G10 L20 Z2 sets the G54 zero so that here is Z 2.
-        DialectCase{"G92WithAToolLength", "G43 H1 G0 Z0\nG92 Z5\nG0 Z0\nG92.1\nG0 Z0\n",
+        DialectCase{"G92WithAToolLength",
+                    "G43 H1 G0 Z0\nG92 Z5\nG0 Z0\nG92.1\nG0 Z0\n",
                     {Rapid(0, 0, -10), Rapid(0, 0, -15), Rapid(0, 0, -10)}},
-        DialectCase{"G10L20WithAToolLength", "G43 H1 G0 Z0\nG10 L20 P1 Z2\nG0 Z0\n",
+        DialectCase{"G10L20WithAToolLength",
+                    "G43 H1 G0 Z0\nG10 L20 P1 Z2\nG0 Z0\n",
                     {Rapid(0, 0, -10), Rapid(0, 0, -12)}},
         DialectCase{"G53InsideAG54Program",
                     "G0 X10 Y10 Z5\nG53 G0 Z0\nG0 X20\nG53 X1 Y2\nG0 Z1\n",
@@ -362,6 +364,16 @@ TEST(DialectReport, WorkOffsetsUsedByAbsoluteMovesInOrder) {
                     DialectMachine(), &error))
       << error;
   EXPECT_EQ(program.work_offsets_used(), (std::vector<int>{2, 1, 4}));
+}
+
+TEST(DialectFeeds, InchFeedsConvertExceptForRotaryAxesAlone) {
+  const std::vector<Block> blocks =
+      ParseOk("G20 G1 X1 F10\nG1 A10 F100\nG1 X2 A20\nG21 G1 A30\n", DialectMachine());
+  ASSERT_EQ(blocks.size(), 4u);
+  EXPECT_DOUBLE_EQ(blocks[0].feed, 254.0);   // 10 inch per minute
+  EXPECT_DOUBLE_EQ(blocks[1].feed, 100.0);   // 100 degrees per minute
+  EXPECT_DOUBLE_EQ(blocks[2].feed, 2540.0);  // X moves too: inches
+  EXPECT_DOUBLE_EQ(blocks[3].feed, 100.0);
 }
 
 TEST(DialectReport, CoolantWithoutAnOutputIsNotedOnce) {
