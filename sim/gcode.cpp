@@ -304,7 +304,7 @@ bool ReadLine(const std::vector<Word>& words, LineWords* w, std::string* error) 
         return false;
     }
     if (*slot) {
-      *error = std::string(1, word.letter) + " appears twice";
+      *error = word.text + ": " + std::string(1, word.letter) + " appears twice";
       return false;
     }
     *slot = word;
@@ -501,11 +501,11 @@ bool Interpreter::CheckWordUse(const LineWords& w, int mode, bool cycle_line,
                          const char* without) {
     if (!word) return true;
     if (users.size() > 1) {
-      *error = std::string(1, word->letter) + " cannot serve both " + users[0] + " and " + users[1];
+      *error = word->text + " cannot serve both " + users[0] + " and " + users[1];
       return false;
     }
     if (users.empty()) {
-      *error = std::string(1, word->letter) + " without " + without;
+      *error = word->text + " without " + without;
       return false;
     }
     return true;
@@ -546,11 +546,16 @@ bool Interpreter::CheckWordUse(const LineWords& w, int mode, bool cycle_line,
     return false;
   }
   if (w.HasCentre() && !arc_line) {
-    *error = "I, J and K need G2 or G3";
+    for (const auto& centre : w.centre) {
+      if (centre) {
+        *error = centre->text + ": I, J and K need G2 or G3";
+        break;
+      }
+    }
     return false;
   }
   if (w.r && !arc_line && !cycle_line) {
-    *error = "R needs G2, G3 or a drilling cycle";
+    *error = w.r->text + ": R needs G2, G3 or a drilling cycle";
     return false;
   }
   if (w.machine_coordinates.set() && w.AxisMask() != 0 && mode != 0 && mode != 10) {
@@ -786,7 +791,12 @@ bool Interpreter::RunMotion(const LineWords& w, int mode, int line, std::string*
     return true;  // a motion word alone only selects the mode
   }
   if (mode < 0) {
-    *error = "axis words without G0, G1, G2 or G3";
+    for (const auto& word : w.axis) {
+      if (word) {
+        *error = word->text + ": axis words without G0, G1, G2 or G3";
+        break;
+      }
+    }
     return false;
   }
   const PlaneAxes axes = AxesOf(plane_);
