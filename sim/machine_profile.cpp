@@ -14,6 +14,7 @@ namespace {
 
 // Numbers beyond this are typing mistakes, and would overflow the controller's fields.
 constexpr double kMaxMagnitude = 1e9;
+constexpr char kAxisLetters[kAxisCount + 1] = "XYZABC";
 
 std::string_view Trim(std::string_view text) {
   const char* space = " \t\r\n";
@@ -85,6 +86,56 @@ class PreferencesReader {
     *value = v != 0;
   }
 
+  // An integer as the host writes it: decimal text, also in real form ("1.", "2.0").
+  void HostInt(const std::string& key, int* value, int min, int max) {
+    std::string_view text;
+    if (!Text(key, &text)) return;
+    if (text.size() > 1 && text.front() == '+' && IsDigitOrDot(text[1])) text.remove_prefix(1);
+    double parsed = 0.0;
+    const auto [end, ec] =
+        std::from_chars(text.data(), text.data() + text.size(), parsed, std::chars_format::fixed);
+    if (ec != std::errc() || end != text.data() + text.size() || parsed != std::floor(parsed) ||
+        !(std::fabs(parsed) <= kMaxMagnitude)) {
+      Fail(key + " is not an integer: \"" + std::string(Raw(key)) + "\"");
+      return;
+    }
+    if (parsed < min || parsed > max) {
+      Fail(key + " must be between " + std::to_string(min) + " and " + std::to_string(max) +
+           " (is " + FormatNumber(parsed) + ")");
+      return;
+    }
+    *value = static_cast<int>(parsed);
+  }
+
+  // The host's key when the profile has it, else the fallback; false when it has neither.
+  bool RealOf(const std::string& host_key, const std::string& key, double* value, double min,
+              double max) {
+    const std::string found = KeyOf(host_key, key);
+    if (!found.empty()) Real(found, value, min, max);
+    return !found.empty();
+  }
+  bool IntOf(const std::string& host_key, const std::string& key, int* value, int min, int max) {
+    const std::string found = KeyOf(host_key, key);
+    if (found.empty()) return false;
+    if (found == host_key) {
+      HostInt(found, value, min, max);
+    } else {
+      Int(found, value, min, max);
+    }
+    return true;
+  }
+  bool FlagOf(const std::string& host_key, const std::string& key, bool* value) {
+    int v = *value ? 1 : 0;
+    const bool present = IntOf(host_key, key, &v, 0, 1);
+    *value = v != 0;
+    return present;
+  }
+
+  bool Has(const std::string& key) const { return !Trim(Raw(key)).empty(); }
+  std::string KeyOf(const std::string& host_key, const std::string& key) const {
+    return Has(host_key) ? host_key : Has(key) ? key : std::string();
+  }
+
   void Pin(const std::string& name, const std::string& index, PinConfig* pin) {
     Int(name + "Pin" + index, &pin->pin, 0, kMaxPin);
     Int(name + "Port" + index, &pin->port, 0, 255);
@@ -124,6 +175,8 @@ int LineOfOffset(const std::string& text, ptrdiff_t offset) {
 
 Machine::Machine() {
   for (int k = 0; k < 3; ++k) axes[k].enabled = true;
+  // A, B and C turn: their words are degrees.
+  for (int k = 3; k < kAxisCount; ++k) axes[k].rotary = true;
   axes[kSpindleMotor].velocity = 1.0;
   axes[kSpindleMotor].acceleration = 1.0;
 }
@@ -156,15 +209,48 @@ bool ParseMachine(const std::string& xml, const std::string& source, Machine* ma
   for (int k = 0; k < kMotorCount; ++k) {
     AxisConfig& axis = m.axes[k];
     const std::string n = std::to_string(k);
-    reader.Flag("Enabled" + n, &axis.enabled);
-    reader.Real("Steps" + n, &axis.steps_per_unit, -kMaxMagnitude, kMaxMagnitude);
-    reader.Real("Vel" + n, &axis.velocity, -kMaxMagnitude, kMaxMagnitude);
-    reader.Real("Acc" + n, &axis.acceleration, -kMaxMagnitude, kMaxMagnitude);
-    reader.Pin("Step", n, &axis.step);
-    reader.Pin("Dir", n, &axis.dir);
+    const std::string motor = "Motor" + n;
+    // What the profile has neither key for, with the default taken (the active-low flags
+    // are left out: off is what an unset flag means).
+    std::vector<std::string> defaulted;
+    const auto row = [&](bool present, const std::string& keys, double value) {
+      if (!present) defaulted.push_back(keys + " " + FormatNumber(value));
+    };
+    row(reader.FlagOf(motor + "Active", "Enabled" + n, &axis.enabled), motor + "Active/Enabled" + n,
+        axis.enabled ? 1 : 0);
+    row(reader.RealOf("Steps" + n, "Steps" + n, &axis.steps_per_unit, -kMaxMagnitude,
+                      kMaxMagnitude),
+        "Steps" + n, axis.steps_per_unit);
+    row(reader.RealOf("Vel" + n, "Vel" + n, &axis.velocity, -kMaxMagnitude, kMaxMagnitude),
+        "Vel" + n, axis.velocity);
+    row(reader.RealOf("Acc" + n, "Acc" + n, &axis.acceleration, -kMaxMagnitude, kMaxMagnitude),
+        "Acc" + n, axis.acceleration);
+    if (k != kSpindleMotor) {
+      row(reader.RealOf("M" + n + "Min", "SoftMin" + n, &axis.soft_min, -kMaxMagnitude,
+                        kMaxMagnitude),
+          "M" + n + "Min/SoftMin" + n, axis.soft_min);
+      row(reader.RealOf("M" + n + "Max", "SoftMax" + n, &axis.soft_max, -kMaxMagnitude,
+                        kMaxMagnitude),
+          "M" + n + "Max/SoftMax" + n, axis.soft_max);
+    }
+    row(reader.IntOf(motor + "StepPin", "StepPin" + n, &axis.step.pin, 0, kMaxPin),
+        motor + "StepPin/StepPin" + n, axis.step.pin);
+    reader.Int("StepPort" + n, &axis.step.port, 0, 255);
+    reader.FlagOf(motor + "StepNeg", "StepLow" + n, &axis.step.active_low);
+    row(reader.IntOf(motor + "DirPin", "DirPin" + n, &axis.dir.pin, 0, kMaxPin),
+        motor + "DirPin/DirPin" + n, axis.dir.pin);
+    reader.Int("DirPort" + n, &axis.dir.port, 0, 255);
+    reader.FlagOf(motor + "DirNeg", "DirLow" + n, &axis.dir.active_low);
+    if (axis.enabled && !defaulted.empty() && reader.ok()) {
+      std::string note = k == kSpindleMotor ? std::string("spindle motor")
+                                            : std::string("axis ") + kAxisLetters[k];
+      note += ": defaults taken for what the profile does not give: ";
+      for (size_t i = 0; i < defaulted.size(); ++i) {
+        note += (i == 0 ? "" : ", ") + defaulted[i];
+      }
+      m.notes.push_back(note);
+    }
     if (k == kSpindleMotor) continue;
-    reader.Real("SoftMin" + n, &axis.soft_min, -kMaxMagnitude, kMaxMagnitude);
-    reader.Real("SoftMax" + n, &axis.soft_max, -kMaxMagnitude, kMaxMagnitude);
     reader.Real("HomePos" + n, &axis.home_position, -kMaxMagnitude, kMaxMagnitude);
     reader.Int("HomeDir" + n, &axis.home_direction, 0, 1);
     reader.Real("HomeSpeed" + n, &axis.homing_speed_percent, 0.0, 100.0);
@@ -174,6 +260,21 @@ bool ParseMachine(const std::string& xml, const std::string& source, Machine* ma
     reader.Pin("LimitMin", n, &m.limit_min[k]);
     reader.Pin("LimitMax", n, &m.limit_max[k]);
   }
+  for (int k = 0; k < kAxisCount; ++k) {
+    const std::string letter(1, kAxisLetters[k]);
+    for (int i = 0; i < kWorkOffsetCount; ++i) {
+      reader.Real("G5" + std::to_string(4 + i) + letter, &m.work_offsets[i][k], -kMaxMagnitude,
+                  kMaxMagnitude);
+    }
+    reader.Real("G28" + letter, &m.g28_position[k], -kMaxMagnitude, kMaxMagnitude);
+    reader.Real("G30" + letter, &m.g30_position[k], -kMaxMagnitude, kMaxMagnitude);
+  }
+  for (int t = 1; t <= kMaxTool; ++t) {
+    reader.Real("ToolLength" + std::to_string(t), &m.tool_lengths[t], -kMaxMagnitude,
+                kMaxMagnitude);
+  }
+  reader.Int("FloodOutput", &m.flood_output, 0, kMachineOutputCount);
+  reader.Int("MistOutput", &m.mist_output, 0, kMachineOutputCount);
   reader.Pin("Probe", "", &m.probe);
   reader.Pin("EStop", "", &m.estop);
   reader.Pin("Index", "", &m.index);
@@ -190,13 +291,16 @@ bool ParseMachine(const std::string& xml, const std::string& source, Machine* ma
   m.rotary_soft_limits = rotsoft != 0;
   std::string_view units;
   if (reader.Text("Units", &units)) {
-    if (units == "mm") {
+    // The host writes 0 (millimetres) or 1 (inches).
+    if (units == "mm" || units == "0" || units == "0.") {
       m.units = Units::kMillimetre;
-    } else if (units == "inch") {
+    } else if (units == "inch" || units == "1" || units == "1.") {
       m.units = Units::kInch;
     } else {
-      reader.Fail("Units must be \"mm\" or \"inch\" (is \"" + std::string(units) + "\")");
+      reader.Fail("Units must be \"mm\" or 0, \"inch\" or 1 (is \"" + std::string(units) + "\")");
     }
+  } else if (reader.ok()) {
+    m.notes.push_back("units: the profile has no Units key (millimetres taken)");
   }
 
   // Cross-checks that only make sense once every key is read.
@@ -214,8 +318,10 @@ bool ParseMachine(const std::string& xml, const std::string& source, Machine* ma
       reader.Fail("Acc" + n + " must be above 0 for an enabled motor (is " +
                   FormatNumber(axis.acceleration) + ")");
     } else if (k < kAxisCount && axis.soft_min > axis.soft_max) {
-      reader.Fail("SoftMin" + n + " (" + FormatNumber(axis.soft_min) + ") is above SoftMax" + n +
-                  " (" + FormatNumber(axis.soft_max) + ")");
+      const std::string min_key = reader.Has("M" + n + "Min") ? "M" + n + "Min" : "SoftMin" + n;
+      const std::string max_key = reader.Has("M" + n + "Max") ? "M" + n + "Max" : "SoftMax" + n;
+      reader.Fail(min_key + " (" + FormatNumber(axis.soft_min) + ") is above " + max_key + " (" +
+                  FormatNumber(axis.soft_max) + ")");
     } else if (axis.slave_master >= 0 && !m.axes[axis.slave_master].enabled) {
       reader.Fail("Slave" + n + " names axis " + std::to_string(axis.slave_master) +
                   ", which is not enabled");

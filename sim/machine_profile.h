@@ -7,30 +7,42 @@
 // out of range or a contradiction (minimum above maximum) makes loading fail with a message
 // naming the key.
 //
+// The host's own keys, as the host writes them into a user's profile, are read first; where
+// one is missing, the key of the second column is the fallback (host key first):
+//
+// Host key               Fallback             Type  Default            Meaning
+// ---------------------  -------------------  ----  -----------------  ----------------------
+// Motor0Active .. 6      Enabled0 .. 6        int   1 for X, Y, Z      motor enabled (0 or 1)
+// Steps0 .. Steps6       (the same)           real  1000               steps per unit (above
+//                                                                      0 for an enabled motor)
+// Vel0 .. Vel6           (the same)           real  10 (Vel6: 1)       maximum velocity, units
+//                                                                      per second (above 0)
+// Acc0 .. Acc6           (the same)           real  100 (Acc6: 1)      acceleration, units per
+//                                                                      second squared (above 0)
+// M0Min .. M5Min         SoftMin0 .. 5        real  -999999            soft minimum, units
+// M0Max .. M5Max         SoftMax0 .. 5        real  999999             soft maximum, units
+// Motor0StepPin .. 6     StepPin0 .. 6        int   0                  step output pin 0..32
+//                                                                      (0 = not connected)
+// Motor0StepNeg .. 6     StepLow0 .. 6        int   0                  step pin active low
+// Motor0DirPin .. 6      DirPin0 .. 6         int   0                  direction pin 0..32
+// Motor0DirNeg .. 6      DirLow0 .. 6         int   0                  direction pin active low
+// Units                  (the same)           text  mm                 "mm" or 0, "inch" or 1
+// Host integers may be written in real form ("1."). An enabled motor for which the profile
+// has neither key of a row takes that row's default, and loading says so in `notes`.
+//
+// The other keys:
+//
 // Key                  Type  Default                Meaning
 // -------------------  ----  ---------------------  -----------------------------------------
-// Steps0 .. Steps6     real  1000                   steps per unit (must be above 0 for an
-//                                                   enabled motor)
-// Vel0 .. Vel6         real  10 (Vel6: 1)           maximum velocity, units per second (above 0
-//                                                   for an enabled motor)
-// Acc0 .. Acc6         real  100 (Acc6: 1)          acceleration, units per second squared
-//                                                   (above 0 for an enabled motor)
-// Enabled0 .. Enabled6 int   1 for X, Y, Z; else 0  motor enabled (0 or 1)
-// SoftMin0 .. SoftMin5 real  -999999                soft minimum, units
-// SoftMax0 .. SoftMax5 real  999999                 soft maximum, units (not below SoftMin)
 // HomePos0 .. HomePos5 real  0                      position after homing, units
 // HomeDir0 .. HomeDir5 int   0                      homing direction flag (0 or 1)
 // HomeSpeed0 .. 5      real  20                     homing speed, percent of Vel (0..100)
-// Rotary0 .. Rotary5   int   0                      the axis is rotary (0 or 1): its words are
-//                                                   not converted by G20/G21
+// Rotary0 .. Rotary5   int   0 for X, Y, Z; else 1  the axis is rotary (0 or 1): its words are
+//                                                   degrees, not converted by G20/G21
 // Slave3 .. Slave5     int   -1                     A, B, C only: master axis 0..2 (X, Y, Z) that
 //                                                   this axis follows, -1 = not a slave
-// StepPin0 .. StepPin6 int   0                      step output pin 0..32 (0 = not connected)
 // StepPort0 .. 6       int   1                      port of the step pin (1 = this controller)
-// StepLow0 .. StepLow6 int   0                      step pin active low (0 or 1)
-// DirPin0 .. DirPin6   int   0                      direction pin, as StepPin
 // DirPort0 .. DirPort6 int   1                      port of the direction pin
-// DirLow0 .. DirLow6   int   0                      direction pin active low
 // HomePin0 .. 5        int   0                      home switch input pin of axis X..C
 //   (with HomePort0..5 and HomeLow0..5, as below)
 // LimitMinPin0 .. 5    int   0                      minus limit input pin of axis X..C
@@ -46,6 +58,8 @@
 // OutputPin1 .. 6      int   0                      pin of output 1..6 (M10/M11 P1..P6)
 // OutputPort1 .. 6     int   1                      port of output 1..6
 // OutputLow1 .. 6      int   0                      output 1..6 active low
+// FloodOutput          int   0                      output 1..6 that M8 switches (0 = none)
+// MistOutput           int   0                      output 1..6 that M7 switches (0 = none)
 // SpindleOutPin        int   0                      spindle on/off output pin
 // SpindleOutPort       int   1                      its port
 // SpindleOutLow        int   0                      its active-low flag
@@ -54,7 +68,11 @@
 // SpindlePWMMin        real  0                      minimum PWM duty, percent (0..100)
 // SoftLimits           int   1                      soft limits on (0 or 1)
 // ROTSOFT              int   0                      soft limits also apply to rotary axes
-// Units                text  mm                     machine units: "mm" or "inch"
+// G54X .. G59C         real  0                      work offsets G54..G59 of axes X..C: the
+//                                                   machine position of each work zero, units
+// G28X .. G28C         real  0                      the position G28 returns to, machine units
+// G30X .. G30C         real  0                      the position G30 returns to, machine units
+// ToolLength1 .. 255   real  0                      tool lengths for G43/G44 H1..H255, units
 //
 // Host input records fed by these pins: home X..C = 2, 5, 8, 11, 14, 17; minus limits
 // 1, 4, ..., 16; plus limits 0, 3, ..., 15; probe 22; index 23; E-stop 25. Outputs 1..6
@@ -63,6 +81,7 @@
 
 #include <array>
 #include <string>
+#include <vector>
 
 #include "host/host_blocks.h"
 
@@ -74,6 +93,8 @@ inline constexpr int kMachineOutputCount = 6;  // outputs 1..6
 inline constexpr int kMaxStepRate = 250000;    // steps per second, every motor
 inline constexpr int kMaxPin = 32;
 inline constexpr int kControllerPort = 1;
+inline constexpr int kWorkOffsetCount = 6;  // G54..G59
+inline constexpr int kMaxTool = 255;        // tools and length offsets 1..255
 
 // Host record numbers of the inputs and outputs the machine description feeds.
 inline constexpr std::array<int, kAxisCount> kHomeInputRecord{2, 5, 8, 11, 14, 17};
@@ -128,6 +149,17 @@ struct Machine {
   bool spindle_motor_control = false;
   bool spindle_pwm = false;
   double spindle_pwm_min_percent = 0.0;
+  int flood_output = 0;  // output 1..6 of M8, 0 = none
+  int mist_output = 0;   // output 1..6 of M7, 0 = none
+
+  // Work offsets of G54..G59: the machine position of each work zero.
+  std::array<Position, kWorkOffsetCount> work_offsets{};
+  Position g28_position{};  // machine coordinates
+  Position g30_position{};
+  std::array<double, kMaxTool + 1> tool_lengths{};  // [0] is always 0
+
+  // What loading noticed without refusing: defaults taken for an enabled motor.
+  std::vector<std::string> notes;
 
   // Soft limits are checked for this axis (enabled, limits on, not an exempt rotary axis).
   bool SoftLimitsApply(int axis) const;

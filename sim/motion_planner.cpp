@@ -9,14 +9,14 @@ namespace {
 
 bool IsEvent(const Block& block, bool dwell_as_samples) {
   switch (block.kind) {
-    case BlockKind::kSpindle:
-    case BlockKind::kHome:
-    case BlockKind::kProbe:
-      return true;
+    case BlockKind::kMove:
+    case BlockKind::kArc:
+    case BlockKind::kSyncOutput:
+      return false;
     case BlockKind::kDwell:
       return !dwell_as_samples;
     default:
-      return false;
+      return true;
   }
 }
 
@@ -149,13 +149,20 @@ bool MotionPlanner::StartMove(const Block& block) {
 
   double delta[kAxisCount];
   for (int k = 0; k < kAxisCount; ++k) delta[k] = m.end[k] - m.start[k];
-  double planar = 0.0;  // length in the XY plane (arcs)
+  // Arcs: the plane's two axes move on the circle, the others in a straight line.
+  const bool on_circle[kAxisCount] = {m.arc && (m.circle.first == 0 || m.circle.second == 0),
+                                      m.arc && (m.circle.first == 1 || m.circle.second == 1),
+                                      m.arc && (m.circle.first == 2 || m.circle.second == 2),
+                                      false,
+                                      false,
+                                      false};
+  double planar = 0.0;  // length in the arc's plane
   double other = 0.0;   // length of the axes that move in a straight line
   if (m.arc) {
     planar = std::fabs(m.circle.sweep) * 0.5 * (m.circle.start_radius + m.circle.end_radius);
-    for (int k = 2; k < kAxisCount; ++k) other += delta[k] * delta[k];
-  } else {
-    for (int k = 0; k < kAxisCount; ++k) other += delta[k] * delta[k];
+  }
+  for (int k = 0; k < kAxisCount; ++k) {
+    if (!on_circle[k]) other += delta[k] * delta[k];
   }
   other = std::sqrt(other);
   m.length = std::hypot(planar, other);
@@ -166,25 +173,27 @@ bool MotionPlanner::StartMove(const Block& block) {
 
   double speed = block.rapid ? std::numeric_limits<double>::infinity() : block.feed / 60.0;
   double accel = std::numeric_limits<double>::infinity();
-  const int first_straight = m.arc ? 2 : 0;
-  for (int k = first_straight; k < kAxisCount; ++k) {
+  for (int k = 0; k < kAxisCount; ++k) {
+    if (on_circle[k]) continue;
     const double share = std::fabs(delta[k]) / m.length;
     if (share <= 0.0) continue;
     speed = std::min(speed, machine_.axes[k].velocity / share);
     accel = std::min(accel, machine_.axes[k].acceleration / share);
   }
   if (m.arc) {
-    // X and Y swing through every direction on a circle: each may see the whole planar speed
-    // and acceleration. Half the acceleration budget goes to the centripetal part, so that
-    // together with √3/2 of it along the path the total stays within the budget.
+    // The plane's axes swing through every direction on a circle: each may see the whole
+    // planar speed and acceleration. Half the acceleration budget goes to the centripetal
+    // part, so that together with √3/2 of it along the path the total stays within it.
+    const AxisConfig& a = machine_.axes[m.circle.first];
+    const AxisConfig& b = machine_.axes[m.circle.second];
     const double share = planar / m.length;
-    const double v_xy = std::min(machine_.axes[0].velocity, machine_.axes[1].velocity);
-    const double a_xy = std::min(machine_.axes[0].acceleration, machine_.axes[1].acceleration);
+    const double v_plane = std::min(a.velocity, b.velocity);
+    const double a_plane = std::min(a.acceleration, b.acceleration);
     const double radius = std::min(m.circle.start_radius, m.circle.end_radius);
     if (share > 0.0) {
-      speed = std::min(speed, v_xy / share);
-      speed = std::min(speed, std::sqrt(0.5 * a_xy * radius) / share);
-      accel = std::min(accel, a_xy * std::sqrt(3.0) / 2.0 / share);
+      speed = std::min(speed, v_plane / share);
+      speed = std::min(speed, std::sqrt(0.5 * a_plane * radius) / share);
+      accel = std::min(accel, a_plane * std::sqrt(3.0) / 2.0 / share);
     }
   }
   if (!(speed > 0.0) || !(accel > 0.0) || !std::isfinite(speed) || !std::isfinite(accel)) {
@@ -235,8 +244,8 @@ Position MotionPlanner::PointAt(double travelled) const {
     const ArcGeometry& c = m.circle;
     const double angle = c.start_angle + c.sweep * f;
     const double radius = c.start_radius + (c.end_radius - c.start_radius) * f;
-    p[0] = c.centre_x + radius * std::cos(angle);
-    p[1] = c.centre_y + radius * std::sin(angle);
+    p[c.first] = c.centre_first + radius * std::cos(angle);
+    p[c.second] = c.centre_second + radius * std::sin(angle);
   }
   return p;
 }

@@ -4,7 +4,8 @@
 // Each move (G0, G1, G2/G3) gets its own trapezoidal speed profile that starts and ends at
 // rest: the path speed is limited so that no axis exceeds
 // its maximum velocity, and the path acceleration so that no axis exceeds its acceleration
-// (on arcs, half of the XY acceleration budget is kept for the centripetal part). G0 runs at
+// (on arcs, half of the acceleration budget of the plane's axes is kept for the centripetal
+// part). G0 runs at
 // the highest speed the axes allow. Samples are taken every millisecond after the start of
 // the move; the last one is exactly the end point. Positions are axis units times steps per
 // unit (doubles).
@@ -13,11 +14,11 @@
 // M10/M11 carries that output's word; when no motion follows before the next non-motion block
 // or the end, one sample that stays in place carries it.
 //
-// Spindle, homing, probing and (by default) dwell blocks are not sampled: the planner stops
-// in front of them and reports them as events. The host acts on an event once the ring has
-// drained, then calls ConsumeEvent; after homing and probing the host may tell the planner
-// where the machine really is (SetPosition), and the moves after it start from there.
-// With `dwell_as_samples` a dwell is planned as samples that stay in place (one per
+// Spindle, coolant, homing, probing, tool changes, pauses and (by default) dwell blocks are
+// not sampled: the planner stops in front of them and reports them as events. The host acts on an
+// event once the ring has drained, then calls ConsumeEvent; after homing and probing the host may
+// tell the planner where the machine really is (SetPosition), and the moves after it start from
+// there. With `dwell_as_samples` a dwell is planned as samples that stay in place (one per
 // millisecond) instead of an event.
 #pragma once
 

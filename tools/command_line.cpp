@@ -4,6 +4,8 @@
 #include <charconv>
 #include <cmath>
 #include <filesystem>
+#include <utility>
+#include <vector>
 
 namespace kelvro::sim {
 namespace {
@@ -15,6 +17,43 @@ bool ParseReal(const std::string& text, double* value) {
   const char* end = text.data() + text.size();
   const auto [stop, ec] = std::from_chars(begin, end, *value);
   return ec == std::errc() && stop == end && std::isfinite(*value);
+}
+
+// "X,Y,Z" or "X,Y,Z,A,B,C".
+bool ParseOffset(const std::string& text, Position* offset) {
+  std::vector<double> values;
+  size_t start = 0;
+  for (;;) {
+    const size_t comma = text.find(',', start);
+    double value = 0.0;
+    if (!ParseReal(text.substr(start, comma - start), &value) || std::fabs(value) > 1e9) {
+      return false;
+    }
+    values.push_back(value);
+    if (comma == std::string::npos) break;
+    start = comma + 1;
+  }
+  if (values.size() != 3 && values.size() != static_cast<size_t>(kAxisCount)) return false;
+  *offset = Position{};
+  for (size_t k = 0; k < values.size(); ++k) (*offset)[k] = values[k];
+  return true;
+}
+
+// "N:LENGTH" with a tool number from 1 to kMaxTool.
+bool ParseTool(const std::string& text, std::pair<int, double>* tool) {
+  const size_t colon = text.find(':');
+  if (colon == std::string::npos) return false;
+  const std::string number = text.substr(0, colon);
+  int value = 0;
+  const char* end = number.data() + number.size();
+  const auto [stop, ec] = std::from_chars(number.data(), end, value);
+  if (number.empty() || ec != std::errc() || stop != end || value < 1 || value > kMaxTool) {
+    return false;
+  }
+  double length = 0.0;
+  if (!ParseReal(text.substr(colon + 1), &length) || std::fabs(length) > 1e9) return false;
+  *tool = {value, length};
+  return true;
 }
 
 bool ParseSeed(const std::string& text, uint64_t* value) {
@@ -47,6 +86,11 @@ std::string UsageText() {
          "  --disconnect-at SECONDS\n"
          "                        unplug the controller at this simulated time\n"
          "  --seed N              seed of the fault generators (default 1)\n"
+         "  --work-offset X,Y,Z[,A,B,C]\n"
+         "                        the G54 work zero in machine coordinates (replaces the\n"
+         "                        profile's)\n"
+         "  --tool N:LENGTH       length of tool N (1..255) for G43/G44, machine units; may be\n"
+         "                        given for several tools\n"
          "  -h, --help            show this text\n"
          "\n"
          "Exit status: 0 the program ran to the end and the executed position equals the\n"
@@ -166,6 +210,27 @@ bool ParseCommandLine(const std::vector<std::string>& args, CommandLine* out, st
         return false;
       }
       line.run.faults.disconnect_at_seconds = seconds;
+    } else if (arg == "--work-offset") {
+      std::string text;
+      if (!take_value(&text)) return false;
+      Position offset{};
+      if (!ParseOffset(text, &offset)) {
+        *error = "option --work-offset needs X,Y,Z or X,Y,Z,A,B,C in machine units (got \"" + text +
+                 "\")";
+        return false;
+      }
+      line.run.g54_offset = offset;
+    } else if (arg == "--tool") {
+      std::string text;
+      if (!take_value(&text)) return false;
+      std::pair<int, double> tool;
+      if (!ParseTool(text, &tool)) {
+        *error = "option --tool needs N:LENGTH, a tool number from 1 to " +
+                 std::to_string(kMaxTool) + " and its length in machine units (got \"" + text +
+                 "\")";
+        return false;
+      }
+      line.run.tool_lengths.push_back(tool);
     } else if (arg == "--seed") {
       std::string text;
       if (!take_value(&text)) return false;

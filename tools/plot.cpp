@@ -134,7 +134,8 @@ std::string PlotScript(const RunResult& r, const std::string& data_path,
     << "set multiplot title " << Quoted("kelvro-sim: " + program) << "\n"
     << "set origin 0," << fill_share << "\n"
     << "set size ratio -1 1," << (1.0 - fill_share) << "\n"
-    << "set title 'Executed tool path (controller positions at every timer tick), colour: Z'\n"
+    << "set title 'Executed tool path in machine coordinates (controller positions at every "
+       "timer tick), colour: Z'\n"
     << "set xlabel " << Quoted("X [" + units + "]") << "\n"
     << "set ylabel " << Quoted("Y [" + units + "]") << "\n"
     << "set cblabel " << Quoted("Z [" + units + "]") << "\n"
@@ -144,7 +145,7 @@ std::string PlotScript(const RunResult& r, const std::string& data_path,
     << "set offsets graph 0.03, graph 0.03, graph 0.03, graph 0.03\n"
     << "plot " << Quoted(data_path) << " index 0 using 2:3:4 with lines lw 1.5 lc palette";
   if (HasProbeHits(r)) {
-    // Probe hits: where the probe touched, with the height it measured.
+    // Probe hits: where the probe touched, with the height it measured (program coordinates).
     s << ", '' index 1 using 1:2 with points pt 7 ps 1.2 lc rgb '#d62728', "
          "'' index 1 using 1:2:(sprintf('Z %.3f', $3)) with labels offset 0,1 tc rgb '#d62728'";
   }
@@ -200,7 +201,9 @@ bool WritePlot(const RunResult& r, const std::string& path, std::string* error) 
       out << "\n\n";
       for (const ProbeReport& p : r.probes) {
         if (!p.hit) continue;
-        std::snprintf(line, sizeof line, "%.4f %.4f %.4f\n", p.result[0], p.result[1], p.result[2]);
+        // Where the probe touched on the machine, with the height it measured.
+        std::snprintf(line, sizeof line, "%.4f %.4f %.4f\n", p.result[0] + p.offset[0],
+                      p.result[1] + p.offset[1], p.result[2]);
         out << line;
       }
     }

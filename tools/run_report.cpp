@@ -70,6 +70,17 @@ std::string JsonOptionalSeconds(const std::optional<double>& seconds) {
   return seconds ? JsonNumber(*seconds) : "null";
 }
 
+// "G54, G56" (or JSON strings with quote = "\"").
+std::string WorkOffsetList(const std::vector<int>& used, const char* separator, const char* quote,
+                           const char* none) {
+  if (used.empty()) return none;
+  std::string out;
+  for (size_t i = 0; i < used.size(); ++i) {
+    out += (i ? separator : "") + std::string(quote) + "G" + std::to_string(53 + used[i]) + quote;
+  }
+  return out;
+}
+
 const char* StatusName(RunStatus status) {
   switch (status) {
     case RunStatus::kCompleted:
@@ -174,8 +185,17 @@ std::string FormatSummary(const RunResult& r) {
   Section(out, "final position", position);
 
   Section(out, "actions",
-          {Format("%d spindle, %d dwell, %d homing, %zu probing", r.spindle_actions, r.dwells,
-                  r.homings, r.probes.size())});
+          {Format("%d spindle, %d coolant, %d dwell, %d homing, %zu probing, %d pause%s",
+                  r.spindle_actions, r.coolant_actions, r.dwells, r.homings, r.probes.size(),
+                  r.pauses, r.pauses == 1 ? "" : "s")});
+  if (!r.tool_changes.empty()) {
+    std::vector<std::string> changes;
+    for (const int tool : r.tool_changes) {
+      changes.push_back(Format("tool change to T%d (program stopped and resumed)", tool));
+    }
+    Section(out, "tool changes", changes);
+  }
+  Section(out, "work offsets", {WorkOffsetList(r.work_offsets_used, ", ", "", "none used")});
   if (!r.probes.empty()) {
     std::vector<std::string> probes;
     for (const ProbeReport& p : r.probes) {
@@ -220,6 +240,7 @@ std::string FormatSummary(const RunResult& r) {
   }
   Section(out, "faults", faults);
 
+  if (!r.notes.empty()) Section(out, "notes", r.notes);
   Section(out, "status texts", Collapse(r.status_texts));
   Section(out, "message boxes", Collapse(r.message_boxes));
   Section(
@@ -265,8 +286,17 @@ std::string FormatJson(const RunResult& r) {
   field("host_final_steps", JsonSteps(r.host_final_steps));
   field("positions_match", r.PositionsMatch() ? "true" : "false");
   field("spindle_actions", std::to_string(r.spindle_actions));
+  field("coolant_actions", std::to_string(r.coolant_actions));
   field("dwells", std::to_string(r.dwells));
   field("homings", std::to_string(r.homings));
+  field("pauses", std::to_string(r.pauses));
+  std::string tools = "[";
+  for (size_t i = 0; i < r.tool_changes.size(); ++i) {
+    tools += (i ? ", " : "") + std::to_string(r.tool_changes[i]);
+  }
+  field("tool_changes", tools + "]");
+  field("work_offsets_used", "[" + WorkOffsetList(r.work_offsets_used, ", ", "\"", "") + "]");
+  field("notes", JsonStrings(r.notes));
   std::string probes = "[";
   for (size_t i = 0; i < r.probes.size(); ++i) {
     const ProbeReport& p = r.probes[i];

@@ -15,6 +15,7 @@
 
 #include "plugin/plugin.h"
 #include "sim/motion_planner.h"
+#include "sim/program_runner.h"
 #include "sim/standin_host.h"
 #include "sim/trajectory_source.h"
 #include "tools/default_profile.h"
@@ -23,18 +24,7 @@
 namespace kelvro::sim {
 namespace {
 
-constexpr int kRingAheadMs = 1000;         // the host plans about a second ahead
-constexpr uint64_t kStartSettleMs = 300;   // after Reset: first reports, first resync
-constexpr uint64_t kNoProgressMs = 30000;  // a run that does nothing this long is stuck
-constexpr uint64_t kAfterStopMs = 1000;    // watched after a stop, so its effects show
-constexpr int kStableChecks = 2;           // consecutive Updates a wait condition must hold
-constexpr int kStopNotification = -1;
-constexpr int kNotifySpindleStart = 3;
-constexpr int kNotifySpindleStop = 4;
-constexpr int kNotifySpeedChange = 5;
 constexpr int kWorkingFill = 850;  // the queue level the plugin streams up to
-// The stand-in host's spindle pulley: pulley 0, at most this many revolutions per minute.
-constexpr double kPulleyMaxRpm = 24000.0;
 constexpr uint16_t kUntagged = 0xFFFF;
 // Positions on the wire are 32-bit steps; a segment's distance is a 32-bit count of
 // millionths of a step.
@@ -98,41 +88,46 @@ bool CheckInputFile(const std::string& path, const char* what, std::string* erro
   return true;
 }
 
-// Carries out one program on a stand-in host. All the work happens on virtual time inside
-// the host's Update hook (the host's planner) and its time observer (one call per
-// simulated millisecond, for the statistics).
-class Driver {
+// The plugin as the stand-in host's planner sees it.
+class PluginViewOf final : public PluginView {
+ public:
+  explicit PluginViewOf(Plugin& plugin) : plugin_(plugin) {}
+  bool LinkConnected() override { return plugin_.link().connected(); }
+  bool ProbeEnded() override { return plugin_.tick().probing().ended(); }
+  int DwellTicks() override { return plugin_.tick().streaming().dwell_ticks(); }
+
+ private:
+  Plugin& plugin_;
+};
+
+// One program on a stand-in host, watched: the host's planner (ProgramRunner) carries it
+// out at every Update, and every simulated millisecond passes through Observe for the
+// statistics of the run.
+class Driver final : public RunnerListener {
  public:
   Driver(const RunOptions& options, const Machine& machine, std::vector<Block> blocks,
          RunResult& result)
       : options_(options),
         machine_(machine),
         result_(result),
-        planner_(machine, std::move(blocks)),
-        source_(&planner_) {}
+        view_(host_.plugin()),
+        runner_(host_, view_, machine, std::move(blocks), *this) {}
 
   bool Prepare(const std::string& profile_file, std::string* error);
   void Run(const ProgramPlan& plan);
 
+  // ---- RunnerListener ----
+  void RingEntryWritten(uint16_t ring_index, int32_t line) override;
+  void EventBegun(const Block& block) override;
+  void EventEnded(const Block& block) override;
+
  private:
-  enum class Phase { kStreaming, kEvent, kFinished, kStopped };
   struct Written {
     uint16_t ring_index = 0;
     int32_t line = 0;
   };
 
-  // ---- The host's planner, at every Update ----
-  void Drive();
-  void FillRing();
-  bool Settled();
-  bool Stable(bool condition);
-  void BeginEvent(const Block& block);
-  bool EventDone();
-  void EndEvent();
-  void ApplySpindle(const Block& block);
-  Position HostPositionUnits();
-  void Stop(const std::string& why, bool host_stop);
-  void WatchProgress();
+  void ReportProgress();
 
   // ---- Every simulated millisecond ----
   void Observe(uint64_t now);
@@ -147,20 +142,14 @@ class Driver {
   const Machine& machine_;
   RunResult& result_;
   HostOf<Plugin> host_;
-  MotionPlanner planner_;
-  TrajectorySource source_;
+  PluginViewOf view_;
+  ProgramRunner runner_;
   std::unique_ptr<TimerJitter> jitter_;
   std::ofstream trace_file_;
 
-  Phase phase_ = Phase::kStreaming;
-  Block event_;
-  int stable_count_ = 0;
-  size_t buttons_seen_ = 0;
   bool probe_touched_ = false;  // the controller has reported the contact (PROBE2)
   uint64_t dropped_before_probe_ = 0;
-  uint64_t stop_ms_ = 0;
   uint64_t observed_ms_ = 0;
-  uint64_t run_start_ms_ = 0;
 
   // Ring entries written and not yet executed, oldest first.
   std::deque<Written> in_flight_;
@@ -171,25 +160,12 @@ class Driver {
   bool was_executing_ = false;
   uint64_t move_start_ms_ = 0;
   int32_t last_line_ = 0;
-  bool more_to_hand_over_ = false;  // the planner has samples before the next event or end
   uint64_t tag_mismatches_ = 0;
   double fill_sum_ = 0.0;
 
   int last_timer_ticks_ = -1;
   bool link_was_up_ = false;
   std::optional<uint64_t> disconnect_ms_;
-
-  // Progress watch.
-  struct ProgressMarker {
-    uint64_t executed = 0;
-    int64_t written = 0;
-    int dwell_ticks = 0;
-    int sequence = 0;
-    int event_line = 0;
-    bool operator==(const ProgressMarker&) const = default;
-  };
-  ProgressMarker progress_marker_;
-  uint64_t last_progress_ms_ = 0;
   std::chrono::steady_clock::time_point last_report_;
 };
 
@@ -220,17 +196,18 @@ bool Driver::Prepare(const std::string& profile_file, std::string* error) {
     disconnect_ms_ = static_cast<uint64_t>(std::llround(*faults.disconnect_at_seconds * 1000.0));
   }
 
-  // The workpiece surface the probe touches.
+  // The workpiece surface the probe touches, given in G54 coordinates.
   const double steps_x = machine_.axes[0].steps_per_unit;
   const double steps_y = machine_.axes[1].steps_per_unit;
   const double steps_z = machine_.axes[2].steps_per_unit;
+  const Position zero = machine_.work_offsets[0];
   const double z0 = options_.surface_z;
   const double sx = options_.surface_slope_x;
   const double sy = options_.surface_slope_y;
   host_.controller().SetProbePredicate([=](const std::array<int64_t, kSimAxes>& steps) {
-    const double x = static_cast<double>(steps[0]) / steps_x;
-    const double y = static_cast<double>(steps[1]) / steps_y;
-    const double z = static_cast<double>(steps[2]) / steps_z;
+    const double x = static_cast<double>(steps[0]) / steps_x - zero[0];
+    const double y = static_cast<double>(steps[1]) / steps_y - zero[1];
+    const double z = static_cast<double>(steps[2]) / steps_z - zero[2];
     return z <= z0 + sx * x + sy * y;
   });
 
@@ -242,52 +219,21 @@ bool Driver::Prepare(const std::string& profile_file, std::string* error) {
     }
     observed_ms_ = std::max(observed_ms_, now);
   };
-  host_.before_update = [this] { Drive(); };
+  host_.before_update = [this] { runner_.Drive(); };
+  runner_.after_drive = [this] { ReportProgress(); };
 
-  // The host's own start: its machine description is in its blocks before any plugin is
-  // loaded; then the plugin's start-up order and the operator's Reset.
-  ApplyMachine(machine_, host_.machine(), host_.planner());
-  HostPlanner& planner = host_.planner();
-  planner.sync_outputs = 1;
-  planner.feed_override_percent = 100.0;
-  planner.current_pulley = 0;
-  planner.pulley_max_speed[0] = static_cast<int32_t>(kPulleyMaxRpm);
   for (int k = 0; k < kAxisCount; ++k) result_.axis_enabled[k] = machine_.axes[k].enabled;
   result_.units = machine_.units == Units::kInch ? "inch" : "mm";
-
-  host_.StartUp(profile_file);
-  host_.Reset();
+  runner_.StartHost(profile_file);
   return true;
 }
 
 void Driver::Run(const ProgramPlan& plan) {
   last_report_ = std::chrono::steady_clock::now();
-  const bool connected = host_.plugin().link().connected();
-  link_was_up_ = connected;
-  if (!connected) {
-    Stop("the plugin did not connect to the controller", false);
-  } else {
-    // The first status reports reach the host before the program starts.
-    host_.before_update = nullptr;
-    host_.Run(kStartSettleMs);
-    host_.before_update = [this] { Drive(); };
-    run_start_ms_ = host_.now();
-    last_progress_ms_ = host_.now();
-    buttons_seen_ = host_.buttons.size();
-    // A backstop only: a run that hangs is caught by the progress watch long before.
-    const double budget = 3.0 * (plan.seconds + plan.probing_seconds) + 3600.0;
-    const uint64_t limit = static_cast<uint64_t>(std::min(budget, 1e9) * 1000.0);
-    const bool done = host_.RunUntil(
-        [this] {
-          return phase_ == Phase::kFinished ||
-                 (phase_ == Phase::kStopped && host_.now() >= stop_ms_ + kAfterStopMs);
-        },
-        limit);
-    if (!done && phase_ != Phase::kStopped) {
-      Stop("the run did not finish within " + std::to_string(limit / 1000) + " s", true);
-      host_.Run(kAfterStopMs);
-    }
-  }
+  link_was_up_ = host_.plugin().link().connected();
+  // A backstop only: a run that hangs is caught by the progress watch long before.
+  const double budget = 3.0 * (plan.seconds + plan.probing_seconds) + 3600.0;
+  runner_.Execute(static_cast<uint64_t>(std::min(budget, 1e9) * 1000.0));
   Collect(plan);
   host_.before_update = nullptr;
   host_.StopPlug();
@@ -302,251 +248,72 @@ void Driver::Run(const ProgramPlan& plan) {
   }
 }
 
-// ---- The host's planner ----
-
-void Driver::Drive() {
-  if (phase_ == Phase::kFinished || phase_ == Phase::kStopped) return;
-  HostMachineState& machine = host_.machine();
-  if (machine.estop) {
-    std::string why = "the host is in E-stop";
-    if (machine.stop_code != 0) why += " (stop code " + std::to_string(machine.stop_code) + ")";
-    if (result_.faults.link_closed_at_seconds) why += " after the plugin closed the link";
-    const auto& texts = host_.platform().status_texts;
-    if (!texts.empty()) why += "; last status: \"" + texts.back() + "\"";
-    Stop(why, false);
-    return;
+void Driver::ReportProgress() {
+  if (!options_.progress) return;
+  const auto wall = std::chrono::steady_clock::now();
+  if (wall - last_report_ >= std::chrono::milliseconds(100)) {
+    last_report_ = wall;
+    options_.progress(Seconds(host_.now() - runner_.run_start_ms()), result_.planned_seconds);
   }
-  if (host_.buttons.size() > buttons_seen_) {
-    const bool pressed_stop = std::find(host_.buttons.begin() + buttons_seen_, host_.buttons.end(),
-                                        kButtonStop) != host_.buttons.end();
-    buttons_seen_ = host_.buttons.size();
-    if (pressed_stop) {
-      const auto& texts = host_.platform().status_texts;
-      std::string why = "the plugin pressed the host's Stop button (1003)";
-      if (phase_ == Phase::kEvent) why += " at line " + std::to_string(event_.line);
-      if (!texts.empty()) why += ": " + texts.back();
-      Stop(why, true);
-      return;
-    }
-  }
-
-  if (phase_ == Phase::kStreaming) {
-    FillRing();
-    if (!source_.error().empty()) {
-      Stop(source_.error(), true);
-      return;
-    }
-    if (source_.ProgramWritten()) {
-      if (Stable(host_.planner().flush != 0 && Settled())) {
-        phase_ = Phase::kFinished;
-        return;
-      }
-    } else if (const Block* event = source_.NextEvent()) {
-      if (Stable(source_.EventDue(machine) && Settled())) BeginEvent(*event);
-    } else {
-      stable_count_ = 0;
-    }
-  } else if (phase_ == Phase::kEvent) {
-    if (Stable(EventDone())) EndEvent();
-  }
-  WatchProgress();
 }
 
-void Driver::FillRing() {
-  HostMachineState& machine = host_.machine();
-  const int before = machine.ring_write & (kRingSize - 1);
-  source_.Fill(machine, host_.planner(), kRingAheadMs);
-  const int after = machine.ring_write & (kRingSize - 1);
-  for (int i = before; i != after; i = (i + 1) & (kRingSize - 1)) {
-    const int32_t line = host_.planner().ring[i].line_id;
-    in_flight_.push_back(Written{static_cast<uint16_t>(i), line});
-  }
-  more_to_hand_over_ = !source_.ProgramWritten() && source_.NextEvent() == nullptr;
+// ---- What the host's planner does ----
+
+void Driver::RingEntryWritten(uint16_t ring_index, int32_t line) {
+  in_flight_.push_back(Written{ring_index, line});
 }
 
-bool Driver::Settled() {
-  const SimController& c = host_.controller();
-  return TrajectorySource::RingEmpty(host_.machine()) && c.mode() == SimMode::kIdle &&
-         c.buffer_fill() == 0 && c.sequence() == SimSequence::kNone && host_.machine().idle != 0;
-}
-
-bool Driver::Stable(bool condition) {
-  stable_count_ = condition ? stable_count_ + 1 : 0;
-  if (stable_count_ < kStableChecks) return false;
-  stable_count_ = 0;
-  return true;
-}
-
-Position Driver::HostPositionUnits() {
-  Position units = planner_.position();
-  for (int k = 0; k < kAxisCount; ++k) {
-    const double steps = machine_.axes[k].steps_per_unit;
-    if (machine_.axes[k].enabled && steps != 0.0) {
-      units[k] = static_cast<double>(host_.machine().motors[k].step_position) / steps;
-    }
-  }
-  return units;
-}
-
-void Driver::BeginEvent(const Block& block) {
-  event_ = block;
-  phase_ = Phase::kEvent;
-  stable_count_ = 0;
+void Driver::EventBegun(const Block& block) {
   move_started_ = false;
   move_working_ = false;
   was_executing_ = false;
-  // Everything written before the event has executed; what is left was never executed.
   in_flight_.clear();
-  Plugin& plugin = host_.plugin();
-  HostMachineState& machine = host_.machine();
-  HostPlanner& planner = host_.planner();
   switch (block.kind) {
     case BlockKind::kSpindle:
-      ApplySpindle(block);
       ++result_.spindle_actions;
-      EndEvent();
-      return;
+      break;
     case BlockKind::kDwell:
-      plugin.DoDwell(block.seconds);
       ++result_.dwells;
-      return;
-    case BlockKind::kHome: {
-      machine.positions_resynced = 0;
-      bool any = false;
-      for (int k = 0; k < kAxisCount; ++k) {
-        if ((block.axis_mask >> k & 1u) && machine_.axes[k].enabled) {
-          plugin.Home(k);
-          any = true;
-        }
-      }
+      break;
+    case BlockKind::kHome:
       ++result_.homings;
-      if (!any) EndEvent();
-      return;
-    }
-    case BlockKind::kProbe: {
-      const Position start = HostPositionUnits();
-      const Position target = ResolveTarget(block, start);
-      for (int k = 0; k < kAxisCount; ++k) {
-        // No work offsets: work coordinates are machine coordinates.
-        planner.current_position[k] = start[k];
-        planner.probe_target[k] = target[k];
-      }
-      planner.feed_rate = block.feed / 60.0;
-      machine.positions_resynced = 0;
+      break;
+    case BlockKind::kCoolant:
+      ++result_.coolant_actions;
+      break;
+    case BlockKind::kPause:
+      ++result_.pauses;
+      break;
+    case BlockKind::kToolChange:
+      result_.tool_changes.push_back(block.tool);
+      break;
+    case BlockKind::kProbe:
       probe_touched_ = false;
       dropped_before_probe_ = host_.controller().segments_dropped();
-      plugin.Probe();
-      return;
-    }
+      break;
     default:
-      // Motion blocks are never events; pass anything else.
-      EndEvent();
-      return;
+      break;
   }
 }
 
-bool Driver::EventDone() {
-  const HostMachineState& machine = host_.machine();
-  switch (event_.kind) {
-    case BlockKind::kDwell:
-      return machine.dwell_active == 0 && Settled();
-    case BlockKind::kHome:
-      return machine.homing_in_progress == 0 && machine.positions_resynced != 0 && Settled();
-    case BlockKind::kProbe: {
-      for (int k = 0; k < kAxisCount; ++k) {
-        if (machine.motors[k].probe_pending) return false;
-      }
-      return !host_.plugin().tick().probing().ended() && machine.positions_resynced != 0 &&
-             Settled();
-    }
-    default:
-      return true;
-  }
-}
-
-void Driver::EndEvent() {
-  if (event_.kind == BlockKind::kHome || event_.kind == BlockKind::kProbe) {
-    source_.SetPosition(HostPositionUnits());
-  }
-  if (event_.kind == BlockKind::kProbe) {
+void Driver::EventEnded(const Block& block) {
+  if (block.kind == BlockKind::kProbe) {
     ProbeReport report;
-    report.line = event_.line;
+    report.line = block.line;
     const HostPlanner& planner = host_.planner();
-    for (int k = 0; k < 4; ++k) report.result[k] = planner.probe_result[k];
+    for (int k = 0; k < 4; ++k) {
+      report.result[k] = planner.probe_result[k];
+      report.offset[k] = block.offset[k];
+    }
     report.hit = probe_touched_;
     result_.segments_dropped_probing +=
         host_.controller().segments_dropped() - dropped_before_probe_;
     result_.probes.push_back(report);
   }
-  MarkLine(lines_executed_, event_.line);
-  source_.CompleteEvent();
-  phase_ = Phase::kStreaming;
-  stable_count_ = 0;
+  MarkLine(lines_executed_, block.line);
   move_started_ = false;
   move_working_ = false;
   was_executing_ = false;
-  FillRing();
-}
-
-void Driver::ApplySpindle(const Block& block) {
-  Plugin& plugin = host_.plugin();
-  HostPlanner& planner = host_.planner();
-  HostOutputSignal& output = host_.machine().outputs[kSpindleOutputRecord];
-  planner.spindle_speed = block.spindle_speed;
-  planner.speed_ratio = std::min(block.spindle_speed / kPulleyMaxRpm, 1.0);
-  switch (block.spindle) {
-    case SpindleAction::kClockwise:
-    case SpindleAction::kCounterClockwise:
-      planner.spindle_direction = block.spindle == SpindleAction::kClockwise ? 0 : 1;
-      output.active = 1;
-      plugin.Notify(kNotifySpeedChange);
-      plugin.Notify(kNotifySpindleStart);
-      break;
-    case SpindleAction::kStop:
-      output.active = 0;
-      plugin.Notify(kNotifySpindleStop);
-      break;
-    case SpindleAction::kSpeed:
-      plugin.Notify(kNotifySpeedChange);
-      break;
-  }
-}
-
-void Driver::Stop(const std::string& why, bool host_stop) {
-  if (phase_ == Phase::kStopped) return;
-  phase_ = Phase::kStopped;
-  stop_ms_ = host_.now();
-  result_.error = why;
-  // The host stops its program and tells the plugin, which stops the controller.
-  if (host_stop) host_.plugin().Notify(kStopNotification);
-}
-
-void Driver::WatchProgress() {
-  const SimController& c = host_.controller();
-  // Anything that moves counts: executed segments, new ring entries, the event in hand,
-  // the dwell countdown and the controller's sequences.
-  const ProgressMarker marker{c.segments_executed(), source_.SamplesWritten(),
-                              host_.plugin().tick().streaming().dwell_ticks(),
-                              static_cast<int>(c.sequence()),
-                              phase_ == Phase::kEvent ? event_.line : 0};
-  const uint64_t now = host_.now();
-  if (marker != progress_marker_) {
-    progress_marker_ = marker;
-    last_progress_ms_ = now;
-  } else if (now - last_progress_ms_ > kNoProgressMs) {
-    std::string what = phase_ == Phase::kEvent
-                           ? "waiting for line " + std::to_string(event_.line) + " to finish"
-                           : "waiting for the motion to be executed";
-    Stop("nothing happened for " + std::to_string(kNoProgressMs / 1000) + " s while " + what, true);
-    return;
-  }
-  if (options_.progress) {
-    const auto wall = std::chrono::steady_clock::now();
-    if (wall - last_report_ >= std::chrono::milliseconds(100)) {
-      last_report_ = wall;
-      options_.progress(Seconds(now - run_start_ms_), result_.planned_seconds);
-    }
-  }
 }
 
 // ---- Every simulated millisecond ----
@@ -566,7 +333,7 @@ void Driver::Observe(uint64_t now) {
   if (machine.estop) {
     // An E-stop ends motion on purpose: nothing after it is an underrun.
     move_started_ = false;
-  } else if (phase_ == Phase::kStreaming) {
+  } else if (runner_.phase() == ProgramRunner::Phase::kStreaming) {
     for (uint64_t i = 0; i < delta && !in_flight_.empty(); ++i) {
       const Written w = in_flight_.front();
       in_flight_.pop_front();
@@ -579,7 +346,7 @@ void Driver::Observe(uint64_t now) {
     }
     TrackMove(now, delta, !in_flight_.empty());
     const int fill = static_cast<int>(c.buffer_fill());
-    const bool handing_over = more_to_hand_over_ || !TrajectorySource::RingEmpty(machine);
+    const bool handing_over = runner_.more_to_hand_over() || !TrajectorySource::RingEmpty(machine);
     if (move_working_ && handing_over) {
       if (result_.fill_samples == 0) {
         result_.fill_min = fill;
@@ -590,9 +357,10 @@ void Driver::Observe(uint64_t now) {
       fill_sum_ += fill;
       ++result_.fill_samples;
     }
-  } else if (phase_ == Phase::kEvent && event_.kind == BlockKind::kProbe) {
+  } else if (runner_.phase() == ProgramRunner::Phase::kEvent &&
+             runner_.event().kind == BlockKind::kProbe) {
     // The probe move is continuous until the probe touches or the plugin has sent it all.
-    last_line_ = event_.line;
+    last_line_ = runner_.event().line;
     if (c.sequence() == SimSequence::kProbe2) probe_touched_ = true;
     TrackMove(now, delta, !probe_touched_ && host_.plugin().tick().probing().move().active);
   }
@@ -657,11 +425,14 @@ void Driver::MarkLine(std::vector<uint8_t>& lines, int32_t line) {
 void Driver::Collect(const ProgramPlan& plan) {
   const SimController& c = host_.controller();
   const SimTrace& trace = c.trace();
-  result_.status = phase_ == Phase::kFinished ? RunStatus::kCompleted : RunStatus::kIncomplete;
-  if (phase_ != Phase::kFinished && phase_ != Phase::kStopped) {
+  const ProgramRunner::Phase phase = runner_.phase();
+  result_.status =
+      phase == ProgramRunner::Phase::kFinished ? RunStatus::kCompleted : RunStatus::kIncomplete;
+  result_.error = runner_.stop_reason();
+  if (phase != ProgramRunner::Phase::kFinished && phase != ProgramRunner::Phase::kStopped) {
     result_.error = "the run ended before the program did";
   }
-  result_.samples_written = source_.SamplesWritten();
+  result_.samples_written = runner_.source().SamplesWritten();
   result_.segments_streamed = c.segments_received();
   result_.segments_executed = c.segments_executed();
   result_.segments_dropped = c.segments_dropped();
@@ -681,7 +452,7 @@ void Driver::Collect(const ProgramPlan& plan) {
     }
   }
   const Position& final_target =
-      phase_ == Phase::kFinished ? source_.FinalTarget() : plan.final_steps;
+      phase == ProgramRunner::Phase::kFinished ? runner_.source().FinalTarget() : plan.final_steps;
   for (int k = 0; k < kAxisCount; ++k) {
     // The controller rests on the whole step in which target + 0.5 lies.
     const double planned = std::floor(final_target[k] + 0.5);
@@ -843,11 +614,21 @@ RunResult SimRun::Execute() {
     result.profile_saved_to_given_file = true;
   }
 
+  if (options_.g54_offset) machine.work_offsets[0] = *options_.g54_offset;
+  for (const auto& [tool, length] : options_.tool_lengths) {
+    if (tool < 1 || tool > kMaxTool)
+      return bad("tool numbers are 1 to " + std::to_string(kMaxTool));
+    machine.tool_lengths[static_cast<size_t>(tool)] = length;
+  }
+  result.notes = machine.notes;
+
   if (!CheckInputFile(options_.program_path, "part program", &error)) return bad(error);
   GcodeProgram program;
   if (!program.Load(options_.program_path, machine, &error)) {
     return bad("part program \"" + options_.program_path + "\": " + error);
   }
+  result.work_offsets_used = program.work_offsets_used();
+  result.notes.insert(result.notes.end(), program.notes().begin(), program.notes().end());
   ProgramPlan plan;
   if (!PlanProgram(program.blocks(), machine, &plan, &error)) {
     return bad("part program \"" + options_.program_path + "\": " + error);

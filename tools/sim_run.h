@@ -2,22 +2,15 @@
 // against the simulated controller, on virtual time.
 //
 // The host starts the plugin the way Mach3 does (start-up order with the profile, the
-// machine from the profile's "Preferences" section in its blocks, Reset), then plans the
-// program into the trajectory ring, about a second ahead of the plugin, at every Update.
-// Non-motion blocks are carried out in program order once the motion before them has been
-// executed (ring read empty, controller idle with an empty queue, host idle flag set):
-//   M3/M4/M5, S      spindle fields of the host planner, then Notify 5 (speed) and 3 or 4
-//   G4 P             DoDwell, then wait until the dwell word is clear again
-//   G28              Home for each axis in turn, then wait until homing has finished and
-//                    the plugin has re-taken the positions
-//   G31              probe target, current position and feed in the host planner, Probe,
-//                    then wait until the probe has ended and the positions are re-taken
-// After a homing or a probe the planner continues from where the machine really is.
+// machine from the profile's "Preferences" section in its blocks, Reset); its planner
+// (sim/program_runner.h) then plans the program into the trajectory ring, about a second
+// ahead of the plugin, at every Update, and carries out the program's other words in
+// program order once the motion before them has been executed. This side watches the run.
 //
 // The simulated workpiece for G31 is the plane Z = surface_z + surface_slope_x * X +
-// surface_slope_y * Y in machine units (by default Z = -10 + 0.02 X + 0.01 Y, so probes at
-// different places touch at different heights); the probe touches when the tool's Z is at
-// or below it.
+// surface_slope_y * Y in the coordinates of the first work offset (G54) as the machine has
+// it when the program starts (by default Z = -3 + 0.02 X + 0.01 Y, so probes at different
+// places touch at different heights); the probe touches when the tool's Z is at or below it.
 //
 // An underrun is a stretch of milliseconds during a continuous move in which the
 // controller executed nothing although segments of that move were still to come: the move
@@ -34,6 +27,7 @@
 #include <functional>
 #include <optional>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "host/host_blocks.h"
@@ -56,7 +50,11 @@ struct RunOptions {
   std::string trace_path;    // empty: no trace file
   FaultOptions faults;
   bool record_plot = false;
-  double surface_z = -10.0;
+  // Replaces the machine's first work offset (G54), machine units.
+  std::optional<Position> g54_offset;
+  // Tool lengths (tool number 1..255, machine units) over the machine's tool table.
+  std::vector<std::pair<int, double>> tool_lengths;
+  double surface_z = -3.0;
   double surface_slope_x = 0.02;
   double surface_slope_y = 0.01;
   // Called about every 100 ms of wall time with the virtual time reached and the planned
@@ -73,7 +71,8 @@ enum class RunStatus {
 struct ProbeReport {
   int line = 0;
   bool hit = false;
-  std::array<double, 4> result{};  // X, Y, Z, A work coordinates as the plugin reported
+  std::array<double, 4> result{};  // X, Y, Z, A program coordinates as the plugin reported
+  std::array<double, 4> offset{};  // machine minus program coordinates at the probe
 };
 
 // One stretch of a move during which the controller had nothing to execute.
@@ -148,8 +147,13 @@ struct RunResult {
   std::array<int64_t, kAxisCount> host_final_steps{};      // what the plugin told the host
 
   int spindle_actions = 0;
+  int coolant_actions = 0;
   int dwells = 0;
   int homings = 0;
+  int pauses = 0;                      // M0 and M1, resumed at once
+  std::vector<int> tool_changes;       // the tool of each M6, in order
+  std::vector<int> work_offsets_used;  // 1..6 for G54..G59, in the order of first use
+  std::vector<std::string> notes;      // what the machine and the program could not show
   std::vector<ProbeReport> probes;
   std::vector<std::string> status_texts;
   std::vector<std::string> message_boxes;

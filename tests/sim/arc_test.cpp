@@ -35,8 +35,8 @@ TEST_P(ArcGeometryCases, CircleFromWords) {
   ArcGeometry arc;
   std::string error;
   ASSERT_TRUE(ResolveArc(blocks[0], blocks[0].from, blocks[0].to, &arc, &error)) << error;
-  EXPECT_NEAR(arc.centre_x, c.centre_x, 1e-9);
-  EXPECT_NEAR(arc.centre_y, c.centre_y, 1e-9);
+  EXPECT_NEAR(arc.centre_first, c.centre_x, 1e-9);
+  EXPECT_NEAR(arc.centre_second, c.centre_y, 1e-9);
   EXPECT_NEAR(arc.start_radius, c.radius, 1e-9);
   EXPECT_NEAR(arc.end_radius, c.radius, 1e-9);
   EXPECT_NEAR(arc.sweep, c.sweep, 1e-9);
@@ -162,9 +162,85 @@ TEST(ArcSamples, HelixMovesZInProportionToTheAngle) {
   EXPECT_EQ(arc.back().target[2], -2.0 * 2000.0);
 }
 
+// Arcs in the other planes: the plane's axes on the circle, the third axis still, and the
+// sense as seen from the positive end of the third axis. TestMachine: 1000, 800 and 2000
+// steps per unit on X, Y and Z.
+struct PlaneArcCase {
+  const char* name;
+  const char* program;  // from the origin
+  int first, second;    // the plane's axes
+  double centre_first, centre_second, radius;
+  double sweep;
+  double middle_first, middle_second;  // half way along
+};
+
+class PlaneArcs : public ::testing::TestWithParam<PlaneArcCase> {};
+
+TEST_P(PlaneArcs, CircleAndSamples) {
+  const PlaneArcCase& c = GetParam();
+  const Machine m = TestMachine();
+  const std::vector<Block> blocks = ParseOk(c.program, m);
+  ASSERT_EQ(blocks.size(), 1u);
+  ArcGeometry arc;
+  std::string error;
+  ASSERT_TRUE(ResolveArc(blocks[0], blocks[0].from, blocks[0].to, &arc, &error)) << error;
+  EXPECT_EQ(arc.first, c.first);
+  EXPECT_EQ(arc.second, c.second);
+  EXPECT_NEAR(arc.centre_first, c.centre_first, 1e-9);
+  EXPECT_NEAR(arc.centre_second, c.centre_second, 1e-9);
+  EXPECT_NEAR(arc.start_radius, c.radius, 1e-9);
+  EXPECT_NEAR(arc.sweep, c.sweep, 1e-9);
+
+  const double steps[3] = {1000.0, 800.0, 2000.0};
+  const std::vector<Sample> samples = PlanSamples(c.program, m);
+  ASSERT_GT(samples.size(), 100u);
+  const int third = 3 - c.first - c.second;
+  for (const Sample& s : samples) {
+    const double a = s.target[c.first] / steps[c.first] - c.centre_first;
+    const double b = s.target[c.second] / steps[c.second] - c.centre_second;
+    EXPECT_NEAR(std::hypot(a, b), c.radius, 1e-9);
+    EXPECT_EQ(s.target[third], 0.0);
+  }
+  // Half way along in time is half way along the arc (the speed profile is symmetric).
+  const Sample& middle = samples[(samples.size() - 1) / 2];
+  EXPECT_NEAR(middle.target[c.first] / steps[c.first], c.middle_first, 0.05);
+  EXPECT_NEAR(middle.target[c.second] / steps[c.second], c.middle_second, 0.05);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Planes, PlaneArcs,
+    ::testing::Values(
+        // G18: the plane is (Z, X). From X 0 to X 10 about X 5: clockwise seen from +Y goes
+        // through Z -5; counter-clockwise through Z +5.
+        PlaneArcCase{"XZClockwise", "G18 G2 X10 Z0 I5 K0 F600\n", 2, 0, 0, 5, 5, -kPi, -5, 5},
+        PlaneArcCase{"XZCounterClockwise", "G18 G3 X10 Z0 I5 K0 F600\n", 2, 0, 0, 5, 5, kPi, 5, 5},
+        // G19: the plane is (Y, Z). From Y 0 to Y 10 about Y 5: counter-clockwise seen from +X
+        // goes through Z -5; clockwise through Z +5.
+        PlaneArcCase{"YZCounterClockwise", "G19 G3 Y10 Z0 J5 K0 F600\n", 1, 2, 5, 0, 5, kPi, 5, -5},
+        PlaneArcCase{"YZClockwise", "G19 G2 Y10 Z0 J5 K0 F600\n", 1, 2, 5, 0, 5, -kPi, 5, 5},
+        // A quarter in ZX given by R: from (X 0, Z 0) to (X 5, Z -5), the short way clockwise
+        // about (X 5, Z 0).
+        PlaneArcCase{"XZQuarterByRadius", "G18 G2 X5 Z-5 R5 F600\n", 2, 0, 0, 5, 5, -kPi / 2,
+                     -5 * std::sqrt(0.5), 5 - 5 * std::sqrt(0.5)}),
+    [](const ::testing::TestParamInfo<PlaneArcCase>& info) {
+      return std::string(info.param.name);
+    });
+
+TEST(PlaneArcs, HelixAlongY) {
+  const Machine m = TestMachine();
+  // A full circle in ZX about (X 5, Z 0) while Y moves 4 units.
+  const std::vector<Sample> samples = PlanSamples("G18 G3 X0 Z0 Y4 I5 K0 F600\n", m);
+  ASSERT_GT(samples.size(), 100u);
+  EXPECT_EQ(samples.back().target[1], 4.0 * 800.0);
+  for (const Sample& s : samples) {
+    const double x = s.target[0] / 1000.0, z = s.target[2] / 2000.0;
+    EXPECT_NEAR(std::hypot(x - 5.0, z), 5.0, 1e-9);
+  }
+}
+
 TEST(ArcExtentTest, QuarterAndHalfCircles) {
   // Quarter counter-clockwise from angle 0 to π/2 about the origin, radius 2.
-  ArcGeometry quarter{0.0, 0.0, 2.0, 2.0, 0.0, kPi / 2};
+  ArcGeometry quarter{0, 1, 0.0, 0.0, 2.0, 2.0, 0.0, kPi / 2};
   double min_x, max_x, min_y, max_y;
   ArcExtent(quarter, &min_x, &max_x, &min_y, &max_y);
   EXPECT_NEAR(min_x, 0.0, 1e-12);
@@ -172,7 +248,7 @@ TEST(ArcExtentTest, QuarterAndHalfCircles) {
   EXPECT_NEAR(min_y, 0.0, 1e-12);
   EXPECT_NEAR(max_y, 2.0, 1e-12);
   // The same quarter the long way round (clockwise from 0 to π/2) reaches every side.
-  ArcGeometry long_way{1.0, 1.0, 2.0, 2.0, 0.0, -3 * kPi / 2};
+  ArcGeometry long_way{0, 1, 1.0, 1.0, 2.0, 2.0, 0.0, -3 * kPi / 2};
   ArcExtent(long_way, &min_x, &max_x, &min_y, &max_y);
   EXPECT_NEAR(min_x, -1.0, 1e-12);
   EXPECT_NEAR(max_x, 3.0, 1e-12);

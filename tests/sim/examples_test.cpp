@@ -28,6 +28,14 @@ TEST(Examples, MachineProfile) {
   EXPECT_EQ(m.axes[0].soft_max, 300.0);
   EXPECT_EQ(m.axes[2].soft_min, -80.0);
   EXPECT_EQ(m.units, Units::kMillimetre);
+  // The work zero where a program expects it: the middle of the table, Z 0 low enough for
+  // safe heights of 5 to 50 mm above it and 20 mm of depth below it.
+  EXPECT_EQ(m.work_offsets[0], (Position{150, 100, -60, 0, 0, 0}));
+  EXPECT_LE(m.work_offsets[0][2] + 50.0, m.axes[2].soft_max);
+  EXPECT_GE(m.work_offsets[0][2] - 20.0, m.axes[2].soft_min);
+  EXPECT_EQ(m.flood_output, 5);
+  EXPECT_EQ(m.mist_output, 6);
+  EXPECT_TRUE(m.notes.empty());
 }
 
 struct ExampleCase {
@@ -63,7 +71,15 @@ INSTANTIATE_TEST_SUITE_P(
         ExampleCase{
             "arcs_dwell.nc",
             {BlockKind::kArc, BlockKind::kDwell, BlockKind::kSyncOutput, BlockKind::kSpindle}},
-        ExampleCase{"probing.nc", {BlockKind::kHome, BlockKind::kProbe, BlockKind::kMove}}),
+        ExampleCase{"probing.nc", {BlockKind::kHome, BlockKind::kProbe, BlockKind::kMove}},
+        ExampleCase{"tutorial_o1000.nc",
+                    {BlockKind::kToolChange, BlockKind::kArc, BlockKind::kPause, BlockKind::kMove}},
+        ExampleCase{
+            "cam_post.nc",
+            {BlockKind::kToolChange, BlockKind::kArc, BlockKind::kCoolant, BlockKind::kSpindle}},
+        ExampleCase{"packed.nc", {BlockKind::kToolChange, BlockKind::kArc, BlockKind::kSpindle}},
+        ExampleCase{"subprogram.nc", {BlockKind::kToolChange, BlockKind::kPause, BlockKind::kMove}},
+        ExampleCase{"long_engraving.nc", {BlockKind::kArc, BlockKind::kDwell}}),
     [](const ::testing::TestParamInfo<ExampleCase>& info) {
       std::string name = info.param.file;
       return name.substr(0, name.find('.'));

@@ -26,7 +26,7 @@ TEST(Gcode, EveryWordMakesItsBlock) {
       "S900\n"
       "M4\n"
       "M5\n"
-      "G28 Z0\n"
+      "G28.1 Z0\n"
       "G31 Z-20 F60\n"
       "M30\n"
       "%\n",
@@ -53,8 +53,8 @@ TEST(Gcode, EveryWordMakesItsBlock) {
   EXPECT_EQ(blocks[i].kind, BlockKind::kArc);
   EXPECT_TRUE(blocks[i].clockwise);
   EXPECT_FALSE(blocks[i].radius_form);
-  EXPECT_EQ(blocks[i].offset_i, 5.0);
-  EXPECT_EQ(blocks[i].offset_j, 0.0);
+  EXPECT_EQ(blocks[i].offset_first, 5.0);
+  EXPECT_EQ(blocks[i].offset_second, 0.0);
   EXPECT_EQ(blocks[i].to, (Position{20, 5, -1, 0, 0, 0}));
   EXPECT_EQ(blocks[i].feed, 300.0);
   ++i;
@@ -166,7 +166,7 @@ TEST(Gcode, InchProgramOnMillimetreMachine) {
   EXPECT_DOUBLE_EQ(blocks[0].to[1], 50.8);
   EXPECT_DOUBLE_EQ(blocks[1].to[0], 38.1);
   EXPECT_DOUBLE_EQ(blocks[1].feed, 254.0);  // 10 inch per minute
-  EXPECT_DOUBLE_EQ(blocks[2].offset_i, 12.7);
+  EXPECT_DOUBLE_EQ(blocks[2].offset_first, 12.7);
   EXPECT_DOUBLE_EQ(blocks[2].to[0], 63.5);
   // Back in millimetres the feed number 10 means 10 mm per minute.
   EXPECT_DOUBLE_EQ(blocks[3].to[0], 10.0);
@@ -188,7 +188,8 @@ TEST(Gcode, RotaryAxisIgnoresInchMode) {
   Machine machine = TestMachine();
   machine.axes[3].enabled = true;
   machine.axes[3].rotary = true;
-  machine.axes[4].enabled = true;  // linear B
+  machine.axes[4].enabled = true;
+  machine.axes[4].rotary = false;  // a linear B
   const std::vector<Block> blocks = ParseOk("G20 G0 A90 B1\n", machine);
   ASSERT_EQ(blocks.size(), 1u);
   EXPECT_EQ(blocks[0].to[3], 90.0);
@@ -200,7 +201,7 @@ TEST(Gcode, HomingAllAxesAndNamedAxes) {
   machine.axes[0].home_position = -5.0;
   machine.axes[2].home_position = 2.0;
   const std::vector<Block> blocks =
-      ParseOk("G28\nG0 X10 Y10 Z-10\nG28 Z123\n", machine, Position{1, 1, 1, 0, 0, 0});
+      ParseOk("G28.1\nG0 X10 Y10 Z-10\nG28.1 Z123\n", machine, Position{1, 1, 1, 0, 0, 0});
   ASSERT_EQ(blocks.size(), 3u);
   EXPECT_EQ(blocks[0].kind, BlockKind::kHome);
   EXPECT_EQ(blocks[0].axis_mask, 7u);  // X, Y, Z: the enabled axes
@@ -246,12 +247,13 @@ TEST_P(GcodeErrors, ReportLineAndReason) {
 INSTANTIATE_TEST_SUITE_P(
     Table, GcodeErrors,
     ::testing::Values(
-        BadProgram{"UnknownG", "G0 X1\n(x)\n\nG1 X2 F10\n\nG99\n", "line 6: unknown word G99"},
-        BadProgram{"UnknownGDecimal", "G28.1", "line 1: unknown word G28.1"},
+        BadProgram{"UnknownG", "G0 X1\n(x)\n\nG1 X2 F10\n\nG99.5\n", "line 6: unknown word G99.5"},
+        BadProgram{"UnknownGDecimal", "G28.2", "line 1: unknown word G28.2"},
         BadProgram{"UnknownGHuge", "G999999999", "line 1: unknown word G999999999"},
-        BadProgram{"UnknownM", "M7", "line 1: unknown word M7"},
-        BadProgram{"UnknownLetter", "G0 X1\nQ5", "line 2: unknown word Q5"},
-        BadProgram{"PlaneArcWord", "G2 X1 Y1 K1", "line 1: unknown word K1"},
+        BadProgram{"UnknownM", "M62 P1", "line 1: unknown word M62"},
+        BadProgram{"UnknownLetter", "G0 X1\nU5", "line 2: unknown word U5"},
+        BadProgram{"PlaneArcWord", "G2 X1 Y1 K1 F100",
+                   "line 1: K is not used by arcs in the XY plane (G17)"},
         BadProgram{"LowerCaseUnknown", "g0 x1 e2", "line 1: unknown word E2"},
         BadProgram{"Exponent", "G1 X1 F1.5e2", "line 1: unknown word E2"},
         BadProgram{"NoNumber", "G0 X", "line 1: missing number after X"},
@@ -260,17 +262,18 @@ INSTANTIATE_TEST_SUITE_P(
         BadProgram{"ControlCharacter", "G0 X1 \x01", "line 1: unexpected character 0x01"},
         BadProgram{"Unclosed", "G0 X1 (oops", "line 1: comment not closed: '(' without ')'"},
         BadProgram{"Huge", "G0 X99999999999", "line 1: number out of range: X99999999999"},
-        BadProgram{"TwiceSameAxis", "G0 X1 X2", "line 1: X appears twice"},
+        BadProgram{"TwiceSameAxis", "G0 X1 X2", "line 1: X2: X appears twice"},
         BadProgram{"TwoMotions", "G0 G1 X1", "line 1: G0 and G1 cannot share a line"},
         BadProgram{"MotionAndHome", "G1 G28 X1", "line 1: G1 and G28 cannot share a line"},
         BadProgram{"TwoUnits", "G20 G21", "line 1: G20 and G21 cannot share a line"},
         BadProgram{"TwoSpindle", "M3 M5", "line 1: M3 and M5 cannot share a line"},
-        BadProgram{"NoMotionMode", "X10", "line 1: axis words without G0, G1, G2 or G3"},
+        BadProgram{"NoMotionMode", "X10", "line 1: X10: axis words without G0, G1, G2 or G3"},
         BadProgram{"NoFeed", "G0 X1\nG1 X10", "line 2: G1 without a feed rate (F)"},
         BadProgram{"NoFeedArc", "G2 X10 Y0 I5", "line 1: G2 without a feed rate (F)"},
         BadProgram{"ZeroFeed", "G1 X1 F0", "line 1: F must be above 0 (is 0)"},
         BadProgram{"NegativeSpeed", "S-5", "line 1: S must not be negative (is -5)"},
-        BadProgram{"StrayP", "G0 X1 P2", "line 1: P without G4, M10 or M11"},
+        BadProgram{"StrayP", "G0 X1 P2",
+                   "line 1: P2 without G4, G10, a drilling cycle, M98, M10 or M11"},
         BadProgram{"DwellWithAxis", "G1 X1 F10\nG4 P1 X5", "line 2: G4 takes no axis words"},
         BadProgram{"DwellNoP", "G4", "line 1: G4 needs P with the dwell in seconds (0 to 86400)"},
         BadProgram{"DwellNegative", "G4 P-1",
@@ -280,12 +283,13 @@ INSTANTIATE_TEST_SUITE_P(
                    "line 1: M11 needs P with an output number from 1 to 6"},
         BadProgram{"OutputFraction", "M10 P1.5",
                    "line 1: M10 needs P with an output number from 1 to 6"},
-        BadProgram{"SharedP", "G4 M10 P1", "line 1: P cannot serve both G4 and M10"},
+        BadProgram{"SharedP", "G4 M10 P1", "line 1: P1 cannot serve both G4 and M10"},
         BadProgram{"DisabledAxis", "G0 A5", "line 1: axis A is not enabled"},
         BadProgram{"HomeDisabledAxis", "G28 B0", "line 1: axis B is not enabled"},
         BadProgram{"ArcNoCentre", "G2 X10 Y0 F100", "line 1: G2 needs I and J or R"},
         BadProgram{"ArcBoth", "G3 X10 Y0 I5 R5 F100", "line 1: G3 takes I and J or R, not both"},
-        BadProgram{"CentreWithLine", "G1 X1 I5 F100", "line 1: I, J and R need G2 or G3"},
+        BadProgram{"CentreWithLine", "G1 X1 I5 F100", "line 1: I5: I, J and K need G2 or G3"},
+        BadProgram{"RadiusWithLine", "G1 X1 R5 F100", "line 1: R5: R needs G2, G3 or a drilling cycle"},
         BadProgram{"ArcOffCircle", "G2 X10 Y0 I3 F100",
                    "line 1: arc end point is not on the circle (radius 3 at the start, 7 at the "
                    "end)"},

@@ -32,7 +32,11 @@ TEST(MachineProfile, EmptyPreferencesGiveDefaults) {
     EXPECT_EQ(m.axes[k].slave_master, -1);
     EXPECT_EQ(m.axes[k].step.pin, 0);
     EXPECT_EQ(m.axes[k].step.port, 1);
+    EXPECT_EQ(m.axes[k].rotary, k >= 3);  // A, B and C turn
+    EXPECT_EQ(m.work_offsets[0][k], 0.0);
   }
+  EXPECT_EQ(m.flood_output, 0);
+  EXPECT_EQ(m.mist_output, 0);
   EXPECT_FALSE(m.axes[kSpindleMotor].enabled);
   EXPECT_EQ(m.axes[kSpindleMotor].steps_per_unit, 1000.0);
   EXPECT_EQ(m.axes[kSpindleMotor].velocity, 1.0);
@@ -163,8 +167,198 @@ INSTANTIATE_TEST_SUITE_P(
         BadProfile{"SlaveOutOfRange", Profile("<Slave3>4</Slave3>"),
                    "machine file \"mem.xml\": Slave3 must be between -1 and 2 (is 4)"},
         BadProfile{"Units", Profile("<Units>furlong</Units>"),
-                   "machine file \"mem.xml\": Units must be \"mm\" or \"inch\" (is \"furlong\")"}),
+                   "machine file \"mem.xml\": Units must be \"mm\" or 0, \"inch\" or 1 (is "
+                   "\"furlong\")"},
+        BadProfile{"HostPinOutOfRange", Profile("<Motor0StepPin>40</Motor0StepPin>"),
+                   "machine file \"mem.xml\": Motor0StepPin must be between 0 and 32 (is 40)"},
+        BadProfile{"HostPinFraction", Profile("<Motor2DirPin>2.5</Motor2DirPin>"),
+                   "machine file \"mem.xml\": Motor2DirPin is not an integer: \"2.5\""},
+        BadProfile{"HostFlagText", Profile("<Motor1Active>yes</Motor1Active>"),
+                   "machine file \"mem.xml\": Motor1Active is not an integer: \"yes\""},
+        BadProfile{"HostLimitsReversed", Profile("<M0Min>5</M0Min><M0Max>1.</M0Max>"),
+                   "machine file \"mem.xml\": M0Min (5) is above M0Max (1)"},
+        BadProfile{"HostMinAboveFallbackMax", Profile("<M1Min>5</M1Min><SoftMax1>1</SoftMax1>"),
+                   "machine file \"mem.xml\": M1Min (5) is above SoftMax1 (1)"},
+        BadProfile{"HostTuningBad", Profile("<Steps0>320,5</Steps0>"),
+                   "machine file \"mem.xml\": Steps0 is not a number: \"320,5\""},
+        BadProfile{"FloodOutputRange", Profile("<FloodOutput>7</FloodOutput>"),
+                   "machine file \"mem.xml\": FloodOutput must be between 0 and 6 (is 7)"},
+        BadProfile{"WorkOffsetText", Profile("<G55Y>here</G55Y>"),
+                   "machine file \"mem.xml\": G55Y is not a number: \"here\""},
+        BadProfile{"ToolLengthHuge", Profile("<ToolLength9>1e10</ToolLength9>"),
+                   "machine file \"mem.xml\": ToolLength9 must be between -1e+09 and 1e+09 (is "
+                   "1e+10)"}),
     [](const ::testing::TestParamInfo<BadProfile>& info) { return std::string(info.param.name); });
+
+// ---- The host's own keys ----
+
+// One quantity that a host key and a fallback key both give.
+struct Precedence {
+  const char* name;
+  const char* host_key;
+  const char* fallback_key;
+  const char* host_text;
+  const char* fallback_text;
+  double host_value;
+  double fallback_value;
+  double (*read)(const Machine&);
+};
+
+class HostKeyPrecedence : public ::testing::TestWithParam<Precedence> {};
+
+std::string Key(const char* key, const char* text) {
+  return std::string("<") + key + ">" + text + "</" + key + ">";
+}
+
+TEST_P(HostKeyPrecedence, HostKeyFirstFallbackSecond) {
+  const Precedence& c = GetParam();
+  std::string error;
+  Machine both;
+  ASSERT_TRUE(
+      ParseMachine(Profile(Key(c.host_key, c.host_text) + Key(c.fallback_key, c.fallback_text)),
+                   "mem", &both, &error))
+      << error;
+  EXPECT_EQ(c.read(both), c.host_value);
+  Machine fallback;
+  ASSERT_TRUE(ParseMachine(Profile(Key(c.fallback_key, c.fallback_text)), "mem", &fallback, &error))
+      << error;
+  EXPECT_EQ(c.read(fallback), c.fallback_value);
+  // An empty host key counts as missing.
+  Machine empty_host;
+  ASSERT_TRUE(ParseMachine(Profile(Key(c.host_key, "") + Key(c.fallback_key, c.fallback_text)),
+                           "mem", &empty_host, &error))
+      << error;
+  EXPECT_EQ(c.read(empty_host), c.fallback_value);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Keys, HostKeyPrecedence,
+    ::testing::Values(
+        Precedence{"Active", "Motor4Active", "Enabled4", "1.", "0", 1, 0,
+                   [](const Machine& m) { return m.axes[4].enabled ? 1.0 : 0.0; }},
+        Precedence{"SoftMin", "M1Min", "SoftMin1", "-593", "-10", -593, -10,
+                   [](const Machine& m) { return m.axes[1].soft_min; }},
+        Precedence{"SoftMax", "M2Max", "SoftMax2", "0.", "12", 0, 12,
+                   [](const Machine& m) { return m.axes[2].soft_max; }},
+        Precedence{"StepPin", "Motor0StepPin", "StepPin0", "2", "7", 2, 7,
+                   [](const Machine& m) { return static_cast<double>(m.axes[0].step.pin); }},
+        Precedence{"DirPin", "Motor6DirPin", "DirPin6", "9.", "3", 9, 3,
+                   [](const Machine& m) { return static_cast<double>(m.axes[6].dir.pin); }},
+        Precedence{"StepNeg", "Motor1StepNeg", "StepLow1", "1", "0", 1, 0,
+                   [](const Machine& m) { return m.axes[1].step.active_low ? 1.0 : 0.0; }},
+        Precedence{"DirNeg", "Motor2DirNeg", "DirLow2", "0", "1", 0, 1,
+                   [](const Machine& m) { return m.axes[2].dir.active_low ? 1.0 : 0.0; }}),
+    [](const ::testing::TestParamInfo<Precedence>& info) { return std::string(info.param.name); });
+
+TEST(MachineProfile, HostUnitsAreNumbers) {
+  std::string error;
+  Machine m;
+  ASSERT_TRUE(ParseMachine(Profile("<Units>1</Units>"), "mem", &m, &error)) << error;
+  EXPECT_EQ(m.units, Units::kInch);
+  ASSERT_TRUE(ParseMachine(Profile("<Units>0</Units>"), "mem", &m, &error)) << error;
+  EXPECT_EQ(m.units, Units::kMillimetre);
+  ASSERT_TRUE(ParseMachine(Profile("<Units>inch</Units>"), "mem", &m, &error)) << error;
+  EXPECT_EQ(m.units, Units::kInch);
+}
+
+// A host profile as users have it: one line of XML with a CRLF at its end, no declaration,
+// several sections, empty values as an open and a close tag, reals written as "320.".
+constexpr char kHostProfile[] =
+    "<profile><Preferences><Units>0</Units><SoftLimit>1</SoftLimit>"
+    "<Motor0Active>1</Motor0Active><Motor0StepPin>2</Motor0StepPin><Motor0StepPort>1"
+    "</Motor0StepPort><Motor0StepNeg>0</Motor0StepNeg><Motor0DirPin>3</Motor0DirPin>"
+    "<Motor0DirPort>1</Motor0DirPort><Motor0DirNeg>1</Motor0DirNeg>"
+    "<Motor1Active>1</Motor1Active><Motor1StepPin>4</Motor1StepPin><Motor1DirPin>5</Motor1DirPin>"
+    "<Motor2Active>1</Motor2Active><Motor2StepPin>6</Motor2StepPin><Motor2DirPin>7</Motor2DirPin>"
+    "<Motor3Active>0</Motor3Active><Motor6Active>0</Motor6Active>"
+    "<Steps0>320.</Steps0><Vel0>16.67</Vel0><Acc0>120.</Acc0>"
+    "<Steps1>320.</Steps1><Vel1>16.67</Vel1><Acc1>120.</Acc1>"
+    "<Steps2>640.</Steps2><Vel2>8.33</Vel2><Acc2>60.</Acc2>"
+    "<M0Max>0</M0Max><M0Min>-593</M0Min><M1Max>0</M1Max><M1Min>-400</M1Min>"
+    "<M2Max>0</M2Max><M2Min>-160</M2Min><M0SoftRamp>5.</M0SoftRamp>"
+    "<Slave0>0</Slave0><SlavePrim>0</SlavePrim><Input22Active>1</Input22Active>"
+    "<Input22Pin>15</Input22Pin><Encoder7Cal></Encoder7Cal><m_SafeZ>10.</m_SafeZ>"
+    "</Preferences><Mach3Mill><Ver>1</Ver></Mach3Mill><Control></Control>"
+    "<VideoPlugIn></VideoPlugIn><GCodeVar></GCodeVar></profile>\r\n";
+
+TEST(MachineProfile, ReadsAHostProfileAsUsersHaveIt) {
+  Machine m;
+  std::string error;
+  ASSERT_TRUE(ParseMachine(kHostProfile, "user.xml", &m, &error)) << error;
+  EXPECT_EQ(m.units, Units::kMillimetre);
+  for (int k = 0; k < 3; ++k) EXPECT_TRUE(m.axes[k].enabled) << k;
+  EXPECT_FALSE(m.axes[3].enabled);
+  EXPECT_EQ(m.axes[0].steps_per_unit, 320.0);
+  EXPECT_EQ(m.axes[0].velocity, 16.67);
+  EXPECT_EQ(m.axes[2].steps_per_unit, 640.0);
+  EXPECT_EQ(m.axes[2].acceleration, 60.0);
+  EXPECT_EQ(m.axes[0].soft_min, -593.0);
+  EXPECT_EQ(m.axes[0].soft_max, 0.0);
+  EXPECT_EQ(m.axes[2].soft_min, -160.0);
+  EXPECT_EQ(m.axes[0].step.pin, 2);
+  EXPECT_EQ(m.axes[0].dir.pin, 3);
+  EXPECT_TRUE(m.axes[0].dir.active_low);
+  EXPECT_EQ(m.axes[2].dir.pin, 7);
+  // Everything an enabled axis needs is there: nothing to note.
+  EXPECT_TRUE(m.notes.empty()) << m.notes.front();
+}
+
+TEST(MachineProfile, NotesTheDefaultsOfEnabledMotors) {
+  Machine m;
+  std::string error;
+  // X has everything; Y misses its tuning; Z only its pins; A is enabled with nothing else.
+  ASSERT_TRUE(ParseMachine(
+      Profile("<Units>mm</Units><Motor0Active>1</Motor0Active><Steps0>100</Steps0><Vel0>5</Vel0>"
+              "<Acc0>50</Acc0><M0Min>0</M0Min><M0Max>10</M0Max><Motor0StepPin>2</Motor0StepPin>"
+              "<Motor0DirPin>3</Motor0DirPin>"
+              "<Enabled1>1</Enabled1><SoftMin1>0</SoftMin1><SoftMax1>10</SoftMax1>"
+              "<StepPin1>4</StepPin1><DirPin1>5</DirPin1>"
+              "<Motor2Active>1</Motor2Active><Steps2>100</Steps2><Vel2>5</Vel2><Acc2>50</Acc2>"
+              "<M2Min>-5</M2Min><M2Max>0</M2Max>"
+              "<Motor3Active>1</Motor3Active>"),
+      "mem", &m, &error))
+      << error;
+  EXPECT_EQ(m.notes,
+            (std::vector<std::string>{
+                "axis Y: defaults taken for what the profile does not give: Steps1 1000, Vel1 "
+                "10, Acc1 100",
+                "axis Z: defaults taken for what the profile does not give: "
+                "Motor2StepPin/StepPin2 0, Motor2DirPin/DirPin2 0",
+                "axis A: defaults taken for what the profile does not give: Steps3 1000, Vel3 "
+                "10, Acc3 100, M3Min/SoftMin3 -999999, M3Max/SoftMax3 999999, "
+                "Motor3StepPin/StepPin3 0, Motor3DirPin/DirPin3 0"}));
+  Machine empty;
+  ASSERT_TRUE(ParseMachine(Profile(""), "mem", &empty, &error)) << error;
+  ASSERT_EQ(empty.notes.size(), 4u);  // X, Y, Z and the units
+  EXPECT_EQ(empty.notes[0],
+            "axis X: defaults taken for what the profile does not give: Motor0Active/Enabled0 "
+            "1, Steps0 1000, Vel0 10, Acc0 100, M0Min/SoftMin0 -999999, M0Max/SoftMax0 999999, "
+            "Motor0StepPin/StepPin0 0, Motor0DirPin/DirPin0 0");
+  EXPECT_EQ(empty.notes[3], "units: the profile has no Units key (millimetres taken)");
+}
+
+TEST(MachineProfile, WorkOffsetsReturnsToolsAndCoolant) {
+  Machine m;
+  std::string error;
+  ASSERT_TRUE(ParseMachine(Profile("<G54X>150.</G54X><G54Z>-60</G54Z><G57Y>2.5</G57Y>"
+                                   "<G59C>-3</G59C><G28Z>2</G28Z><G30X>7</G30X><G30B>45</G30B>"
+                                   "<ToolLength1>10</ToolLength1><ToolLength255>12.5"
+                                   "</ToolLength255><FloodOutput>3</FloodOutput>"
+                                   "<MistOutput>4</MistOutput>"),
+                           "mem", &m, &error))
+      << error;
+  EXPECT_EQ(m.work_offsets[0], (Position{150, 0, -60, 0, 0, 0}));
+  EXPECT_EQ(m.work_offsets[3], (Position{0, 2.5, 0, 0, 0, 0}));
+  EXPECT_EQ(m.work_offsets[5], (Position{0, 0, 0, 0, 0, -3}));
+  EXPECT_EQ(m.g28_position, (Position{0, 0, 2, 0, 0, 0}));
+  EXPECT_EQ(m.g30_position, (Position{7, 0, 0, 0, 45, 0}));
+  EXPECT_EQ(m.tool_lengths[0], 0.0);
+  EXPECT_EQ(m.tool_lengths[1], 10.0);
+  EXPECT_EQ(m.tool_lengths[2], 0.0);
+  EXPECT_EQ(m.tool_lengths[255], 12.5);
+  EXPECT_EQ(m.flood_output, 3);
+  EXPECT_EQ(m.mist_output, 4);
+}
 
 TEST(MachineProfile, MissingFileIsReported) {
   Machine m;

@@ -190,7 +190,7 @@ TEST(TrajectorySource, EventWaitsUntilTheRingIsEmpty) {
 
 TEST(TrajectorySource, EventAtTheStartIsDueAtOnce) {
   const Machine m = TestMachine();
-  MotionPlanner planner(m, ParseOk("G28\nG1 X1 F600\n", m));
+  MotionPlanner planner(m, ParseOk("G28.1\nG1 X1 F600\n", m));
   TrajectorySource source(&planner);
   HostBlocks host;
   EXPECT_EQ(source.Fill(*host.state, *host.planner, 4095), 0);

@@ -250,7 +250,7 @@ TEST(Dwell, AsEventByDefault) {
 
 TEST(Events, WaitAtTheHeadUntilConsumed) {
   const Machine m = TestMachine();
-  MotionPlanner planner(m, ParseOk("G1 X1 F600\nM3 S100\nG28 Z0\nG1 X2\n", m));
+  MotionPlanner planner(m, ParseOk("G1 X1 F600\nM3 S100\nG28.1 Z0\nG1 X2\n", m));
   Sample s;
   int first_move = 0;
   while (planner.Next(&s) == MotionPlanner::Item::kSample) ++first_move;
@@ -298,7 +298,7 @@ TEST(Rebase, HomingPutsTheHomedAxesAtHome) {
   Machine m = TestMachine();
   m.axes[0].home_position = -3.0;
   const Position start{7, 2, 0, 0, 0, 0};
-  MotionPlanner planner(m, ParseOk("G28 X0\nG91 G0 X1\n", m, start), PlannerOptions{false, start});
+  MotionPlanner planner(m, ParseOk("G28.1 X0\nG91 G0 X1\n", m, start), PlannerOptions{false, start});
   std::vector<Block> events;
   const std::vector<Sample> samples = AllSamples(planner, &events);
   ASSERT_EQ(events.size(), 1u);

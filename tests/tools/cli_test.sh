@@ -29,6 +29,8 @@ check() {
 printf 'G21\nG5 X1\n' > "$work/unknown.nc"
 printf 'G0 X10\nG1 X400 F100\n' > "$work/far.nc"
 printf '<profile><Preferences>' > "$work/broken.xml"
+printf '%%\nO1000\nN10 G21 G90\nN20 G41 D1 X5\n' > "$work/cutter.nc"
+printf 'G0 X1\nM98 P100\nM30\n' > "$work/nosub.nc"
 default_before=$(md5sum < "$src/examples/machine.xml")
 
 check usage-none 2 "Usage: kelvro-sim run PROGRAM" -- "$sim"
@@ -40,6 +42,16 @@ check missing-program 1 "kelvro-sim: part program \"$work/none.nc\" does not exi
   "$sim" run "$work/none.nc"
 check unknown-word 1 "line 2: unknown word G5" -- "$sim" run "$work/unknown.nc"
 check soft-limits 1 "line 2: move beyond the soft limits" -- "$sim" run "$work/far.nc"
+check refused-g41 1 "line 4: G41 cutter radius compensation is not simulated" -- \
+  "$sim" run "$work/cutter.nc"
+check refused-m98 1 "line 2: M98 P100: there is no O100 in this file" -- "$sim" run "$work/nosub.nc"
+check usage-work-offset 2 "option --work-offset needs X,Y,Z" -- "$sim" run x.nc --work-offset 1,2
+check usage-tool 2 "option --tool needs N:LENGTH" -- "$sim" run x.nc --tool 1
+check cam-post 0 "tool change to T2 (program stopped and resumed)" -- \
+  "$sim" run "$src/examples/cam_post.nc" --json "$work/cam.json"
+check packed-words 0 "program executed to the end" -- "$sim" run "$src/examples/packed.nc"
+check work-offset-option 1 "line 2: move beyond the soft limits: X would reach 400" -- \
+  "$sim" run "$work/far.nc" --work-offset 0,0,0
 check broken-profile 1 "is not valid XML" -- \
   "$sim" run "$src/examples/engraving.nc" --profile "$work/broken.xml"
 check json-folder-missing 1 "does not exist" -- \
@@ -63,6 +75,15 @@ assert s["planned_final_steps"] == s["executed_final_steps"]
 assert s["underruns"] == 0 and s["completed"] is True
 PY
 then echo "ok   json-file"; passed=$((passed + 1)); else echo "FAIL json-file"; failed=$((failed + 1)); fi
+
+if python3 - "$work/cam.json" <<'PY'
+import json, sys
+s = json.load(open(sys.argv[1]))
+assert s["tool_changes"] == [1, 2], s["tool_changes"]
+assert s["pauses"] == 0 and s["work_offsets_used"] == ["G54"], s
+assert s["coolant_actions"] == 4 and s["notes"] == [] and s["underruns"] == 0, s
+PY
+then echo "ok   json-new-fields"; passed=$((passed + 1)); else echo "FAIL json-new-fields"; failed=$((failed + 1)); fi
 
 if [ "$(md5sum < "$src/examples/machine.xml")" = "$default_before" ]; then
   echo "ok   default-profile-untouched"; passed=$((passed + 1))

@@ -30,6 +30,23 @@ TEST(CommandLine, AllOptions) {
   EXPECT_EQ(line.run.faults.seed, 18446744073709551615ull);
 }
 
+TEST(CommandLine, WorkOffsetAndTools) {
+  CommandLine line;
+  std::string error;
+  ASSERT_TRUE(ParseCommandLine({"run", "a.nc", "--work-offset", "150,100.5,-60", "--tool", "1:0",
+                                "--tool=12:-3.25", "--tool", "12:40"},
+                               &line, &error))
+      << error;
+  ASSERT_TRUE(line.run.g54_offset.has_value());
+  EXPECT_EQ(*line.run.g54_offset, (Position{150, 100.5, -60, 0, 0, 0}));
+  // Given twice, the later length counts (applied in order).
+  EXPECT_EQ(line.run.tool_lengths,
+            (std::vector<std::pair<int, double>>{{1, 0.0}, {12, -3.25}, {12, 40.0}}));
+  ASSERT_TRUE(ParseCommandLine({"run", "a.nc", "--work-offset=1,2,3,90,-45,0.5"}, &line, &error))
+      << error;
+  EXPECT_EQ(*line.run.g54_offset, (Position{1, 2, 3, 90, -45, 0.5}));
+}
+
 TEST(CommandLine, Defaults) {
   CommandLine line;
   std::string error;
@@ -41,6 +58,8 @@ TEST(CommandLine, Defaults) {
   EXPECT_EQ(line.run.faults.lose_rate, 0.0);
   EXPECT_FALSE(line.run.faults.disconnect_at_seconds.has_value());
   EXPECT_EQ(line.run.faults.seed, 1u);
+  EXPECT_FALSE(line.run.g54_offset.has_value());
+  EXPECT_TRUE(line.run.tool_lengths.empty());
 }
 
 TEST(CommandLine, OptionsBeforeTheProgramAndDashDash) {
@@ -99,7 +118,31 @@ INSTANTIATE_TEST_SUITE_P(
         UsageErrorCase{"SeedNegative", {"run", "a.nc", "--seed", "-3"}, "whole number"},
         UsageErrorCase{
             "SeedTooBig", {"run", "a.nc", "--seed", "18446744073709551616"}, "whole number"},
-        UsageErrorCase{"JitterWithValue", {"run", "a.nc", "--jitter=yes"}, "takes no value"}),
+        UsageErrorCase{"JitterWithValue", {"run", "a.nc", "--jitter=yes"}, "takes no value"},
+        UsageErrorCase{"OffsetTwoValues",
+                       {"run", "a.nc", "--work-offset", "1,2"},
+                       "option --work-offset needs X,Y,Z or X,Y,Z,A,B,C in machine units (got "
+                       "\"1,2\")"},
+        UsageErrorCase{"OffsetFourValues",
+                       {"run", "a.nc", "--work-offset", "1,2,3,4"},
+                       "needs X,Y,Z or X,Y,Z,A,B,C"},
+        UsageErrorCase{"OffsetEmptyValue",
+                       {"run", "a.nc", "--work-offset", "1,,3"},
+                       "needs X,Y,Z or X,Y,Z,A,B,C"},
+        UsageErrorCase{
+            "OffsetText", {"run", "a.nc", "--work-offset", "x,y,z"}, "needs X,Y,Z or X,Y,Z,A,B,C"},
+        UsageErrorCase{"OffsetHuge",
+                       {"run", "a.nc", "--work-offset", "1e12,0,0"},
+                       "needs X,Y,Z or X,Y,Z,A,B,C"},
+        UsageErrorCase{"ToolWithoutLength",
+                       {"run", "a.nc", "--tool", "3"},
+                       "option --tool needs N:LENGTH, a tool number from 1 to 255 and its length "
+                       "in machine units (got \"3\")"},
+        UsageErrorCase{"ToolZero", {"run", "a.nc", "--tool", "0:5"}, "a tool number from 1 to 255"},
+        UsageErrorCase{
+            "ToolTooHigh", {"run", "a.nc", "--tool", "256:5"}, "a tool number from 1 to 255"},
+        UsageErrorCase{
+            "ToolLengthText", {"run", "a.nc", "--tool", "2:long"}, "a tool number from 1 to 255"}),
     [](const ::testing::TestParamInfo<UsageErrorCase>& info) { return info.param.name; });
 
 TEST(PlotFormat, ByExtension) {

@@ -32,7 +32,11 @@ TEST(JsonString, Escapes) {
 
 TEST(Json, FieldsOfARealRunArePresentAndTyped) {
   TempDir dir;
-  const RunResult r = RunText(dir, "G0 X2 Y1\nM3 S500\nG4 P0.2\nM5\n");
+  // Ends in G55, whose offset the default machine leaves at 0: X 1, Y 1 in machine
+  // coordinates.
+  const RunResult r = RunText(dir,
+                              "G0 X2 Y1\nM3 S500\nG4 P0.2\nM5\nT3 M6\nM0\nM8\nM9\n"
+                              "G55 G0 X1 Y1\n");
   ASSERT_EQ(r.status, RunStatus::kCompleted) << r.error;
   JsonValue json;
   std::string error;
@@ -55,6 +59,11 @@ TEST(Json, FieldsOfARealRunArePresentAndTyped) {
       {"faults", Type::kObject},
       {"probes", Type::kArray},
       {"status", Type::kString},
+      {"tool_changes", Type::kArray},
+      {"pauses", Type::kNumber},
+      {"work_offsets_used", Type::kArray},
+      {"coolant_actions", Type::kNumber},
+      {"notes", Type::kArray},
   };
   for (const auto& [name, type] : fields) {
     ASSERT_TRUE(json.Has(name)) << name;
@@ -72,10 +81,18 @@ TEST(Json, FieldsOfARealRunArePresentAndTyped) {
   }
   for (const JsonValue& v : json["status_texts"].items) EXPECT_EQ(v.type, Type::kString);
   // The values are the run's.
-  EXPECT_EQ(json["planned_final_steps"].items[0].number, 2000.0);
+  EXPECT_EQ(json["planned_final_steps"].items[0].number, 1000.0);
   EXPECT_EQ(json["executed_final_steps"].items[1].number, 1000.0);
   EXPECT_EQ(json["segments"].number, static_cast<double>(r.segments_streamed));
-  EXPECT_EQ(json["lines"].number, 4.0);
+  EXPECT_EQ(json["lines"].number, 9.0);
+  ASSERT_EQ(json["tool_changes"].items.size(), 1u);
+  EXPECT_EQ(json["tool_changes"].items[0].number, 3.0);
+  EXPECT_EQ(json["pauses"].number, 1.0);
+  EXPECT_EQ(json["coolant_actions"].number, 2.0);
+  ASSERT_EQ(json["work_offsets_used"].items.size(), 2u);
+  EXPECT_EQ(json["work_offsets_used"].items[0].text, "G54");
+  EXPECT_EQ(json["work_offsets_used"].items[1].text, "G55");
+  EXPECT_TRUE(json["notes"].items.empty());
   EXPECT_NEAR(json["sim_seconds"].number, r.sim_seconds, 1e-6);
   EXPECT_TRUE(json["completed"].boolean);
   EXPECT_EQ(json["status"].text, "completed");
@@ -232,8 +249,8 @@ TEST_P(PlotFile, IsWrittenByGnuplot) {
   ASSERT_EQ(r.status, RunStatus::kCompleted) << r.error;
   ASSERT_GT(r.plot.size(), 50u);
   // Samples follow the controller: the last one is where the program ends.
-  EXPECT_DOUBLE_EQ(r.plot.back().x, 20.0);
-  EXPECT_DOUBLE_EQ(r.plot.back().y, 10.0);
+  EXPECT_DOUBLE_EQ(r.plot.back().x, 20.0 + kWorkZero[0]);
+  EXPECT_DOUBLE_EQ(r.plot.back().y, 10.0 + kWorkZero[1]);
   const std::string path = dir.File(std::string("plot.") + GetParam());
   std::string error;
   ASSERT_TRUE(WritePlot(r, path, &error)) << error;

@@ -6,7 +6,10 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <cstdint>
 #include <sstream>
+#include <string>
+#include <vector>
 
 #include "tests/tools/json_reader.h"
 #include "tests/tools/simtool_test_util.h"
@@ -21,7 +24,8 @@ bool Contains(const std::vector<std::string>& texts, const std::string& text) {
 
 // ---- A small program: every number checked against the program text ----
 
-// Ends at X 12.345, Y 6.789, Z 0 (1000 steps per mm on every axis of the default machine).
+// Ends at X 12.345, Y 6.789, Z 0 in G54 (1000 steps per mm on every axis of the default
+// machine, the work zero at machine X 150, Y 100, Z -60).
 constexpr char kSmallProgram[] =
     "G21 G90\n"            // line 1: no motion
     "G0 X10 Y5\n"          // line 2
@@ -36,7 +40,7 @@ TEST(SmallProgram, ExecutedEqualsPlannedStepForStep) {
   TempDir dir;
   const RunResult r = RunText(dir, kSmallProgram);
   ASSERT_EQ(r.status, RunStatus::kCompleted) << r.error;
-  const std::array<int64_t, kAxisCount> expected{12345, 6789, 0, 0, 0, 0};
+  const std::array<int64_t, kAxisCount> expected{162345, 106789, -60000, 0, 0, 0};
   EXPECT_EQ(r.planned_final_steps, expected);
   EXPECT_EQ(r.executed_final_steps, expected);
   EXPECT_EQ(r.host_final_steps, expected);
@@ -87,7 +91,7 @@ TEST(SmallProgram, DwellAndSpindleAreCarriedOutInOrder) {
   EXPECT_EQ(r.spindle_actions, 2);
   EXPECT_EQ(r.dwells, 1);
   EXPECT_EQ(r.lines_executed, 5);
-  EXPECT_EQ(r.executed_final_steps[0], 6000);
+  EXPECT_EQ(r.executed_final_steps[0], WorkSteps(0, 6.0));
   // The dwell holds the machine for its 1.5 s on top of the motion.
   EXPECT_NEAR(r.planned_seconds, static_cast<double>(r.samples_written) / 1000.0 + 1.5, 1e-9);
   EXPECT_GE(r.sim_seconds, r.planned_seconds);
@@ -98,6 +102,7 @@ TEST(SmallProgram, DwellAndSpindleAreCarriedOutInOrder) {
 class ShippedExample : public ::testing::TestWithParam<const char*> {};
 
 TEST_P(ShippedExample, RunsToTheEndWithoutUnderruns) {
+  // Every example ends at machine zero (G28 or G53 moves at its end).
   const RunResult r = RunExample(GetParam());
   ASSERT_EQ(r.status, RunStatus::kCompleted) << r.error;
   EXPECT_TRUE(r.PositionsMatch());
@@ -110,7 +115,6 @@ TEST_P(ShippedExample, RunsToTheEndWithoutUnderruns) {
   EXPECT_EQ(r.segments_dropped, r.segments_dropped_probing);
   EXPECT_TRUE(r.message_boxes.empty());
   EXPECT_EQ(ExitStatus(r), 0);
-  // Every example returns to X 0, Y 0 with Z at 0.
   for (int k = 0; k < kAxisCount; ++k) EXPECT_EQ(r.executed_final_steps[k], 0) << "axis " << k;
 }
 
@@ -144,7 +148,9 @@ TEST_P(ShippedExample, JitterNeverStarvesAFilledQueue) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Examples, ShippedExample,
-                         ::testing::Values("engraving.nc", "arcs_dwell.nc", "probing.nc"),
+                         ::testing::Values("engraving.nc", "arcs_dwell.nc", "probing.nc",
+                                           "tutorial_o1000.nc", "cam_post.nc", "packed.nc",
+                                           "subprogram.nc"),
                          [](const ::testing::TestParamInfo<const char*>& info) {
                            std::string name = info.param;
                            return name.substr(0, name.find('.'));
@@ -196,23 +202,57 @@ TEST(Probing, HitsTheSurfaceWhereItIs) {
   const RunResult r = RunExample("probing.nc");
   ASSERT_EQ(r.status, RunStatus::kCompleted) << r.error;
   ASSERT_EQ(r.probes.size(), 3u);
-  // The probed points of examples/probing.nc and the default surface Z = -10 + 0.02 X +
-  // 0.01 Y: the probe stops on the first millisecond at or below it (100 mm/min moves
-  // 0.0017 mm per millisecond).
-  const double points[3][2] = {{50, 50}, {150, 50}, {100, 150}};
+  // The probed points of examples/probing.nc (G54 coordinates) and the default surface
+  // Z = -3 + 0.02 X + 0.01 Y in the same coordinates: the probe stops on the first
+  // millisecond at or below it (100 mm/min moves 0.0017 mm per millisecond).
+  const double points[3][2] = {{-100, -50}, {0, -50}, {-50, 50}};
+  const double heights[3] = {-5.5, -3.5, -3.5};
   const int lines[3] = {8, 14, 20};
   for (int i = 0; i < 3; ++i) {
     const ProbeReport& p = r.probes[i];
-    const double surface = -10.0 + 0.02 * points[i][0] + 0.01 * points[i][1];
     EXPECT_TRUE(p.hit) << "probe " << i;
     EXPECT_EQ(p.line, lines[i]);
     EXPECT_DOUBLE_EQ(p.result[0], points[i][0]);
     EXPECT_DOUBLE_EQ(p.result[1], points[i][1]);
-    EXPECT_LE(p.result[2], surface + 1e-9);
-    EXPECT_GT(p.result[2], surface - 0.002);
+    EXPECT_LE(p.result[2], heights[i] + 1e-9);
+    EXPECT_GT(p.result[2], heights[i] - 0.002);
+    for (int k = 0; k < 3; ++k) EXPECT_EQ(p.offset[k], kWorkZero[k]);
   }
   EXPECT_EQ(r.homings, 2);
-  EXPECT_TRUE(Contains(r.status_texts, "Probe hit (50.000000,50.000000,-8.500000,0.000000)"));
+  EXPECT_TRUE(Contains(r.status_texts, "Probe to (-100.000000,-50.000000,-15.000000,0.000000)"));
+  EXPECT_TRUE(Contains(r.status_texts, "Probe hit (-100.000000,-50.000000,-5.500000,0.000000)"));
+}
+
+TEST(Probing, InAnotherWorkOffsetAndWithAToolLength) {
+  TempDir dir;
+  RunOptions options;
+  options.surface_z = -4.0;  // G54 coordinates: machine Z -64
+  options.surface_slope_x = 0.0;
+  options.surface_slope_y = 0.0;
+  options.tool_lengths = {{7, 10.0}};
+  // The surface lies at machine Z -60 - 4 = -64. G55's zero is at machine X 100, Y 50,
+  // Z -70 and tool 7 is 10 mm long, so machine Z = program Z - 70 + 10: the surface is at
+  // program Z -4 there too, and the probe starts at machine X 110, Y 70, Z -55.
+  const RunResult r = RunText(dir,
+                              "G10 L2 P2 X100 Y50 Z-70\n"
+                              "G55 G43 H7 G0 X10 Y20 Z5\n"
+                              "G31 Z-10 F120\n",
+                              options);
+  ASSERT_EQ(r.status, RunStatus::kCompleted) << r.error;
+  ASSERT_EQ(r.probes.size(), 1u);
+  const ProbeReport& p = r.probes[0];
+  EXPECT_TRUE(p.hit);
+  EXPECT_DOUBLE_EQ(p.result[0], 10.0);
+  EXPECT_DOUBLE_EQ(p.result[1], 20.0);
+  EXPECT_LE(p.result[2], -4.0 + 1e-9);
+  EXPECT_GT(p.result[2], -4.0 - 0.003);
+  EXPECT_EQ(p.offset[0], 100.0);
+  EXPECT_EQ(p.offset[1], 50.0);
+  EXPECT_EQ(p.offset[2], -60.0);
+  // The machine stands where the plugin reported the hit, in machine terms.
+  EXPECT_EQ(r.executed_final_steps[0], 110000);
+  EXPECT_EQ(r.executed_final_steps[1], 70000);
+  EXPECT_EQ(r.executed_final_steps[2], std::llround((p.result[2] - 60.0) * 1000.0));
 }
 
 TEST(Probing, MovesAfterAProbeStartWhereTheProbeStopped) {
@@ -221,10 +261,10 @@ TEST(Probing, MovesAfterAProbeStartWhereTheProbeStopped) {
   options.surface_z = -3.0;
   options.surface_slope_x = 0.0;
   options.surface_slope_y = 0.0;
-  // Probe down from Z 0 to at most Z -20, then 2 mm up from the contact (incremental).
+  // Probe down from Z 5 to at most Z -15, then 2 mm up from the contact (incremental).
   const RunResult r = RunText(dir,
-                              "G0 X10 Y10\n"
-                              "G31 Z-20 F120\n"
+                              "G0 X10 Y10 Z5\n"
+                              "G31 Z-15 F120\n"
                               "G91 G0 Z2\n",
                               options);
   ASSERT_EQ(r.status, RunStatus::kCompleted) << r.error;
@@ -232,8 +272,9 @@ TEST(Probing, MovesAfterAProbeStartWhereTheProbeStopped) {
   const auto contact = static_cast<int64_t>(std::llround(r.probes[0].result[2] * 1000.0));
   EXPECT_LE(contact, -3000);
   EXPECT_GE(contact, -3002);
-  EXPECT_EQ(r.executed_final_steps[2], contact + 2000);
-  EXPECT_EQ(r.planned_final_steps[2], contact + 2000);
+  // Machine steps: the contact's work Z less 60 mm, then 2 mm up.
+  EXPECT_EQ(r.executed_final_steps[2], contact - 60000 + 2000);
+  EXPECT_EQ(r.planned_final_steps[2], contact - 60000 + 2000);
 }
 
 TEST(Probing, AMissStopsTheProgram) {
@@ -248,7 +289,208 @@ TEST(Probing, AMissStopsTheProgram) {
   EXPECT_NE(r.error.find("line 2"), std::string::npos) << r.error;
   EXPECT_EQ(ExitStatus(r), 3);
   // G0 X20 never ran.
-  EXPECT_EQ(r.executed_final_steps[0], 10000);
+  EXPECT_EQ(r.executed_final_steps[0], WorkSteps(0, 10.0));
+}
+
+// ---- Tool changes, pauses, coolant, returns and offsets on the default machine ----
+
+// The payloads (hex) of the trace entries named `name`, in order.
+std::vector<std::string> TracePayloads(const std::string& path, const std::string& name) {
+  std::istringstream lines(ReadFile(path));
+  std::vector<std::string> payloads;
+  std::string line;
+  while (std::getline(lines, line)) {
+    JsonValue entry;
+    std::string error;
+    if (!ParseJson(line, &entry, &error) || entry.type != JsonValue::Type::kObject) continue;
+    if (entry.Has("name") && entry["name"].text == name) payloads.push_back(entry["payload"].text);
+  }
+  return payloads;
+}
+
+// The little-endian 32-bit word at byte `offset` of a hex payload.
+uint32_t HexWord(const std::string& hex, size_t offset) {
+  uint32_t value = 0;
+  for (size_t i = 0; i < 4; ++i) {
+    value |= static_cast<uint32_t>(std::stoul(hex.substr(2 * (offset + i), 2), nullptr, 16))
+             << (8 * i);
+  }
+  return value;
+}
+
+TEST(ToolChange, StopsARunningSpindleAndGoesOn) {
+  TempDir dir;
+  RunOptions options;
+  options.trace_path = dir.File("trace.jsonl");
+  const RunResult r = RunText(dir, "M3 S6000\nG0 X1\nT2 M6\nG0 X2\nM3\nG0 X3\nM5\n", options);
+  ASSERT_EQ(r.status, RunStatus::kCompleted) << r.error;
+  EXPECT_EQ(r.tool_changes, (std::vector<int>{2}));
+  EXPECT_EQ(r.lines_executed, 7);
+  EXPECT_EQ(r.executed_final_steps[0], WorkSteps(0, 3.0));
+  // The spindle's on byte in each Spindle command: M3, the tool change, M3, M5.
+  std::vector<std::string> on;
+  for (const std::string& payload : TracePayloads(options.trace_path, "Spindle")) {
+    on.push_back(payload.substr(0, 2));
+  }
+  EXPECT_EQ(on, (std::vector<std::string>{"01", "00", "01", "00"}));
+  EXPECT_NE(FormatSummary(r).find("tool change to T2 (program stopped and resumed)"),
+            std::string::npos);
+}
+
+TEST(ToolChange, LeavesAStoppedSpindleAlone) {
+  TempDir dir;
+  RunOptions options;
+  options.trace_path = dir.File("trace.jsonl");
+  const RunResult r = RunText(dir, "T1 M6\nG0 X1\nT7 M6\n", options);
+  ASSERT_EQ(r.status, RunStatus::kCompleted) << r.error;
+  EXPECT_EQ(r.tool_changes, (std::vector<int>{1, 7}));
+  EXPECT_TRUE(TracePayloads(options.trace_path, "Spindle").empty());
+}
+
+TEST(Coolant, SwitchesTheMachinesOutputs) {
+  TempDir dir;
+  RunOptions options;
+  options.trace_path = dir.File("trace.jsonl");
+  const RunResult r = RunText(dir, "M8\nG0 X1\nM7\nG0 X2\nM9\nG0 X3\n", options);
+  ASSERT_EQ(r.status, RunStatus::kCompleted) << r.error;
+  EXPECT_EQ(r.coolant_actions, 3);
+  // examples/machine.xml: flood is output 5 on pin 12, mist output 6 on pin 13; pin n is bit
+  // n - 1 of the controller's output word.
+  std::vector<uint32_t> bits;
+  for (const std::string& payload : TracePayloads(options.trace_path, "SetOutputs")) {
+    const uint32_t word = HexWord(payload, 0);
+    if (bits.empty() || bits.back() != word) bits.push_back(word);
+  }
+  const uint32_t flood = 1u << 11, mist = 1u << 12;
+  const std::vector<uint32_t> expected{flood, flood | mist, 0};
+  ASSERT_GE(bits.size(), expected.size());
+  EXPECT_EQ(std::vector<uint32_t>(bits.end() - 3, bits.end()), expected);
+}
+
+TEST(Pauses, AreCountedAndResumed) {
+  TempDir dir;
+  const RunResult r = RunText(dir, "G0 X1\nM0\nG0 X2\nM1\nG0 X3\n");
+  ASSERT_EQ(r.status, RunStatus::kCompleted) << r.error;
+  EXPECT_EQ(r.pauses, 2);
+  EXPECT_EQ(r.lines_executed, 5);
+  EXPECT_EQ(r.executed_final_steps[0], WorkSteps(0, 3.0));
+}
+
+TEST(Returns, G30AndG28GoThroughThePointToTheirPositions) {
+  TempDir dir;
+  // examples/machine.xml: G30 at machine X 280, Y 190, Z 0; G28 at machine zero.
+  const RunResult g30 = RunText(dir, "G0 X10 Y10 Z5\nG30 Z10\nG30 X0\n");
+  ASSERT_EQ(g30.status, RunStatus::kCompleted) << g30.error;
+  EXPECT_EQ(g30.executed_final_steps[0], 280000);
+  EXPECT_EQ(g30.executed_final_steps[1], WorkSteps(1, 10.0));
+  EXPECT_EQ(g30.executed_final_steps[2], 0);
+  const RunResult g28 = RunText(dir, "G0 X10 Y10 Z5\nG28 G91 Z0\nG90 G28 X0 Y0\n");
+  ASSERT_EQ(g28.status, RunStatus::kCompleted) << g28.error;
+  EXPECT_EQ(g28.executed_final_steps, (std::array<int64_t, kAxisCount>{}));
+  EXPECT_EQ(g28.lines_executed, 3);
+}
+
+TEST(Offsets, WorkOffsetAndToolOptions) {
+  TempDir dir;
+  RunOptions options;
+  options.g54_offset = Position{10, 20, -30, 0, 0, 0};
+  options.tool_lengths = {{4, 2.5}};
+  const RunResult r = RunText(dir, "G43 H4 G0 X1 Y1 Z1\nG53 G0 Z0\nG49 G0 X2\n", options);
+  ASSERT_EQ(r.status, RunStatus::kCompleted) << r.error;
+  EXPECT_EQ(r.executed_final_steps[0], 12000);
+  EXPECT_EQ(r.executed_final_steps[1], 21000);
+  EXPECT_EQ(r.executed_final_steps[2], 0);
+  EXPECT_EQ(r.work_offsets_used, (std::vector<int>{1}));
+  // Line 1 alone: machine Z -30 + 1 + 2.5.
+  const RunResult first = RunText(dir, "G43 H4 G0 X1 Y1 Z1\n", options);
+  ASSERT_EQ(first.status, RunStatus::kCompleted) << first.error;
+  EXPECT_EQ(first.executed_final_steps[2], -26500);
+}
+
+TEST(Offsets, ToolNumbersOutOfTheTableAreBadInput) {
+  TempDir dir;
+  RunOptions options;
+  options.tool_lengths = {{256, 1.0}};
+  const RunResult r = RunText(dir, "G0 X1\n", options);
+  EXPECT_EQ(r.status, RunStatus::kBadInput);
+  EXPECT_EQ(r.error, "tool numbers are 1 to 255");
+}
+
+// ---- A user's own host profile ----
+
+// As HOST-PROFILE users have it: one line, CRLF at the end, host keys only, a metric mill
+// whose X and Y travel lie below machine zero.
+constexpr char kUserProfile[] =
+    "<profile><Preferences><Units>0</Units><Motor0Active>1</Motor0Active>"
+    "<Motor0StepPin>2</Motor0StepPin><Motor0DirPin>3</Motor0DirPin><Motor1Active>1</Motor1Active>"
+    "<Motor1StepPin>4</Motor1StepPin><Motor1DirPin>5</Motor1DirPin><Motor2Active>1</Motor2Active>"
+    "<Motor2StepPin>6</Motor2StepPin><Motor2DirPin>7</Motor2DirPin><Motor3Active>0</Motor3Active>"
+    "<Steps0>320.</Steps0><Vel0>16.67</Vel0><Acc0>120.</Acc0><Steps1>320.</Steps1>"
+    "<Vel1>16.67</Vel1><Acc1>120.</Acc1><Steps2>640.</Steps2><Vel2>8.33</Vel2><Acc2>60.</Acc2>"
+    "<M0Max>0</M0Max><M0Min>-593</M0Min><M1Max>0</M1Max><M1Min>-400</M1Min><M2Max>0</M2Max>"
+    "<M2Min>-160</M2Min><Encoder7Cal></Encoder7Cal></Preferences><Mach3Mill></Mach3Mill>"
+    "</profile>\r\n";
+
+TEST(UserProfile, AProgramRunsOnAUsersHostProfile) {
+  TempDir dir;
+  RunOptions options;
+  options.profile_path = dir.Write("Mach3Mill.xml", kUserProfile);
+  const RunResult r = RunText(dir,
+                              "%\nO0001\nG21 G90 G17\nG0 X-100 Y-50\nG1 Z-5 F300\n"
+                              "G1 X-80 F900\nG0 Z0\nM30\n%\n",
+                              options);
+  ASSERT_EQ(r.status, RunStatus::kCompleted) << r.error;
+  EXPECT_TRUE(r.PositionsMatch());
+  EXPECT_EQ(r.units, "mm");
+  EXPECT_EQ(r.executed_final_steps[0], -80 * 320);
+  EXPECT_EQ(r.executed_final_steps[1], -50 * 320);
+  EXPECT_EQ(r.executed_final_steps[2], 0);
+  EXPECT_TRUE(r.notes.empty()) << r.notes.front();
+  // Its own limits hold: X stops at 0.
+  const RunResult beyond = RunText(dir, "G0 X5\n", options);
+  EXPECT_EQ(beyond.status, RunStatus::kBadInput);
+  EXPECT_NE(beyond.error.find("line 1: move beyond the soft limits: X would reach 5 (limits "
+                              "-593 to 0)"),
+            std::string::npos)
+      << beyond.error;
+}
+
+TEST(UserProfile, WhatItLacksIsNotedInTheSummary) {
+  TempDir dir;
+  RunOptions options;
+  std::string profile = kUserProfile;
+  const std::string tuning = "<Steps1>320.</Steps1><Vel1>16.67</Vel1><Acc1>120.</Acc1>";
+  ASSERT_NE(profile.find(tuning), std::string::npos);
+  profile.erase(profile.find(tuning), tuning.size());
+  options.profile_path = dir.Write("Mach3Mill.xml", profile);
+  const RunResult r = RunText(dir, "G0 X-10 Y-10\n", options);
+  ASSERT_EQ(r.status, RunStatus::kCompleted) << r.error;
+  const std::string note =
+      "axis Y: defaults taken for what the profile does not give: Steps1 1000, Vel1 10, Acc1 100";
+  EXPECT_EQ(r.notes, (std::vector<std::string>{note}));
+  EXPECT_EQ(r.executed_final_steps[1], -10 * 1000);
+  EXPECT_NE(FormatSummary(r).find("  notes           " + note), std::string::npos);
+}
+
+TEST(RotaryAxis, ADegreesWhereTheProfileEnablesIt) {
+  TempDir dir;
+  std::string profile = ReadFile(kExamples + "machine.xml");
+  const std::string disabled = "<Enabled3>0</Enabled3>";
+  ASSERT_NE(profile.find(disabled), std::string::npos);
+  profile.replace(profile.find(disabled), disabled.size(),
+                  "<Enabled3>1</Enabled3><Steps3>100</Steps3><Vel3>90</Vel3><Acc3>900</Acc3>"
+                  "<StepPin3>15</StepPin3><DirPin3>16</DirPin3>");
+  RunOptions options;
+  options.profile_path = dir.Write("rotary.xml", profile);
+  // Degrees whatever the units: 90 and then 45 more at 100 steps per degree.
+  const RunResult r = RunText(dir, "G20 G0 A90\nG91 G1 A45 F3600\n", options);
+  ASSERT_EQ(r.status, RunStatus::kCompleted) << r.error;
+  EXPECT_EQ(r.executed_final_steps[3], 13500);
+  EXPECT_TRUE(r.PositionsMatch());
+  // Without the axis the same program is refused.
+  const RunResult refused = RunText(dir, "G0 A90\n");
+  EXPECT_EQ(refused.status, RunStatus::kBadInput);
+  EXPECT_NE(refused.error.find("line 1: axis A is not enabled"), std::string::npos);
 }
 
 // ---- Homing ----
@@ -261,7 +503,7 @@ TEST(Homing, MovesAfterHomingStartFromTheHomePosition) {
                 "<profile><Preferences><HomePos0>5</HomePos0><HomePos1>2.5</HomePos1>"
                 "</Preferences></profile>");
   // Home X and Y from X 10, Y 10, then move 1 mm further on each (incremental).
-  const RunResult r = RunText(dir, "G0 X10 Y10\nG28 X0 Y0\nG91 G0 X1 Y1\n", options);
+  const RunResult r = RunText(dir, "G0 X10 Y10\nG28.1 X0 Y0\nG91 G0 X1 Y1\n", options);
   ASSERT_EQ(r.status, RunStatus::kCompleted) << r.error;
   EXPECT_EQ(r.homings, 1);
   EXPECT_EQ(r.executed_final_steps[0], 6000);
@@ -361,7 +603,11 @@ INSTANTIATE_TEST_SUITE_P(
         BadInputCase{"ProfileLimitsCrossed", kGoodProgram,
                      "<profile><Preferences><SoftMin0>5</SoftMin0><SoftMax0>1</SoftMax0>"
                      "</Preferences></profile>",
-                     "SoftMin0 (5) is above SoftMax0 (1)"}),
+                     "SoftMin0 (5) is above SoftMax0 (1)"},
+        BadInputCase{"CutterCompensation", "G21\nG0 X1\nG41 D1 X2\n", nullptr,
+                     "line 3: G41 cutter radius compensation is not simulated"},
+        BadInputCase{"MissingSubprogram", "G0 X1\nM98 P12\nM30\n", nullptr,
+                     "line 2: M98 P12: there is no O12 in this file"}),
     [](const ::testing::TestParamInfo<BadInputCase>& info) { return info.param.name; });
 
 TEST(BadInputFiles, ProgramThatIsAFolder) {
@@ -439,13 +685,13 @@ TEST(Profiles, AnInchMachineRunsInItsUnits) {
   profile.replace(profile.find(mm), mm.size(), "<Units>inch</Units>");
   RunOptions options;
   options.profile_path = dir.Write("inch.xml", profile);
-  // 1000 steps per inch; 25.4 mm is one inch.
+  // 1000 steps per inch; 25.4 mm is one inch; the G54 numbers are inches now.
   options.program_path = dir.Write("p.nc", "G21 G0 X25.4 Y12.7\n");
   const RunResult r = SimRun(options).Execute();
   ASSERT_EQ(r.status, RunStatus::kCompleted) << r.error;
   EXPECT_EQ(r.units, "inch");
-  EXPECT_EQ(r.executed_final_steps[0], 1000);
-  EXPECT_EQ(r.executed_final_steps[1], 500);
+  EXPECT_EQ(r.executed_final_steps[0], 151000);
+  EXPECT_EQ(r.executed_final_steps[1], 100500);
 }
 
 // ---- Trace ----

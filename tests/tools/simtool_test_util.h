@@ -6,6 +6,8 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cmath>
+#include <cstdint>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
@@ -16,6 +18,16 @@
 namespace kelvro::sim::test {
 
 inline const std::string kExamples = std::string(KELVRO_SOURCE_DIR) + "/examples/";
+
+// The default machine (examples/machine.xml): 1000 steps per mm on X, Y and Z, and the work
+// zero of G54 at machine X 150, Y 100, Z -60.
+inline constexpr double kStepsPerMm = 1000.0;
+inline constexpr double kWorkZero[3] = {150.0, 100.0, -60.0};
+
+// Machine steps of a G54 work coordinate of axis k (0..2) on the default machine.
+inline int64_t WorkSteps(int k, double work) {
+  return static_cast<int64_t>(std::llround((work + kWorkZero[k]) * kStepsPerMm));
+}
 
 inline std::string ReadFile(const std::string& path) {
   std::ifstream in(path, std::ios::binary);
