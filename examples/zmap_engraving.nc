@@ -1,8 +1,11 @@
 (Engraving across the circuit board of examples/board_20x15.zmap: X 100..195, Y 60..130 mm)
-(Machine: examples/machine.xml; work zero = machine zero, board surface at Z 0)
+(Machine: examples/machine.xml. Work offset G55: X and Y as the machine's, so that the)
+(program and the point file share coordinates; Z 0 on the board surface, 60 mm below the top)
 (With Z correction on, load the board's map normalised to its highest point, so that)
 (every correction is 0 or below and Z stays under the Z 0 soft limit)
 G21 G90
+G10 L2 P2 X0 Y0 Z-60
+G55
 G0 Z0
 S10000 M3
 
@@ -73,5 +76,7 @@ G3 X120 Y70 R40 F500
 G0 Z0
 
 M5
-G0 X0 Y0
+(Up to the top of the travel, then back to machine zero)
+G53 G0 Z0
+G53 G0 X0 Y0
 M2

@@ -103,12 +103,12 @@ TEST_F(ZMapTest, EngravingExampleStaysOnTheBoardAndWithinItsDepth) {
   std::string error;
   ASSERT_TRUE(program.Load(kExamples + "zmap_engraving.nc", machine, &error)) << error;
 
-  const std::set<std::string> g_codes = {"0", "1", "2", "3", "21", "90"};
+  const std::set<std::string> g_codes = {"0", "1", "2", "3", "10", "21", "53", "55", "90"};
   const std::set<std::string> m_codes = {"2", "3", "5"};
   std::ifstream in(kExamples + "zmap_engraving.nc");
   const std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
   for (const auto& [letter, number] : Words(text)) {
-    EXPECT_NE(std::string("GMXYZFSR").find(letter), std::string::npos) << letter << number;
+    EXPECT_NE(std::string("GMXYZFSRLP").find(letter), std::string::npos) << letter << number;
     if (letter == 'G') {
       EXPECT_TRUE(g_codes.count(number)) << "G" << number;
     }
@@ -126,8 +126,17 @@ TEST_F(ZMapTest, EngravingExampleStaysOnTheBoardAndWithinItsDepth) {
       board.LoadZCorrectionFile(kExamples + "board_20x15.zmap", kZNormalHighest, platform, host));
   double deepest = 0.0;
   size_t cutting = 0;
-  for (const sim::Sample& s : samples) {
-    const double x = s.target[0] / 1000.0, y = s.target[1] / 1000.0, z = s.target[2] / 1000.0;
+  // The program's work zero: X and Y as the machine's, Z 0 on the board at machine Z -60.
+  // It comes down from the top of the travel to Z 0 first and goes back up at the end;
+  // between those it never rises above Z 0.
+  constexpr double kBoardZ = -60.0;
+  size_t first = 0, last = samples.size();
+  while (first < last && samples[first].target[2] / 1000.0 > kBoardZ + 1e-9) ++first;
+  while (last > first && samples[last - 1].target[2] / 1000.0 > kBoardZ + 1e-9) --last;
+  for (size_t i = first; i < last; ++i) {
+    const sim::Sample& s = samples[i];
+    const double x = s.target[0] / 1000.0, y = s.target[1] / 1000.0;
+    const double z = s.target[2] / 1000.0 - kBoardZ;
     ASSERT_LE(z, 1e-9);
     ASSERT_GE(z, -0.3 - 1e-9);
     deepest = std::min(deepest, z);
