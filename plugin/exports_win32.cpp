@@ -7,6 +7,8 @@
 #include "device/winusb_port_win32.h"
 #include "plugin/plugin.h"
 #include "plugin/win32_platform_win32.h"
+#include "ui/about_view_win32.h"
+#include "ui/win32_dialog_runner_win32.h"
 
 namespace {
 
@@ -17,9 +19,17 @@ struct Library {
   kelvro::Win32Platform platform;
   kelvro::WinUsbPort port;
   kelvro::Plugin plugin{platform, port};
+  // The visual-styles library, kept for the life of the process (null when missing).
+  HMODULE uxtheme = ::LoadLibraryA("UxTheme.dll");
+  kelvro::Win32DialogRunner dialogs{kelvro::Win32DialogRunner::ThisModule(), uxtheme, platform,
+                                    platform};
   Library() {
     platform.SetTimerRoutine([this] { plugin.OnTimer(); });
-    ::LoadLibraryA("UxTheme.dll");
+    plugin.SetDialogRunner(&dialogs);
+  }
+  ~Library() {
+    plugin.SetDialogRunner(nullptr);
+    kelvro::AboutPicture::Release();
   }
 };
 

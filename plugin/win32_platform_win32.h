@@ -1,14 +1,16 @@
-// Platform services on Windows: message boxes over the host window, GetTickCount, Sleep,
-// GetKeyState and a thread timer on the host's GUI thread.
+// Platform services on Windows: message boxes over the host window (or over the plugin's
+// dialog while one is open), GetTickCount, Sleep, GetKeyState and a thread timer on the
+// host's GUI thread.
 #pragma once
 
 #include <functional>
 
 #include "host/platform.h"
+#include "ui/owner_window_slot.h"
 
 namespace kelvro {
 
-class Win32Platform final : public Platform {
+class Win32Platform final : public Platform, public OwnerWindowSlot {
  public:
   Win32Platform();
   ~Win32Platform() override;
@@ -28,8 +30,10 @@ class Win32Platform final : public Platform {
   void DispatchPendingMessages() override;
   std::optional<std::array<int, 4>> ProductVersion() override;
 
-  // Window that owns the message boxes (the host's main window), may be null.
-  void SetOwnerWindow(void* window) { owner_window_ = window; }
+  // Window that owns the message boxes (the host's main window, or the open dialog), may be
+  // null.
+  void* owner_window() const override { return owner_window_; }
+  void SetOwnerWindow(void* window) override { owner_window_ = window; }
   // Routine run by the 25 ms timer.
   void SetTimerRoutine(std::function<void()> routine) { timer_routine_ = std::move(routine); }
 

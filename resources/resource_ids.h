@@ -37,9 +37,9 @@
 #define IDC_GENERAL_PROBE_LOG 1057
 
 // The maker's addresses the About page links to: placeholders of this project (the reserved
-// ".example" domain reaches no one else).
-#define KELVRO_MAKER_MAIL "support@kelvro-plugin.example"
-#define KELVRO_MAKER_WEB "https://www.kelvro-plugin.example/"
+// ".example" domain reaches no one else), short enough for one line of their link controls.
+#define KELVRO_MAKER_MAIL "support@kelvro.example"
+#define KELVRO_MAKER_WEB "https://kelvro.example/"
 
 // About page.
 #define IDC_ABOUT_PICTURE 1023

@@ -5,7 +5,15 @@
 // Update about every 50 ms for a while, stops the plugin and prints what it saw as one
 // JSON object. Message boxes are answered automatically so that nothing waits for a
 // person.
+//
+// With --config-run it also plays the user in the plugin's configuration dialog after the
+// first Reset (a bad value refused on a tab switch, then home retract 42 and PWM 31000, a
+// click on the About tab, OK), leaves the E-stop the dialog forced and resets again, as an
+// operator would; the dialog is captured into the gallery (KELVRO_GALLERY) on the way.
+// clang-format off
 #include <windows.h>
+#include <commctrl.h>
+// clang-format on
 
 #include <cstdint>
 #include <cstdio>
@@ -16,7 +24,10 @@
 #include <vector>
 
 #include "host/host_blocks.h"
+#include "resources/resource_ids.h"
 #include "sim/json_text.h"
+#include "win32/tests/dialog_script_win32.h"
+#include "win32/tests/window_capture_win32.h"
 
 using namespace kelvro;
 using kelvro::sim::JsonString;
@@ -51,6 +62,7 @@ struct Exports {
 struct Observed {
   std::vector<std::string> status_texts;
   std::vector<std::string> message_boxes;
+  std::vector<std::string> message_box_owners;  // the caption of each box's owner window
   std::vector<int> buttons;
   std::string last_status;
   int timer_ticks = 0;
@@ -92,16 +104,20 @@ void LookAtStatus() {
   g_seen.last_status = text;
 }
 
-// Answers every message box of this thread as soon as it is shown.
+// Answers every message box of this thread as soon as it is shown (a dialog whose text is
+// in the message box's static 0xFFFF; the plugin's own dialogs are left to their script).
 LRESULT CALLBACK AnswerMessageBoxes(int code, WPARAM wparam, LPARAM lparam) {
   if (code == HCBT_ACTIVATE) {
     HWND box = reinterpret_cast<HWND>(wparam);
     char class_name[32] = {};
     GetClassNameA(box, class_name, sizeof(class_name));
-    if (std::strcmp(class_name, "#32770") == 0) {
+    if (std::strcmp(class_name, "#32770") == 0 && GetDlgItem(box, 0xFFFF)) {
       char text[1024] = {};
       GetDlgItemTextA(box, 0xFFFF, text, sizeof(text));
       g_seen.message_boxes.emplace_back(text);
+      char owner[128] = {};
+      if (HWND window = GetWindow(box, GW_OWNER)) GetWindowTextA(window, owner, sizeof(owner));
+      g_seen.message_box_owners.emplace_back(owner);
       int answer = IDOK;
       if (GetDlgItem(box, IDYES)) answer = g_answer_yes ? IDYES : IDNO;
       PostMessageA(box, WM_COMMAND, MAKEWPARAM(answer, BN_CLICKED), 0);
@@ -148,6 +164,62 @@ HWND MakeMainWindow() {
                        nullptr, bar, wc.hInstance, nullptr);
 }
 
+// What the run through the configuration dialog saw.
+struct ConfigRun {
+  bool finished = false;
+  int tab_after_refusal = -1;
+  bool focus_on_refused_field = false;
+  std::string about_plugin;
+  std::string about_firmware;
+  int captures = 0;
+  int estop = -1;
+  int stop_code = -1;
+  long reset_result = 0;
+};
+
+// Opens the configuration dialog through Config and plays the user in it.
+ConfigRun DriveConfigDialog(void(__cdecl* config)(), HostMachineState& machine) {
+  using namespace kelvro::test;
+  ConfigRun run;
+  HWND frame = nullptr;
+  HWND page = nullptr;
+  const bool gallery = !GalleryFolder().empty();
+  DialogScript script;
+  script.Then([&] {
+    frame = FindDialog("KELVRO configuration");
+    page = frame ? VisiblePage(frame) : nullptr;
+    return page && GetDlgItem(page, IDC_GENERAL_PWM_FREQ);
+  });
+  script.Then([&] {
+    // Refused: the message box (answered by the hook) and the tab stays.
+    SetText(page, IDC_GENERAL_PWM_FREQ, "-5");
+    SelectTab(frame, 1);
+    run.tab_after_refusal =
+        static_cast<int>(SendDlgItemMessageA(frame, IDC_CONFIG_TABS, TCM_GETCURSEL, 0, 0));
+    run.focus_on_refused_field = GetFocus() == GetDlgItem(page, IDC_GENERAL_PWM_FREQ);
+    SetText(page, IDC_GENERAL_PWM_FREQ, "31000");
+    SetText(page, IDC_GENERAL_HOME_RETRACT, "42");
+    if (gallery) run.captures += CaptureToGallery(frame, "config_run_general") ? 1 : 0;
+    return true;
+  });
+  script.Then([&] {
+    ClickTab(frame, 5);
+    page = VisiblePage(frame);
+    if (!page || !GetDlgItem(page, IDC_ABOUT_PLUGIN)) return true;
+    run.about_plugin = TextOf(GetDlgItem(page, IDC_ABOUT_PLUGIN));
+    run.about_firmware = TextOf(GetDlgItem(page, IDC_ABOUT_FIRMWARE));
+    if (gallery) run.captures += CaptureToGallery(frame, "config_run_about") ? 1 : 0;
+    PostClick(frame, IDOK);
+    return true;
+  });
+  script.Start(30000);
+  config();
+  run.finished = script.finished() && !script.timed_out();
+  run.estop = machine.estop;
+  run.stop_code = machine.stop_code;
+  return run;
+}
+
 template <typename F>
 bool Bind(HMODULE dll, const char* name, F* slot) {
   *slot = reinterpret_cast<F>(reinterpret_cast<void*>(GetProcAddress(dll, name)));
@@ -160,6 +232,7 @@ bool Bind(HMODULE dll, const char* name, F* slot) {
 int main(int argc, char** argv) {
   std::string profile;
   double seconds = 2.0;
+  bool config_run = false;
   for (int i = 1; i < argc; ++i) {
     const std::string arg = argv[i];
     if (arg == "--profile" && i + 1 < argc) {
@@ -168,8 +241,12 @@ int main(int argc, char** argv) {
       seconds = std::atof(argv[++i]);
     } else if (arg == "--answer" && i + 1 < argc) {
       g_answer_yes = std::string(argv[++i]) != "no";
+    } else if (arg == "--config-run") {
+      config_run = true;
     } else {
-      std::fprintf(stderr, "usage: kelvro-host [--profile FILE] [--seconds N] [--answer yes|no]\n");
+      std::fprintf(stderr,
+                   "usage: kelvro-host [--profile FILE] [--seconds N] [--answer yes|no] "
+                   "[--config-run]\n");
       return 2;
     }
   }
@@ -231,6 +308,15 @@ int main(int argc, char** argv) {
   LookAtStatus();
   const int32_t reset_result = x.Reset();
   LookAtStatus();
+  ConfigRun dialog_run;
+  if (config_run) {
+    dialog_run = DriveConfigDialog(x.Config, *machine);
+    LookAtStatus();
+    // The operator leaves the E-stop; the host resets the plugin.
+    machine->estop = 0;
+    dialog_run.reset_result = static_cast<long>(x.Reset());
+    LookAtStatus();
+  }
 
   // Message loop: Update about every 50 ms; the plugin's own 25 ms thread timer arrives
   // here as WM_TIMER messages without a window.
@@ -274,8 +360,19 @@ int main(int argc, char** argv) {
               JsonStrings(g_seen.status_texts).c_str(), JsonStrings(g_seen.message_boxes).c_str());
   std::printf("\"plugin_menu\": %s, \"general_config_id\": %d, ", JsonStrings(plugin_items).c_str(),
               general_config_id);
-  std::printf("\"timer_ticks\": %d, \"updates\": %d, \"estop\": %d}\n", g_seen.timer_ticks,
-              g_seen.updates, machine->estop);
+  std::printf("\"message_box_owners\": %s, ", JsonStrings(g_seen.message_box_owners).c_str());
+  if (config_run) {
+    std::printf(
+        "\"config\": {\"finished\": %s, \"tab_after_refusal\": %d, "
+        "\"focus_on_refused_field\": %s, \"about_plugin\": %s, \"about_firmware\": %s, "
+        "\"captures\": %d, \"estop\": %d, \"stop_code\": %d, \"reset_result\": %ld}, ",
+        dialog_run.finished ? "true" : "false", dialog_run.tab_after_refusal,
+        dialog_run.focus_on_refused_field ? "true" : "false",
+        JsonString(dialog_run.about_plugin).c_str(), JsonString(dialog_run.about_firmware).c_str(),
+        dialog_run.captures, dialog_run.estop, dialog_run.stop_code, dialog_run.reset_result);
+  }
+  std::printf("\"timer_ticks\": %d, \"updates\": %d, \"estop\": %d, \"stop_code\": %d}\n",
+              g_seen.timer_ticks, g_seen.updates, machine->estop, machine->stop_code);
   std::fflush(stdout);
   // Leave the DLL loaded: the host unloads it only at exit.
   return 0;

@@ -56,12 +56,7 @@ void ConfigDialogModel::PageOpened(int index, DialogControls& controls) {
 }
 
 bool ConfigDialogModel::LeavePage(DialogControls* visible) {
-  if (!visible) return true;
-  const ExchangeResult result = page(current_tab_).Exchange(*visible, ExchangeDirection::kSave);
-  if (result.ok) return true;
-  ctx_.messages.MessageBox(result.message, MessageBoxKind::kOk);
-  visible->Focus(result.failed_control);
-  return false;
+  return !visible || SavePage(page(current_tab_), *visible, ctx_.messages);
 }
 
 void ConfigDialogModel::Command(DialogControls& controls, int control, DialogRunner& runner) {

@@ -4,6 +4,7 @@
 // its controls and the model.
 #pragma once
 
+#include "host/platform.h"
 #include "ui/dialog_controls.h"
 #include "ui/dialog_runner.h"
 #include "ui/field_exchange.h"
@@ -27,6 +28,16 @@ class PageModel {
     return false;
   }
 };
+
+// Saves `model` from `controls`. On failure the message is shown, the focus goes to the bad
+// field and false is returned: the window stays as it is.
+inline bool SavePage(PageModel& model, DialogControls& controls, UserMessages& messages) {
+  const ExchangeResult result = model.Exchange(controls, ExchangeDirection::kSave);
+  if (result.ok) return true;
+  messages.MessageBox(result.message, MessageBoxKind::kOk);
+  controls.Focus(result.failed_control);
+  return false;
+}
 
 // A page without content yet: its tab shows an empty page.
 class EmptyPage final : public PageModel {

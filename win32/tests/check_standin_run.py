@@ -5,7 +5,7 @@ a fresh folder and loaded with WINEDLLOVERRIDES="winusb,setupapi=n". Checks what
 and what the controller received (its trace, streamed to a file by the winusb.dll stand-in).
 
 Usage: check_standin_run.py WINE_RUN HOST_EXE SCENARIO
-Scenarios: healthy, old-firmware, winusb-missing, no-device, write-failure."""
+Scenarios: healthy, old-firmware, winusb-missing, no-device, write-failure, config-dialog."""
 import json
 import os
 import shutil
@@ -223,12 +223,65 @@ def scenario_write_failure(wine_run, host, tmp):
            "the interface was released", seen)
 
 
+def uint8_at(payload_hex, offset):
+    return bytes.fromhex(payload_hex)[offset]
+
+
+def uint32_le(payload_hex, offset):
+    return struct.unpack_from("<I", bytes.fromhex(payload_hex), offset)[0]
+
+
+# Offsets in the 262-byte motion configuration.
+PWM_FREQUENCY_AT = 240  # 32 bits
+HOME_RETRACT_AT = 256   # 8 bits
+
+
+def scenario_config_dialog(wine_run, host, tmp):
+    """The host opens the configuration dialog (Config) after the first Reset and plays the
+    user in it; after OK it leaves the forced E-stop and resets again."""
+    trace = os.path.join(tmp, "trace.jsonl")
+    seen = run_host(wine_run, host, ["--profile", windows_path(os.path.join(tmp, "p.xml")),
+                                     "--seconds", "1", "--config-run"],
+                    {"WINEDLLOVERRIDES": OVERRIDES, "KELVRO_SIM_TRACE": windows_path(trace)})
+    entries, summaries = read_trace(trace)
+    motion = [e for e in entries if e.get("name") == "LoadMotionConfig"]
+    seen = dict(seen, motion_configs=motion)
+    run = seen.get("config")
+    expect(run is not None and run["finished"], "the script went through the dialog", seen)
+    expect(seen["message_boxes"] == ["Please enter a positive integer."],
+           "'-5' refused on the tab switch, with one message box", seen)
+    expect(seen["message_box_owners"] == ["KELVRO configuration"],
+           "the message box belongs to the configuration dialog", seen)
+    expect(run["tab_after_refusal"] == 0, "the General setup tab stayed selected", seen)
+    expect(run["focus_on_refused_field"], "the focus is on the refused field", seen)
+    expect(run["about_plugin"] == "KELVRO Mach3 plugin: v01.18", "About: the plugin version",
+           seen)
+    expect(run["about_firmware"] == "Firmware: v01.22", "About: the controller's firmware", seen)
+    expect(run["estop"] == 1 and run["stop_code"] == 8, "after OK: E-stop with stop code 8",
+           seen)
+    if os.environ.get("KELVRO_GALLERY"):
+        expect(run["captures"] == 2, "the dialog was captured twice into the gallery", seen)
+    expect(len(motion) == 2, "a motion configuration at each Reset", seen)
+    before, after = motion[0]["payload"], motion[1]["payload"]
+    expect(uint8_at(before, HOME_RETRACT_AT) == 10 and
+           uint32_le(before, PWM_FREQUENCY_AT) == 10000,
+           "first Reset: the defaults (retract 10, PWM 10000)", seen)
+    expect(uint8_at(after, HOME_RETRACT_AT) == 42, "after the dialog: byte 256 = 42", seen)
+    expect(uint32_le(after, PWM_FREQUENCY_AT) == 31000,
+           "after the dialog: bytes 240..243 = 31000", seen)
+    expect("USB controller connected." in seen["status_texts"], "status: connected", seen)
+    expect(seen["estop"] == 0, "running again after the second Reset", seen)
+    bad = [e for e in entries if e.get("kind") in ("rejected", "fault", "phase_mismatch")]
+    expect(not bad, "the controller refused nothing", seen)
+
+
 SCENARIOS = {
     "healthy": (scenario_healthy, ["winusb.dll", "setupapi.dll"]),
     "old-firmware": (scenario_old_firmware, ["winusb.dll", "setupapi.dll"]),
     "winusb-missing": (scenario_winusb_missing, ["setupapi.dll"]),
     "no-device": (scenario_no_device, ["winusb.dll", "setupapi.dll"]),
     "write-failure": (scenario_write_failure, ["winusb.dll", "setupapi.dll"]),
+    "config-dialog": (scenario_config_dialog, ["winusb.dll", "setupapi.dll"]),
 }
 
 

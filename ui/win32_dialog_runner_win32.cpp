@@ -1,0 +1,305 @@
+#include "ui/win32_dialog_runner_win32.h"
+
+// clang-format off
+#include <windows.h>
+#include <commctrl.h>
+// clang-format on
+
+#include <optional>
+
+#include "resources/resource_ids.h"
+#include "ui/config_dialog.h"
+#include "ui/hwnd_dialog_controls_win32.h"
+#include "ui/page_model.h"
+
+namespace kelvro {
+namespace {
+
+// The visual-styles flag that gives a page the tab control's background.
+constexpr DWORD kThemeTabTexture = 6;  // ETDT_ENABLE | ETDT_USETABTEXTURE
+// Space around a tab's text, pixels (the tab control's default is 6 and 3).
+constexpr int kTabPaddingX = 4;
+constexpr int kTabPaddingY = 3;
+
+using GetWindowThemeFn = HANDLE(WINAPI*)(HWND);
+using EnableThemeDialogTextureFn = HRESULT(WINAPI*)(HWND, DWORD);
+
+template <typename Fn>
+Fn Function(FARPROC proc) {
+  return reinterpret_cast<Fn>(reinterpret_cast<void*>(proc));
+}
+
+// State of one open configuration dialog, shared by its frame and page procedures.
+struct FrameState {
+  FrameState(ConfigDialogModel& m, Win32DialogRunner& r) : model(m), runner(r) {}
+  ConfigDialogModel& model;
+  Win32DialogRunner& runner;
+  HWND tabs = nullptr;
+  HWND page = nullptr;
+  std::optional<HwndDialogControls> page_controls;
+  std::optional<AboutView> about;  // while the About page is shown
+  int opening = 0;                 // the tab whose page is being created
+  bool themed = false;
+};
+
+// State of one open modal dialog over a page model.
+struct ModalState {
+  ModalState(PageModel& m, Win32DialogRunner& r) : model(m), runner(r) {}
+  PageModel& model;
+  Win32DialogRunner& runner;
+  std::optional<HwndDialogControls> controls;
+};
+
+template <typename State>
+State* StateOf(HWND dialog) {
+  return reinterpret_cast<State*>(::GetWindowLongPtrA(dialog, DWLP_USER));
+}
+
+template <typename State>
+State* Adopt(HWND dialog, LPARAM lparam) {
+  ::SetWindowLongPtrA(dialog, DWLP_USER, lparam);
+  return reinterpret_cast<State*>(lparam);
+}
+
+// Clicks and selection changes are the commands a page model handles.
+bool IsModelCommand(WPARAM wparam) {
+  const WORD code = HIWORD(wparam);
+  return code == BN_CLICKED || code == CBN_SELCHANGE;
+}
+
+// ---- Pages ----
+
+INT_PTR CALLBACK PageProc(HWND page, UINT message, WPARAM wparam, LPARAM lparam) {
+  try {
+    if (message == WM_INITDIALOG) {
+      FrameState* frame = Adopt<FrameState>(page, lparam);
+      frame->page = page;
+      frame->page_controls.emplace(page);
+      if (frame->themed) {
+        if (auto enable = Function<EnableThemeDialogTextureFn>(
+                frame->runner.ThemeFunction("EnableThemeDialogTexture"))) {
+          enable(page, kThemeTabTexture);
+        }
+      }
+      PageModel& model = frame->model.page(frame->opening);
+      frame->model.PageOpened(frame->opening, *frame->page_controls);
+      if (model.template_id() == IDD_PAGE_ABOUT) {
+        frame->about.emplace(frame->runner.resources(), frame->runner.shell_open());
+        frame->about->Attach(page);
+      }
+      return FALSE;  // the focus stays where the user put it (on the tabs)
+    }
+    FrameState* frame = StateOf<FrameState>(page);
+    if (!frame) return FALSE;
+    switch (message) {
+      case WM_COMMAND:
+        if (!IsModelCommand(wparam) || !frame->page_controls) return FALSE;
+        frame->model.Command(*frame->page_controls, LOWORD(wparam), frame->runner);
+        return TRUE;
+      case WM_PAINT:
+        if (!frame->about) return FALSE;
+        {
+          PAINTSTRUCT ps;
+          HDC dc = ::BeginPaint(page, &ps);
+          if (dc) frame->about->Paint(page, dc);
+          ::EndPaint(page, &ps);
+        }
+        return TRUE;
+      case WM_DESTROY:
+        if (frame->page == page) {
+          frame->page = nullptr;
+          frame->page_controls.reset();
+          frame->about.reset();
+        }
+        return FALSE;
+      default:
+        return FALSE;
+    }
+  } catch (...) {
+    return FALSE;
+  }
+}
+
+// Page switching, steps 3 to 6: the old page window goes, the new one is created from its
+// template inside the tab control, placed at its display area and shown.
+void ShowPage(FrameState& frame, int index) {
+  if (frame.page) ::DestroyWindow(frame.page);
+  frame.opening = index;
+  const int id = frame.model.page(index).template_id();
+  HWND page = ::CreateDialogParamA(frame.runner.resources(), MAKEINTRESOURCEA(id), frame.tabs,
+                                   PageProc, reinterpret_cast<LPARAM>(&frame));
+  if (!page) return;
+  RECT area;
+  ::GetWindowRect(frame.tabs, &area);
+  ::MapWindowPoints(nullptr, frame.tabs, reinterpret_cast<POINT*>(&area), 2);
+  TabCtrl_AdjustRect(frame.tabs, FALSE, &area);
+  ::SetWindowPos(page, nullptr, area.left, area.top, 0, 0,
+                 SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE);
+  ::ShowWindow(page, SW_SHOW);
+}
+
+void SelectionChanged(FrameState& frame) {
+  if (frame.page_controls && !frame.model.LeavePage(&*frame.page_controls)) {
+    TabCtrl_SetCurSel(frame.tabs, frame.model.current_tab());
+    return;
+  }
+  const int index = TabCtrl_GetCurSel(frame.tabs);
+  if (index < 0) return;
+  ShowPage(frame, index);
+}
+
+// ---- The frame ----
+
+void InitFrame(HWND dialog, FrameState& frame) {
+  frame.runner.DialogOpened(dialog);
+  frame.tabs = ::GetDlgItem(dialog, IDC_CONFIG_TABS);
+  if (auto theme = Function<GetWindowThemeFn>(frame.runner.ThemeFunction("GetWindowTheme"))) {
+    frame.themed = theme(::GetDlgItem(dialog, IDOK)) != nullptr;
+  }
+  if (!frame.tabs) return;
+  // Six tabs fit in one row of the 290-unit tab control only with a little less space
+  // around their texts than the default 6 pixels.
+  TabCtrl_SetPadding(frame.tabs, kTabPaddingX, kTabPaddingY);
+  for (int i = 0; i < frame.model.tab_count(); ++i) {
+    TCITEMA item = {};
+    item.mask = TCIF_TEXT;
+    item.pszText = const_cast<char*>(frame.model.tab_text(i));
+    ::SendMessageA(frame.tabs, TCM_INSERTITEMA, static_cast<WPARAM>(i),
+                   reinterpret_cast<LPARAM>(&item));
+  }
+  // Keyboard navigation enters the page inside the tab control.
+  const LONG_PTR ex_style = ::GetWindowLongPtrA(frame.tabs, GWL_EXSTYLE);
+  ::SetWindowLongPtrA(frame.tabs, GWL_EXSTYLE, ex_style | WS_EX_CONTROLPARENT);
+  const int tab = frame.model.current_tab();
+  TabCtrl_SetCurSel(frame.tabs, tab);
+  ShowPage(frame, tab);
+}
+
+INT_PTR CALLBACK FrameProc(HWND dialog, UINT message, WPARAM wparam, LPARAM lparam) {
+  try {
+    if (message == WM_INITDIALOG) {
+      InitFrame(dialog, *Adopt<FrameState>(dialog, lparam));
+      return TRUE;
+    }
+    FrameState* frame = StateOf<FrameState>(dialog);
+    if (!frame) return FALSE;
+    switch (message) {
+      case WM_NOTIFY: {
+        const NMHDR* header = reinterpret_cast<const NMHDR*>(lparam);
+        if (!header || header->idFrom != IDC_CONFIG_TABS || header->code != TCN_SELCHANGE) {
+          return FALSE;
+        }
+        SelectionChanged(*frame);
+        return TRUE;
+      }
+      case WM_COMMAND:
+        if (LOWORD(wparam) == IDOK) {
+          if (frame->model.LeavePage(frame->page_controls ? &*frame->page_controls : nullptr)) {
+            ::EndDialog(dialog, IDOK);
+          }
+          return TRUE;
+        }
+        if (LOWORD(wparam) == IDCANCEL) {
+          ::EndDialog(dialog, IDCANCEL);
+          return TRUE;
+        }
+        return FALSE;
+      default:
+        return FALSE;
+    }
+  } catch (...) {
+    return FALSE;
+  }
+}
+
+// ---- Modal dialogs over one page model ----
+
+INT_PTR CALLBACK ModalProc(HWND dialog, UINT message, WPARAM wparam, LPARAM lparam) {
+  try {
+    if (message == WM_INITDIALOG) {
+      ModalState* state = Adopt<ModalState>(dialog, lparam);
+      state->runner.DialogOpened(dialog);
+      state->controls.emplace(dialog);
+      state->model.Exchange(*state->controls, ExchangeDirection::kLoad);
+      state->model.ApplyEnableRules(*state->controls);
+      return TRUE;
+    }
+    ModalState* state = StateOf<ModalState>(dialog);
+    if (!state || !state->controls || message != WM_COMMAND) return FALSE;
+    switch (LOWORD(wparam)) {
+      case IDOK:
+        if (SavePage(state->model, *state->controls, state->runner.messages())) {
+          ::EndDialog(dialog, IDOK);
+        }
+        return TRUE;
+      case IDCANCEL:
+        ::EndDialog(dialog, IDCANCEL);
+        return TRUE;
+      default:
+        if (!IsModelCommand(wparam)) return FALSE;
+        if (state->model.OnCommand(*state->controls, LOWORD(wparam), state->runner)) {
+          state->model.ApplyEnableRules(*state->controls);
+        }
+        return TRUE;
+    }
+  } catch (...) {
+    return FALSE;
+  }
+}
+
+}  // namespace
+
+Win32DialogRunner::Win32DialogRunner(HINSTANCE resources, HMODULE uxtheme, UserMessages& messages,
+                                     OwnerWindowSlot& owner)
+    : resources_(resources), uxtheme_(uxtheme), messages_(messages), owner_(owner) {
+  INITCOMMONCONTROLSEX classes = {sizeof(classes), ICC_TAB_CLASSES | ICC_STANDARD_CLASSES};
+  ::InitCommonControlsEx(&classes);
+}
+
+HINSTANCE Win32DialogRunner::ThisModule() {
+  HMODULE self = nullptr;
+  static const char kAnchor = 0;
+  if (!::GetModuleHandleExA(
+          GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS | GET_MODULE_HANDLE_EX_FLAG_UNCHANGED_REFCOUNT,
+          &kAnchor, &self)) {
+    return nullptr;
+  }
+  return self;
+}
+
+FARPROC Win32DialogRunner::ThemeFunction(const char* name) const {
+  return uxtheme_ ? ::GetProcAddress(uxtheme_, name) : nullptr;
+}
+
+INT_PTR Win32DialogRunner::RunDialog(int id, DLGPROC procedure, void* state) {
+  HWND previous = static_cast<HWND>(owner_.owner_window());
+  // A handle that is no window (a broken host value) would make the dialog fail.
+  HWND owner = previous && ::IsWindow(previous) ? previous : nullptr;
+  const INT_PTR result = ::DialogBoxParamA(resources_, MAKEINTRESOURCEA(id), owner, procedure,
+                                           reinterpret_cast<LPARAM>(state));
+  owner_.SetOwnerWindow(previous);
+  return result;
+}
+
+DialogResult Win32DialogRunner::RunConfigDialog(ConfigDialogModel& dialog) {
+  // One configuration dialog at a time: its pages share the model's visible page.
+  if (config_open_) return DialogResult::kCancel;
+  config_open_ = true;
+  FrameState state(dialog, *this);
+  const INT_PTR result = RunDialog(IDD_CONFIG, FrameProc, &state);
+  config_open_ = false;
+  return result == IDOK ? DialogResult::kOk : DialogResult::kCancel;
+}
+
+DialogResult Win32DialogRunner::RunModal(PageModel& model) {
+  ModalState state(model, *this);
+  return RunDialog(model.template_id(), ModalProc, &state) == IDOK ? DialogResult::kOk
+                                                                   : DialogResult::kCancel;
+}
+
+DialogResult Win32DialogRunner::EditCurve(LaserCurve& /*curve*/, double& /*nominal_feed*/) {
+  messages_.MessageBox(kCurveEditorMissing, MessageBoxKind::kOk);
+  return DialogResult::kCancel;
+}
+
+}  // namespace kelvro

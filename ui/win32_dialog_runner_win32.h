@@ -1,0 +1,60 @@
+// The modal dialogs of the user interface as Win32 dialogs built from the resource
+// templates: the configuration dialog's frame with its tab control and one page window at a
+// time, the smaller modal dialogs the pages open, and (until the laser ramp curve editor
+// exists) a notice in place of the editor. The windows only move values between their
+// controls and the page models; every decision is the models'.
+#pragma once
+
+#include <windows.h>
+
+#include "host/platform.h"
+#include "ui/about_view_win32.h"
+#include "ui/dialog_runner.h"
+#include "ui/owner_window_slot.h"
+
+namespace kelvro {
+
+inline constexpr char kCurveEditorMissing[] =
+    "The laser ramp curve editor is not available in this version.";
+
+class Win32DialogRunner final : public DialogRunner {
+ public:
+  // `resources`: the module whose resources carry the templates; `uxtheme`: the
+  // visual-styles library, or null (no theming); `messages`: the message boxes; `owner`:
+  // the window that owns the dialogs and boxes, pointed at each dialog while it is open.
+  Win32DialogRunner(HINSTANCE resources, HMODULE uxtheme, UserMessages& messages,
+                    OwnerWindowSlot& owner);
+
+  // The module this code is linked into (the plugin DLL, or a test program).
+  static HINSTANCE ThisModule();
+
+  DialogResult RunConfigDialog(ConfigDialogModel& dialog) override;
+  DialogResult RunModal(PageModel& model) override;
+  // Placeholder: tells the user that the editor is not there and leaves the curve as it is.
+  DialogResult EditCurve(LaserCurve& curve, double& nominal_feed) override;
+
+  // The shell's "open" action of the About page's links (tests record it instead).
+  void set_shell_open(ShellOpen open) { shell_open_ = std::move(open); }
+
+  // ---- For the dialog procedures ----
+  HINSTANCE resources() const { return resources_; }
+  UserMessages& messages() { return messages_; }
+  // The visual-styles function looked up by name, or null.
+  FARPROC ThemeFunction(const char* name) const;
+  const ShellOpen& shell_open() const { return shell_open_; }
+  void DialogOpened(HWND dialog) { owner_.SetOwnerWindow(dialog); }
+
+ private:
+  // Runs template `id` modally over the current owner with `procedure`, restoring the owner
+  // afterwards; the dialog's end code, -1 when it could not be created.
+  INT_PTR RunDialog(int id, DLGPROC procedure, void* state);
+
+  HINSTANCE resources_;
+  HMODULE uxtheme_;
+  UserMessages& messages_;
+  OwnerWindowSlot& owner_;
+  ShellOpen shell_open_ = ShellOpenTarget;
+  bool config_open_ = false;
+};
+
+}  // namespace kelvro

@@ -1,0 +1,841 @@
+// The configuration dialog, its pages and the probe log options as real Win32 dialogs from
+// the resource templates, under Wine: every page's texts, control places and size in dialog
+// units at the "MS Sans Serif" font, page switching, OK and Cancel, the About page's links
+// and picture, the theming switch and the owner of the message boxes. Each window is
+// captured into the gallery (KELVRO_GALLERY).
+//
+// The plugin object runs on the stand-in host with scripted platform services: its message
+// boxes are recorded, not shown, so the scripts go on without answering them.
+// clang-format off
+#include <windows.h>
+#include <commctrl.h>
+// clang-format on
+
+#include <gtest/gtest.h>
+
+#include <array>
+#include <cstdint>
+#include <memory>
+#include <optional>
+#include <set>
+#include <span>
+#include <string>
+#include <vector>
+
+#include "plugin/plugin.h"
+#include "resources/resource_ids.h"
+#include "sim/standin_host.h"
+#include "ui/about_view_win32.h"
+#include "ui/maker_links.h"
+#include "ui/win32_dialog_runner_win32.h"
+#include "win32/tests/dialog_script_win32.h"
+#include "win32/tests/window_capture_win32.h"
+
+namespace kelvro {
+namespace {
+
+using test::DialogScript;
+using test::FindDialog;
+using test::TextOf;
+using test::VisiblePage;
+
+constexpr char kFrameCaption[] = "KELVRO configuration";
+constexpr char kProbeLogCaption[] = "Probe log options";
+constexpr int kGeneralTab = 0;
+constexpr int kAboutTab = 5;
+
+// ---- Fonts and dialog units ----
+
+struct FontFacts {
+  std::string face;
+  bool raster = false;
+  int height = 0;         // text height
+  int average_width = 0;  // of the 52 letters, rounded as the dialog manager does
+};
+
+FontFacts FontOf(HWND window) {
+  FontFacts facts;
+  HFONT font = reinterpret_cast<HFONT>(::SendMessageA(window, WM_GETFONT, 0, 0));
+  HDC dc = ::GetDC(window);
+  HGDIOBJ old = ::SelectObject(dc, font);
+  char face[LF_FACESIZE] = {};
+  ::GetTextFaceA(dc, sizeof(face), face);
+  facts.face = face;
+  TEXTMETRICA metrics = {};
+  ::GetTextMetricsA(dc, &metrics);
+  facts.raster = (metrics.tmPitchAndFamily & (TMPF_VECTOR | TMPF_TRUETYPE)) == 0;
+  facts.height = metrics.tmHeight;
+  static constexpr char kLetters[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz";
+  SIZE extent = {};
+  ::GetTextExtentPoint32A(dc, kLetters, 52, &extent);
+  facts.average_width = (extent.cx / 26 + 1) / 2;
+  ::SelectObject(dc, old);
+  ::ReleaseDC(window, dc);
+  return facts;
+}
+
+// Dialog units to pixels from the font's metrics: x * average / 4 and y * height / 8,
+// rounded to the nearest pixel.
+SIZE UnitsToPixels(const FontFacts& font, int x, int y) {
+  return {(x * font.average_width + 2) / 4, (y * font.height + 4) / 8};
+}
+
+// A control's rectangle as the dialog manager places it: its position and its size are
+// converted each on its own.
+RECT MapUnits(HWND dialog, int x, int y, int w, int h) {
+  RECT place = {x, y, w, h};
+  ::MapDialogRect(dialog, &place);
+  return {place.left, place.top, place.left + place.right, place.top + place.bottom};
+}
+
+// The template's own size (DLGTEMPLATEEX: cx at byte 22, cy at byte 24, little-endian).
+SIZE TemplateSize(int id) {
+  HINSTANCE module = Win32DialogRunner::ThisModule();
+  HRSRC found = ::FindResourceA(module, MAKEINTRESOURCEA(id), MAKEINTRESOURCEA(5));
+  if (!found || ::SizeofResource(module, found) < 26) return {0, 0};
+  const uint8_t* bytes = static_cast<const uint8_t*>(::LockResource(::LoadResource(module, found)));
+  const auto word = [&](int at) { return static_cast<int16_t>(bytes[at] | (bytes[at + 1] << 8)); };
+  if (word(2) != -1) return {0, 0};  // not an extended template
+  return {word(22), word(24)};
+}
+
+void ExpectMsSansSerif(HWND window, const char* what) {
+  const FontFacts font = FontOf(window);
+  EXPECT_EQ(font.face, "MS Sans Serif") << what;
+  EXPECT_TRUE(font.raster) << what << ": the bitmap font, not a substitute";
+  EXPECT_EQ(font.height, 13) << what;
+  EXPECT_EQ(font.average_width, 6) << what;
+}
+
+// The window's size (the client area for a dialog with a frame) equals its template's size
+// converted at its font, both by the dialog manager and from the font's metrics.
+void ExpectTemplateSize(HWND window, int template_id, SIZE units, bool client, const char* what) {
+  const SIZE stored = TemplateSize(template_id);
+  EXPECT_EQ(stored.cx, units.cx) << what << ": template width";
+  EXPECT_EQ(stored.cy, units.cy) << what << ": template height";
+  RECT rect;
+  if (client) {
+    ::GetClientRect(window, &rect);
+  } else {
+    ::GetWindowRect(window, &rect);
+  }
+  const RECT mapped = MapUnits(window, 0, 0, units.cx, units.cy);
+  const SIZE computed = UnitsToPixels(FontOf(window), units.cx, units.cy);
+  EXPECT_EQ(rect.right - rect.left, mapped.right) << what << ": MapDialogRect width";
+  EXPECT_EQ(rect.bottom - rect.top, mapped.bottom) << what << ": MapDialogRect height";
+  EXPECT_EQ(rect.right - rect.left, computed.cx) << what << ": width from the font";
+  EXPECT_EQ(rect.bottom - rect.top, computed.cy) << what << ": height from the font";
+}
+
+// ---- Controls as the templates lay them out ----
+
+struct ControlRow {
+  int id;  // IDC_STATIC for labels, found by their text
+  const char* text;
+  int x, y, w, h;
+  bool visible = true;
+  bool check_height = true;  // a drop-down list's template height is its open list's
+};
+
+int ControlId(HWND control) {
+  const int id = ::GetDlgCtrlID(control);
+  return id == 0xFFFF ? IDC_STATIC : id;
+}
+
+HWND FindLabel(HWND dialog, const ControlRow& row, std::set<HWND>& used) {
+  for (HWND child = ::GetWindow(dialog, GW_CHILD); child; child = ::GetWindow(child, GW_HWNDNEXT)) {
+    if (ControlId(child) != IDC_STATIC || used.count(child)) continue;
+    if (TextOf(child) != row.text || (::IsWindowVisible(child) != 0) != row.visible) continue;
+    used.insert(child);
+    return child;
+  }
+  return nullptr;
+}
+
+void ExpectControls(HWND dialog, std::span<const ControlRow> rows, const char* what) {
+  std::set<HWND> used;
+  HFONT font = reinterpret_cast<HFONT>(::SendMessageA(dialog, WM_GETFONT, 0, 0));
+  for (const ControlRow& row : rows) {
+    HWND control =
+        row.id == IDC_STATIC ? FindLabel(dialog, row, used) : ::GetDlgItem(dialog, row.id);
+    const std::string name =
+        std::string(what) + " control " + std::to_string(row.id) + " \"" + row.text + "\"";
+    if (!control) {
+      ADD_FAILURE() << name << " is missing";
+      continue;
+    }
+    EXPECT_EQ(TextOf(control), row.text) << name;
+    EXPECT_EQ(::IsWindowVisible(control) != 0, row.visible) << name;
+    if (*row.text) {  // frames keep no font
+      EXPECT_EQ(reinterpret_cast<HFONT>(::SendMessageA(control, WM_GETFONT, 0, 0)), font) << name;
+    }
+    RECT rect;
+    ::GetWindowRect(control, &rect);
+    ::MapWindowPoints(nullptr, dialog, reinterpret_cast<POINT*>(&rect), 2);
+    const RECT expected = MapUnits(dialog, row.x, row.y, row.w, row.h);
+    EXPECT_EQ(rect.left, expected.left) << name;
+    EXPECT_EQ(rect.top, expected.top) << name;
+    EXPECT_EQ(rect.right, expected.right) << name;
+    if (row.check_height) {
+      EXPECT_EQ(rect.bottom, expected.bottom) << name;
+    }
+  }
+}
+
+std::vector<std::string> ComboItems(HWND dialog, int id) {
+  std::vector<std::string> items;
+  const LRESULT count = ::SendDlgItemMessageA(dialog, id, CB_GETCOUNT, 0, 0);
+  for (LRESULT i = 0; i < count; ++i) {
+    char text[64] = {};
+    ::SendDlgItemMessageA(dialog, id, CB_GETLBTEXT, static_cast<WPARAM>(i),
+                          reinterpret_cast<LPARAM>(text));
+    items.emplace_back(text);
+  }
+  return items;
+}
+
+int ComboSelection(HWND dialog, int id) {
+  return static_cast<int>(::SendDlgItemMessageA(dialog, id, CB_GETCURSEL, 0, 0));
+}
+
+int SelectedTab(HWND frame) {
+  return TabCtrl_GetCurSel(::GetDlgItem(frame, IDC_CONFIG_TABS));
+}
+
+// The pages' controls after their load, with the settings' defaults.
+const ControlRow kGeneralControls[] = {
+    {IDC_STATIC, "Spindle/laser PWM frequency", 10, 10, 98, 8},
+    {IDC_GENERAL_PWM_FREQ, "10000", 31, 22, 49, 14},
+    {IDC_STATIC, "Hz", 84, 25, 9, 8},
+    {IDC_STATIC, "Home retract speed", 12, 45, 84, 11},
+    {IDC_GENERAL_HOME_RETRACT, "10", 32, 56, 49, 14},
+    {IDC_STATIC, "%", 84, 59, 8, 8},
+    {IDC_STATIC, "Index pulses per revolution", 12, 75, 91, 11},
+    {IDC_GENERAL_INDEX_COUNT, "1", 31, 87, 49, 14},
+    {IDC_GENERAL_HW_MPG, "Hardware MPG", 11, 109, 75, 10},
+    {IDC_GENERAL_MPG_FEED_LIMIT, "Limit MPG Feedrate", 24, 122, 75, 10},
+    {IDC_GENERAL_DEREFERENCE, "Dereference all axes on disconnect", 11, 136, 86, 21},
+    {IDC_GENERAL_PROBE_AS_LIMIT, "Probe as Limit", 11, 164, 73, 10},
+    {IDC_STATIC, "Laser PWM options", 110, 10, 163, 123},
+    {IDC_GENERAL_LASER_COMP, "Ramp power compensation", 121, 24, 96, 17},
+    {IDC_GENERAL_CURVE_EDIT, "Edit...", 221, 27, 43, 14},
+    {IDC_GENERAL_LASER_SYNC, "Sync output with g-code moves by M10Px/M11Px commands", 121, 45, 127,
+     20},
+    {IDC_STATIC, "Gate port", 131, 70, 29, 11},
+    {IDC_GENERAL_GATE_PORT, "1", 166, 67, 33, 14},
+    {IDC_STATIC, "( x=Output# 1-6)", 205, 70, 63, 8},
+    {IDC_GENERAL_GRAY_LEVEL, "Gray level raster engraving (axis A controls PWM duty cycle)", 121,
+     85, 148, 19},
+    {IDC_STATIC, "(Nominal PWM duty is set by spindle Sxxxx command)", 120, 110, 147, 21},
+    {IDC_STATIC, "Maximum step frequency:\n(requires restart)", 113, 141, 82, 19},
+    {IDC_GENERAL_STEP_FREQ, "250 KHz", 198, 143, 55, 55, true, false},
+    {IDC_GENERAL_PROBE_LOG, "Probe log...", 113, 163, 56, 14},
+};
+
+const ControlRow kAboutControls[] = {
+    {IDC_ABOUT_PICTURE, "", 21, 17, 236, 57, false},
+    {IDC_STATIC, "", 46, 78, 186, 35},
+    {IDC_ABOUT_PLUGIN, "KELVRO Mach3 plugin: v01.18", 50, 84, 178, 11},
+    {IDC_ABOUT_FIRMWARE, "Firmware: unknown (controller is offline)", 50, 98, 178, 11},
+    {IDC_ABOUT_MAIL, kMakerMail, 85, 123, 107, 8},
+    {IDC_ABOUT_WEB, kMakerWeb, 85, 134, 107, 8},
+    {IDC_ABOUT_SPARE_LINK, "", 85, 145, 107, 8, false},
+};
+
+const ControlRow kProbeLogControls[] = {
+    {IDC_PROBE_LOG_ENABLE, "Enable probe log", 16, 13, 81, 10},
+    {IDC_STATIC, "", 11, 33, 172, 80},
+    {IDC_PROBE_LOG_COMPENSATION, "Probe compensation", 16, 32, 79, 10},
+    {IDC_STATIC, "d [mm]:", 21, 51, 28, 8},
+    {IDC_PROBE_LOG_TIP_D, "2", 52, 48, 40, 14},
+    {IDC_STATIC, "c1 [mm]:", 21, 66, 29, 8},
+    {IDC_PROBE_LOG_TIP_C1, "0.05", 52, 63, 40, 14},
+    {IDC_STATIC, "c2 [mm]:", 21, 80, 29, 8},
+    {IDC_PROBE_LOG_TIP_C2, "0.05", 52, 78, 40, 14},
+    {IDC_PROBE_LOG_MACHINE, "Save machine coordinates", 20, 97, 103, 10},
+    {IDC_STATIC, "Separator:", 10, 124, 40, 8},
+    {IDC_PROBE_LOG_SEPARATOR, "comma", 55, 123, 71, 93, true, false},
+    {IDOK, "OK", 48, 147, 50, 14},
+    {IDCANCEL, "Cancel", 100, 147, 50, 14},
+};
+
+const ControlRow kFrameControls[] = {
+    {IDOK, "OK", 96, 209, 50, 14},
+    {IDCANCEL, "Cancel", 152, 209, 50, 14},
+    {IDC_CONFIG_TABS, "", 3, 3, 290, 202},
+};
+
+// ---- The fixture: a plugin on the stand-in host, and the Win32 dialogs over it ----
+
+// Records where the runner points the owner of the message boxes.
+class RecordingOwner final : public OwnerWindowSlot {
+ public:
+  void* owner_window() const override { return window; }
+  void SetOwnerWindow(void* w) override {
+    window = w;
+    history.push_back(w);
+  }
+  void* window = nullptr;
+  std::vector<void*> history;
+};
+
+class WineDialogTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    host.DescribeMill();
+    host.StartUp();
+    UseRunner(::LoadLibraryA("UxTheme.dll"));
+  }
+  void UseRunner(HMODULE uxtheme) {
+    uxtheme_ = uxtheme;
+    runner = std::make_unique<Win32DialogRunner>(Win32DialogRunner::ThisModule(), uxtheme,
+                                                 platform(), owner);
+    runner->set_shell_open([this](const std::string& target) { opened.push_back(target); });
+    host.plugin().SetDialogRunner(runner.get());
+  }
+  // Opens the configuration dialog through Config's own path and plays `script` in it.
+  int ShowConfig(DialogScript& script) {
+    platform().message_boxes.clear();
+    script.Start();
+    const int result = host.plugin().config_dialog().Show(runner.get());
+    EXPECT_FALSE(script.timed_out()) << "the script did not finish";
+    EXPECT_TRUE(script.finished());
+    return result;
+  }
+  // Steps that wait for the frame (and its first page), or switch to a tab and wait for its
+  // page.
+  std::function<bool()> WaitForFrame() {
+    return [this] {
+      frame = FindDialog(kFrameCaption);
+      page = frame ? VisiblePage(frame) : nullptr;
+      return page != nullptr;
+    };
+  }
+  std::function<bool()> SwitchTo(int tab) {
+    return [this, tab] {
+      test::SelectTab(frame, tab);
+      page = VisiblePage(frame);
+      return true;
+    };
+  }
+  std::function<bool()> Press(int id) {
+    return [this, id] {
+      test::PostClick(frame, id);
+      return true;
+    };
+  }
+
+  sim::ScriptedPlatform& platform() { return host.platform(); }
+  PluginSettings& settings() { return host.plugin().settings(); }
+  FARPROC Theme(const char* name) { return uxtheme_ ? ::GetProcAddress(uxtheme_, name) : nullptr; }
+
+  sim::HostOf<Plugin> host;
+  RecordingOwner owner;
+  std::unique_ptr<Win32DialogRunner> runner;
+  std::vector<std::string> opened;
+  HWND frame = nullptr;
+  HWND page = nullptr;
+  HMODULE uxtheme_ = nullptr;
+};
+
+// ---- Every tab: its page from its template ----
+
+struct TabCase {
+  int tab;
+  int template_id;
+  const char* name;
+  SIZE units;
+  std::span<const ControlRow> controls;
+};
+
+class EveryTab : public WineDialogTest, public ::testing::WithParamInterface<TabCase> {};
+
+TEST_P(EveryTab, ShowsItsPageFromItsTemplateInMsSansSerif) {
+  const TabCase& c = GetParam();
+  DialogScript script;
+  script.Then(WaitForFrame()).Then(SwitchTo(c.tab)).Then([&] {
+    EXPECT_EQ(SelectedTab(frame), c.tab);
+    EXPECT_TRUE(page && ::IsWindowVisible(page));
+    if (!page) return true;
+    ExpectMsSansSerif(page, c.name);
+    ExpectTemplateSize(page, c.template_id, c.units, false, c.name);
+    ExpectControls(page, c.controls, c.name);
+    if (c.template_id == IDD_PAGE_GENERAL) {
+      EXPECT_EQ(ComboItems(page, IDC_GENERAL_STEP_FREQ),
+                (std::vector<std::string>{"125 KHz", "250 KHz"}));
+      EXPECT_EQ(ComboSelection(page, IDC_GENERAL_STEP_FREQ), 1);
+    }
+    if (c.controls.empty()) {
+      EXPECT_EQ(::GetWindow(page, GW_CHILD), nullptr) << c.name << " is empty";
+    }
+    // Borderless child dialog taking part in the keyboard navigation.
+    const LONG style = ::GetWindowLongA(page, GWL_STYLE);
+    EXPECT_TRUE(style & WS_CHILD);
+    EXPECT_FALSE(style & (WS_CAPTION | WS_BORDER | WS_THICKFRAME));
+    EXPECT_TRUE(::GetWindowLongA(page, GWL_EXSTYLE) & WS_EX_CONTROLPARENT);
+    const std::string name = c.name;
+    const std::optional<test::Pixels> shot = test::CaptureWindow(page);
+    EXPECT_TRUE(shot.has_value());
+    if (shot) {
+      RECT rect;
+      ::GetWindowRect(page, &rect);
+      EXPECT_EQ(shot->width, rect.right - rect.left);
+      EXPECT_EQ(shot->height, rect.bottom - rect.top);
+    }
+    if (!test::GalleryFolder().empty()) {
+      EXPECT_TRUE(test::CaptureToGallery(page, "page_" + name));
+      EXPECT_TRUE(test::CaptureToGallery(frame, "config_" + name));
+    }
+    return true;
+  });
+  script.Then(Press(IDCANCEL));
+  EXPECT_EQ(ShowConfig(script), 2);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Tabs, EveryTab,
+    ::testing::Values(TabCase{0, IDD_PAGE_GENERAL, "general", {278, 182}, kGeneralControls},
+                      TabCase{1, IDD_PAGE_INPUT_FILTER, "input_filter", {282, 183}, {}},
+                      TabCase{2, IDD_PAGE_ANALOG, "analog", {278, 186}, {}},
+                      TabCase{3, IDD_PAGE_THC, "thc", {282, 183}, {}},
+                      TabCase{4, IDD_PAGE_ZCORR, "zcorr", {279, 186}, {}},
+                      TabCase{5, IDD_PAGE_ABOUT, "about", {279, 169}, kAboutControls}),
+    [](const ::testing::TestParamInfo<TabCase>& info) { return std::string(info.param.name); });
+
+// ---- The frame ----
+
+TEST_F(WineDialogTest, TheFrameHasItsTabsAndButtonsAndHostsThePageInTheTabControl) {
+  DialogScript script;
+  script.Then(WaitForFrame()).Then([&] {
+    ExpectMsSansSerif(frame, "frame");
+    ExpectTemplateSize(frame, IDD_CONFIG, {296, 227}, true, "frame");
+    ExpectControls(frame, kFrameControls, "frame");
+    EXPECT_EQ(TextOf(frame), kFrameCaption);
+    HWND tabs = ::GetDlgItem(frame, IDC_CONFIG_TABS);
+    const std::vector<std::string> expected = {"General setup",       "Input filter",
+                                               "Analog input && Enc", "THC options",
+                                               "Z correction",        "About"};
+    EXPECT_EQ(TabCtrl_GetItemCount(tabs), 6);
+    for (int i = 0; i < TabCtrl_GetItemCount(tabs) && i < 6; ++i) {
+      char text[64] = {};
+      TCITEMA item = {};
+      item.mask = TCIF_TEXT;
+      item.pszText = text;
+      item.cchTextMax = sizeof(text);
+      TabCtrl_GetItem(tabs, i, &item);
+      EXPECT_EQ(std::string(text), expected[static_cast<size_t>(i)]) << "tab " << i;
+    }
+    EXPECT_TRUE(::GetWindowLongA(tabs, GWL_EXSTYLE) & WS_EX_CONTROLPARENT);
+    EXPECT_EQ(SelectedTab(frame), kGeneralTab);
+    // All six tabs in one row inside the control: none scrolled out of sight.
+    RECT tabs_client;
+    ::GetClientRect(tabs, &tabs_client);
+    RECT last_tab;
+    TabCtrl_GetItemRect(tabs, 5, &last_tab);
+    EXPECT_LE(last_tab.right, tabs_client.right);
+    EXPECT_EQ(TabCtrl_GetRowCount(tabs), 1);
+    // The page is the tab control's child, at the top-left corner of its display area,
+    // below the row of tabs and inside the control.
+    EXPECT_EQ(::GetParent(page), tabs);
+    RECT area;
+    ::GetWindowRect(tabs, &area);
+    ::MapWindowPoints(nullptr, tabs, reinterpret_cast<POINT*>(&area), 2);
+    TabCtrl_AdjustRect(tabs, FALSE, &area);
+    RECT placed;
+    ::GetWindowRect(page, &placed);
+    ::MapWindowPoints(nullptr, tabs, reinterpret_cast<POINT*>(&placed), 2);
+    EXPECT_EQ(placed.left, area.left);
+    EXPECT_EQ(placed.top, area.top);
+    RECT first_tab;
+    TabCtrl_GetItemRect(tabs, 0, &first_tab);
+    RECT client;
+    ::GetClientRect(tabs, &client);
+    EXPECT_GE(placed.top, first_tab.bottom);
+    EXPECT_GT(placed.left, 0);
+    EXPECT_LE(placed.right, client.right);
+    EXPECT_LE(placed.bottom, client.bottom);
+    // While the dialog is open its message boxes belong to it.
+    EXPECT_EQ(owner.window, frame);
+    return true;
+  });
+  script.Then(Press(IDCANCEL));
+  owner.window = reinterpret_cast<void*>(0x1234);  // the host's window, as the runner found it
+  EXPECT_EQ(ShowConfig(script), 2);
+  EXPECT_EQ(owner.window, reinterpret_cast<void*>(0x1234)) << "the owner is given back";
+}
+
+TEST_F(WineDialogTest, TypedValuesReachTheSettingsOnOkAndTheHostIsInEstop) {
+  DialogScript script;
+  script.Then(WaitForFrame()).Then([&] {
+    test::SetText(page, IDC_GENERAL_HOME_RETRACT, "42");
+    test::SetText(page, IDC_GENERAL_PWM_FREQ, " 31000 ");
+    ::CheckDlgButton(page, IDC_GENERAL_GRAY_LEVEL, BST_CHECKED);
+    ::SendDlgItemMessageA(page, IDC_GENERAL_STEP_FREQ, CB_SETCURSEL, 0, 0);
+    return true;
+  });
+  script.Then(Press(IDOK));
+  EXPECT_EQ(ShowConfig(script), 0);
+  EXPECT_EQ(settings().home_retract, 42);
+  EXPECT_EQ(settings().pwm_freq, 31000);
+  EXPECT_EQ(settings().laser_gl, 1);
+  EXPECT_EQ(settings().step_freq, 0);
+  EXPECT_EQ(host.machine().estop, 1);
+  EXPECT_EQ(host.machine().stop_code, 8);
+  EXPECT_TRUE(platform().message_boxes.empty()) << "A work offset 0: no gray-level warning";
+}
+
+TEST_F(WineDialogTest, ABadValueRefusesTheTabSwitchAndKeepsThePageWithTheFocusOnIt) {
+  HWND general = nullptr;
+  DialogScript script;
+  script.Then(WaitForFrame()).Then([&] {
+    general = page;
+    test::SetText(page, IDC_GENERAL_PWM_FREQ, "-5");
+    test::SelectTab(frame, 1);
+    EXPECT_EQ(platform().message_boxes,
+              std::vector<std::string>{"Please enter a positive integer."});
+    EXPECT_EQ(SelectedTab(frame), kGeneralTab);
+    EXPECT_EQ(VisiblePage(frame), general) << "the same page window stays";
+    EXPECT_EQ(::GetFocus(), ::GetDlgItem(general, IDC_GENERAL_PWM_FREQ));
+    // OK is refused the same way, with the range message once the text is a number.
+    test::SetText(page, IDC_GENERAL_PWM_FREQ, "200001");
+    platform().message_boxes.clear();
+    ::SendMessageA(frame, WM_COMMAND, MAKEWPARAM(IDOK, BN_CLICKED), 0);
+    EXPECT_EQ(platform().message_boxes,
+              std::vector<std::string>{"Please enter an integer between 10 and 200000."});
+    EXPECT_TRUE(::IsWindowVisible(frame)) << "the dialog stays open";
+    EXPECT_EQ(::GetFocus(), ::GetDlgItem(general, IDC_GENERAL_PWM_FREQ));
+    return true;
+  });
+  script.Then(Press(IDCANCEL));
+  EXPECT_EQ(ShowConfig(script), 2);
+  EXPECT_EQ(settings().pwm_freq, 10000);
+  EXPECT_EQ(host.machine().estop, 0) << "Cancel: no E-stop";
+}
+
+TEST_F(WineDialogTest, ClickingATabSwitchesPagesAndCancelKeepsWhatTheSwitchSaved) {
+  DialogScript script;
+  script.Then(WaitForFrame()).Then([&] {
+    test::SetText(page, IDC_GENERAL_INDEX_COUNT, "360");
+    test::ClickTab(frame, kAboutTab);
+    EXPECT_EQ(SelectedTab(frame), kAboutTab);
+    page = VisiblePage(frame);
+    EXPECT_TRUE(page && ::GetDlgItem(page, IDC_ABOUT_PLUGIN)) << "the About page is shown";
+    EXPECT_EQ(settings().index_cnt, 360) << "saved on leaving the page";
+    test::ClickTab(frame, kGeneralTab);
+    EXPECT_EQ(SelectedTab(frame), kGeneralTab);
+    page = VisiblePage(frame);
+    EXPECT_TRUE(page && ::GetDlgItem(page, IDC_GENERAL_INDEX_COUNT)) << "the General page is shown";
+    EXPECT_EQ(TextOf(::GetDlgItem(page, IDC_GENERAL_INDEX_COUNT)), "360") << "loaded again";
+    test::SetText(page, IDC_GENERAL_INDEX_COUNT, "720");  // on the visible page: not kept
+    return true;
+  });
+  script.Then(Press(IDCANCEL));
+  EXPECT_EQ(ShowConfig(script), 2);
+  EXPECT_EQ(settings().index_cnt, 360);
+}
+
+TEST_F(WineDialogTest, TheDialogReopensOnTheTabShownLast) {
+  DialogScript first;
+  first.Then(WaitForFrame()).Then(SwitchTo(kAboutTab)).Then(Press(IDOK));
+  EXPECT_EQ(ShowConfig(first), 0);
+  DialogScript second;
+  second.Then(WaitForFrame()).Then([&] {
+    EXPECT_EQ(SelectedTab(frame), kAboutTab);
+    EXPECT_TRUE(::GetDlgItem(page, IDC_ABOUT_PLUGIN)) << "the About page is shown";
+    return true;
+  });
+  second.Then(Press(IDCANCEL));
+  EXPECT_EQ(ShowConfig(second), 2);
+}
+
+TEST_F(WineDialogTest, OneConfigurationDialogAtATime) {
+  DialogScript script;
+  script.Then(WaitForFrame()).Then([&] {
+    EXPECT_EQ(runner->RunConfigDialog(host.plugin().config_dialog()), DialogResult::kCancel);
+    EXPECT_EQ(FindDialog(kFrameCaption), frame);
+    EXPECT_TRUE(::IsWindowVisible(frame));
+    return true;
+  });
+  script.Then(Press(IDCANCEL));
+  EXPECT_EQ(ShowConfig(script), 2);
+}
+
+// ---- Theming ----
+
+TEST_F(WineDialogTest, PagesGetTheTabBackgroundExactlyWhenTheButtonsAreThemed) {
+  using GetWindowThemeFn = HANDLE(WINAPI*)(HWND);
+  using IsTextureFn = BOOL(WINAPI*)(HWND);
+  const auto get_theme =
+      reinterpret_cast<GetWindowThemeFn>(reinterpret_cast<void*>(Theme("GetWindowTheme")));
+  const auto textured =
+      reinterpret_cast<IsTextureFn>(reinterpret_cast<void*>(Theme("IsThemeDialogTextureEnabled")));
+  ASSERT_TRUE(get_theme && textured) << "Wine's UxTheme.dll";
+  DialogScript script;
+  script.Then(WaitForFrame()).Then([&] {
+    const bool themed = get_theme(::GetDlgItem(frame, IDOK)) != nullptr;
+    EXPECT_EQ(textured(page) != 0, themed);
+    return true;
+  });
+  script.Then(Press(IDCANCEL));
+  ShowConfig(script);
+}
+
+TEST_F(WineDialogTest, WithoutTheVisualStylesLibraryPagesAreNotThemed) {
+  HMODULE uxtheme = uxtheme_;
+  UseRunner(nullptr);
+  using IsTextureFn = BOOL(WINAPI*)(HWND);
+  const auto textured = reinterpret_cast<IsTextureFn>(
+      reinterpret_cast<void*>(::GetProcAddress(uxtheme, "IsThemeDialogTextureEnabled")));
+  ASSERT_TRUE(textured);
+  DialogScript script;
+  script.Then(WaitForFrame()).Then([&] {
+    EXPECT_FALSE(textured(page));
+    ExpectControls(page, kGeneralControls, "general without theming");
+    return true;
+  });
+  script.Then(Press(IDCANCEL));
+  EXPECT_EQ(ShowConfig(script), 2);
+}
+
+// ---- The General page's buttons ----
+
+TEST_F(WineDialogTest, ProbeLogButtonOpensTheOptionsOwnedByTheFrameAndOkChecksTheNumbers) {
+  HWND options = nullptr;
+  ProbeLogOptions& log = host.plugin().tick().probing().log_options();
+  DialogScript script;
+  script.Then(WaitForFrame()).Then([&] {
+    test::PostClick(page, IDC_GENERAL_PROBE_LOG);
+    return true;
+  });
+  script.Then([&] {
+    options = FindDialog(kProbeLogCaption);
+    return options != nullptr;
+  });
+  script.Then([&] {
+    EXPECT_EQ(::GetWindow(options, GW_OWNER), frame);
+    EXPECT_EQ(owner.window, options) << "its message boxes belong to it";
+    EXPECT_FALSE(::IsWindowEnabled(frame)) << "modal over the frame";
+    ExpectMsSansSerif(options, "probe log options");
+    ExpectTemplateSize(options, IDD_PROBE_LOG, {193, 168}, true, "probe log options");
+    ExpectControls(options, kProbeLogControls, "probe log options");
+    EXPECT_EQ(ComboItems(options, IDC_PROBE_LOG_SEPARATOR),
+              (std::vector<std::string>{"comma", "space", "semicolon", "TAB "}));
+    EXPECT_EQ(ComboSelection(options, IDC_PROBE_LOG_SEPARATOR), 0);
+    if (!test::GalleryFolder().empty()) {
+      EXPECT_TRUE(test::CaptureToGallery(options, "probe_log_options"));
+    }
+    test::SetText(options, IDC_PROBE_LOG_TIP_D, "1000.5");
+    ::CheckDlgButton(options, IDC_PROBE_LOG_ENABLE, BST_CHECKED);
+    ::SendMessageA(options, WM_COMMAND, MAKEWPARAM(IDOK, BN_CLICKED), 0);
+    EXPECT_EQ(platform().message_boxes,
+              std::vector<std::string>{"Please enter a number between 0 and 1000."});
+    EXPECT_TRUE(::IsWindowVisible(options)) << "OK refused";
+    EXPECT_EQ(::GetFocus(), ::GetDlgItem(options, IDC_PROBE_LOG_TIP_D));
+    EXPECT_FALSE(log.log_enabled) << "a refused OK stores nothing";
+    test::SetText(options, IDC_PROBE_LOG_TIP_D, "1000");
+    ::SendDlgItemMessageA(options, IDC_PROBE_LOG_SEPARATOR, CB_SETCURSEL, 3, 0);
+    test::PostClick(options, IDOK);
+    return true;
+  });
+  script.Then([&] { return FindDialog(kProbeLogCaption) == nullptr; });
+  script.Then([&] {
+    EXPECT_EQ(owner.window, frame) << "the frame owns the boxes again";
+    EXPECT_TRUE(::IsWindowEnabled(frame));
+    return true;
+  });
+  script.Then(Press(IDCANCEL));
+  EXPECT_EQ(ShowConfig(script), 2);
+  EXPECT_TRUE(log.log_enabled);
+  EXPECT_DOUBLE_EQ(log.d, 1000.0);
+  EXPECT_EQ(log.separator, "\t");
+}
+
+TEST_F(WineDialogTest, ProbeLogOptionsCancelStoresNothing) {
+  ProbeLogOptions& log = host.plugin().tick().probing().log_options();
+  DialogScript script;
+  script.Then([&] {
+    HWND options = FindDialog(kProbeLogCaption);
+    if (!options) return false;
+    ::CheckDlgButton(options, IDC_PROBE_LOG_MACHINE, BST_CHECKED);
+    test::SetText(options, IDC_PROBE_LOG_TIP_C1, "3");
+    test::PostClick(options, IDCANCEL);
+    return true;
+  });
+  script.Start();
+  EXPECT_EQ(runner->RunModal(host.plugin().config_dialog().probe_log_dialog()),
+            DialogResult::kCancel);
+  EXPECT_TRUE(script.finished());
+  EXPECT_FALSE(log.machine_coordinates);
+  EXPECT_DOUBLE_EQ(log.c1, 0.05);
+}
+
+TEST_F(WineDialogTest, EditButtonTellsThatTheCurveEditorIsMissingAndKeepsTheCurve) {
+  settings().laser_curve.count = 3;
+  settings().laser_curve.x[2] = 50.0;
+  settings().laser_curve.y[2] = 80.0;
+  settings().l_max_feed = 1500.0;
+  const LaserCurve before = settings().laser_curve;
+  DialogScript script;
+  script.Then(WaitForFrame()).Then([&] {
+    ::SendMessageA(page, WM_COMMAND, MAKEWPARAM(IDC_GENERAL_CURVE_EDIT, BN_CLICKED),
+                   reinterpret_cast<LPARAM>(::GetDlgItem(page, IDC_GENERAL_CURVE_EDIT)));
+    EXPECT_EQ(
+        platform().message_boxes,
+        std::vector<std::string>{"The laser ramp curve editor is not available in this version."});
+    return true;
+  });
+  script.Then(Press(IDOK));
+  EXPECT_EQ(ShowConfig(script), 0);
+  EXPECT_EQ(settings().laser_curve.count, 3);
+  EXPECT_EQ(settings().laser_curve.x, before.x);
+  EXPECT_EQ(settings().laser_curve.y, before.y);
+  EXPECT_EQ(settings().l_max_feed, 1500.0);
+}
+
+// ---- The About page ----
+
+TEST_F(WineDialogTest, AboutLinksShowTheLinkCursorAndOpenTheirTargetsThroughTheShell) {
+  HCURSOR link_cursor =
+      ::LoadCursorA(Win32DialogRunner::ThisModule(), MAKEINTRESOURCEA(IDC_LINK_CURSOR));
+  ASSERT_TRUE(link_cursor);
+  DialogScript script;
+  script.Then(WaitForFrame()).Then(SwitchTo(kAboutTab)).Then([&] {
+    for (int id : {IDC_ABOUT_MAIL, IDC_ABOUT_WEB}) {
+      HWND link = ::GetDlgItem(page, id);
+      EXPECT_EQ(::SendMessageA(link, WM_NCHITTEST, 0, 0), HTCLIENT);
+      ::SetCursor(nullptr);
+      EXPECT_TRUE(::SendMessageA(link, WM_SETCURSOR, reinterpret_cast<WPARAM>(link),
+                                 MAKELPARAM(HTCLIENT, WM_MOUSEMOVE)));
+      EXPECT_EQ(::GetCursor(), link_cursor) << id;
+      ::SendMessageA(link, WM_LBUTTONDOWN, MK_LBUTTON, MAKELPARAM(2, 2));
+      ::SendMessageA(link, WM_LBUTTONUP, 0, MAKELPARAM(2, 2));
+    }
+    // Each address fits on its link's one line.
+    for (int id : {IDC_ABOUT_MAIL, IDC_ABOUT_WEB}) {
+      HWND link = ::GetDlgItem(page, id);
+      const std::string text = TextOf(link);
+      HDC dc = ::GetDC(link);
+      HGDIOBJ old =
+          ::SelectObject(dc, reinterpret_cast<HGDIOBJ>(::SendMessageA(link, WM_GETFONT, 0, 0)));
+      SIZE extent = {};
+      ::GetTextExtentPoint32A(dc, text.c_str(), static_cast<int>(text.size()), &extent);
+      ::SelectObject(dc, old);
+      ::ReleaseDC(link, dc);
+      RECT client;
+      ::GetClientRect(link, &client);
+      EXPECT_LE(extent.cx, client.right) << text;
+    }
+    // The version lines' labels are no links.
+    ::SendDlgItemMessageA(page, IDC_ABOUT_PLUGIN, WM_LBUTTONDOWN, MK_LBUTTON, MAKELPARAM(2, 2));
+    return true;
+  });
+  script.Then(Press(IDCANCEL));
+  ShowConfig(script);
+  EXPECT_EQ(opened, (std::vector<std::string>{std::string("mailto:") + kMakerMail, kMakerWeb}));
+}
+
+// Pixels of `shot` inside `rect` (page coordinates).
+std::vector<uint32_t> PixelsIn(const test::Pixels& shot, const RECT& rect) {
+  std::vector<uint32_t> pixels;
+  for (int y = rect.top; y < rect.bottom && y < shot.height; ++y) {
+    for (int x = rect.left; x < rect.right && x < shot.width; ++x) pixels.push_back(shot.at(x, y));
+  }
+  return pixels;
+}
+
+uint32_t Rgb(COLORREF color) {
+  return (static_cast<uint32_t>(GetRValue(color)) << 16) |
+         (static_cast<uint32_t>(GetGValue(color)) << 8) | GetBValue(color);
+}
+
+TEST_F(WineDialogTest, AboutPictureFillsItsFrameAndIsDecodedOncePerProcess) {
+  AboutPicture::Release();  // as at library load
+  const int decodes = AboutPicture::decode_count();
+  std::optional<test::Pixels> shot;
+  RECT picture = {};
+  RECT mail = {};
+  DialogScript script;
+  script.Then(WaitForFrame()).Then(SwitchTo(kAboutTab)).Then(SwitchTo(kGeneralTab));
+  script.Then(SwitchTo(kAboutTab)).Then([&] {
+    shot = test::CaptureWindow(page);
+    picture = MapUnits(page, 21, 17, 236, 57);
+    mail = MapUnits(page, 85, 123, 107, 8);
+    return true;
+  });
+  script.Then(Press(IDCANCEL));
+  ShowConfig(script);
+  EXPECT_EQ(AboutPicture::decode_count(), decodes + 1) << "the About tab was opened twice";
+  const SIZE size = AboutPicture::size();
+  EXPECT_EQ(size.cx, 354) << "the picture's own size at 96 dpi";
+  EXPECT_EQ(size.cy, 93);
+  ASSERT_TRUE(shot.has_value());
+  const uint32_t background = Rgb(::GetSysColor(COLOR_BTNFACE));
+  const std::vector<uint32_t> inside = PixelsIn(*shot, picture);
+  const std::set<uint32_t> colours(inside.begin(), inside.end());
+  size_t plain = 0;
+  for (uint32_t pixel : inside) plain += pixel == background;
+  EXPECT_GT(colours.size(), 50u) << "a photograph-like picture, not a plain area";
+  EXPECT_LT(plain, inside.size() / 20) << "the picture covers its frame";
+  // Just outside the frame the page is plain.
+  const RECT above = {picture.left, picture.top - 3, picture.right, picture.top - 1};
+  for (uint32_t pixel : PixelsIn(*shot, above)) ASSERT_EQ(pixel, background);
+  // The mail link's text is pure blue on the page's background.
+  size_t blue = 0;
+  size_t other = 0;
+  for (uint32_t pixel : PixelsIn(*shot, mail)) {
+    if (pixel == 0x0000FF) {
+      ++blue;
+    } else if (pixel != background) {
+      ++other;
+    }
+  }
+  EXPECT_GT(blue, 50u);
+  EXPECT_EQ(other, 0u);
+}
+
+TEST_F(WineDialogTest, AboutShowsTheControllerFirmwareOnceConnected) {
+  host.Reset();
+  ASSERT_TRUE(host.plugin().link().connected());
+  DialogScript script;
+  script.Then(WaitForFrame()).Then(SwitchTo(kAboutTab)).Then([&] {
+    EXPECT_EQ(TextOf(::GetDlgItem(page, IDC_ABOUT_FIRMWARE)), "Firmware: v01.22");
+    return true;
+  });
+  script.Then(Press(IDCANCEL));
+  ShowConfig(script);
+}
+
+// ---- The screenshot writer ----
+
+TEST(GalleryPng, ChecksumsMatchTheirKnownValues) {
+  const std::string iend = "IEND";
+  EXPECT_EQ(test::Crc32({reinterpret_cast<const uint8_t*>(iend.data()), iend.size()}), 0xAE426082u);
+  const std::string word = "Wikipedia";
+  EXPECT_EQ(test::Adler32({reinterpret_cast<const uint8_t*>(word.data()), word.size()}),
+            0x11E60398u);
+}
+
+TEST(GalleryPng, AnImageBecomesSignatureHeaderStoredDataAndEnd) {
+  test::Pixels image;
+  image.width = 2;
+  image.height = 1;
+  image.rgb = {0x112233, 0xAABBCC};
+  const std::vector<uint8_t> png = test::EncodePng(image);
+  // Signature 8, IHDR 12 + 13, IDAT 12 + zlib (2 + 5 + 7 + 4), IEND 12.
+  ASSERT_EQ(png.size(), 8u + 25u + 12u + 18u + 12u);
+  const std::vector<uint8_t> head(png.begin(), png.begin() + 16);
+  EXPECT_EQ(head, (std::vector<uint8_t>{0x89, 'P', 'N', 'G', 13, 10, 26, 10, 0, 0, 0, 13, 'I', 'H',
+                                        'D', 'R'}));
+  // Width 2, height 1, 8 bits, colour type 2 (RGB).
+  const std::vector<uint8_t> header(png.begin() + 16, png.begin() + 29);
+  EXPECT_EQ(header, (std::vector<uint8_t>{0, 0, 0, 2, 0, 0, 0, 1, 8, 2, 0, 0, 0}));
+  // The row: filter 0, then R G B of each pixel, in one final stored block.
+  const std::vector<uint8_t> data(png.begin() + 41, png.begin() + 41 + 2 + 5 + 7);
+  EXPECT_EQ(data, (std::vector<uint8_t>{0x78, 0x01, 1, 7, 0, 0xF8, 0xFF, 0, 0x11, 0x22, 0x33, 0xAA,
+                                        0xBB, 0xCC}));
+  const std::vector<uint8_t> tail(png.end() - 12, png.end());
+  EXPECT_EQ(tail, (std::vector<uint8_t>{0, 0, 0, 0, 'I', 'E', 'N', 'D', 0xAE, 0x42, 0x60, 0x82}));
+}
+
+}  // namespace
+}  // namespace kelvro
