@@ -42,6 +42,13 @@ void ProgramRunner::Execute(uint64_t limit_ms) {
   // The first status reports reach the host before the program starts.
   host_.before_update = nullptr;
   host_.Run(kStartSettleMs);
+  if (before_program) {
+    const std::string why = before_program();
+    if (!why.empty()) {
+      Stop(why, false);
+      return;
+    }
+  }
   host_.before_update = [this] { Drive(); };
   run_start_ms_ = host_.now();
   last_progress_ms_ = host_.now();

@@ -98,6 +98,9 @@ class ProgramRunner {
 
   // Called at the end of every Update of a run that goes on (for a progress display).
   std::function<void()> after_drive;
+  // Called once the first status reports have come, before the program starts; a text
+  // returned stops the run with it as the reason.
+  std::function<std::string()> before_program;
 
   static constexpr uint64_t kStartSettleMs = 300;   // after Reset: first reports, first resync
   static constexpr uint64_t kNoProgressMs = 30000;  // a run that does nothing this long is stuck

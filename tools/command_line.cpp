@@ -67,9 +67,12 @@ bool ParseSeed(const std::string& text, uint64_t* value) {
 
 std::string UsageText() {
   return "Usage: kelvro-sim run PROGRAM [options]\n"
+         "       kelvro-sim zmap FILE [--znormal N]\n"
          "\n"
-         "Runs a part program through the KELVRO plugin against the simulated controller\n"
+         "run: runs a part program through the KELVRO plugin against the simulated controller\n"
          "and prints a summary of the run.\n"
+         "zmap: loads a Z correction point file as the plugin does and prints what the Z\n"
+         "correction page shows (exit status 1 when the plugin would refuse the file).\n"
          "\n"
          "Options:\n"
          "  --profile FILE        machine profile (XML, \"Preferences\" section); the plugin\n"
@@ -91,6 +94,12 @@ std::string UsageText() {
          "                        profile's)\n"
          "  --tool N:LENGTH       length of tool N (1..255) for G43/G44, machine units; may be\n"
          "                        given for several tools\n"
+         "  --zmap FILE           Z correction point file: loaded through the plugin and\n"
+         "                        correction enabled before the program starts\n"
+         "  --zstart 0|1|2        Z correction start: 0 keep Z (default), 1 move to the\n"
+         "                        corrected Z, 2 move to SafeZ\n"
+         "  --znormal 0..3        normalisation: 0 none, 1 to the highest point (default),\n"
+         "                        2 to the lowest, 3 to the middle\n"
          "  -h, --help            show this text\n"
          "\n"
          "Exit status: 0 the program ran to the end and the executed position equals the\n"
@@ -118,22 +127,26 @@ bool ParseCommandLine(const std::vector<std::string>& args, CommandLine* out, st
     *error = "no command given";
     return false;
   }
-  if (args[0] != "run") {
+  if (args[0] == "zmap") {
+    line.command = CommandLine::Command::kZmap;
+  } else if (args[0] != "run") {
     *error = "unknown command \"" + args[0] + "\"";
     return false;
   }
+  const bool zmap_command = line.command == CommandLine::Command::kZmap;
   ++i;
   bool have_program = false;
   bool only_files = false;
   for (; i < args.size(); ++i) {
     std::string arg = args[i];
     if (only_files || arg.empty() || arg[0] != '-' || arg == "-") {
+      std::string& file = zmap_command ? line.zmap_path : line.run.program_path;
       if (have_program) {
-        *error =
-            "more than one program given (\"" + line.run.program_path + "\" and \"" + arg + "\")";
+        *error = std::string(zmap_command ? "more than one point file" : "more than one program") +
+                 " given (\"" + file + "\" and \"" + arg + "\")";
         return false;
       }
-      line.run.program_path = arg;
+      file = arg;
       have_program = true;
       continue;
     }
@@ -178,7 +191,32 @@ bool ParseCommandLine(const std::vector<std::string>& args, CommandLine* out, st
       return true;
     };
 
-    if (arg == "--jitter") {
+    auto take_int = [&](int* target, int low, int high) {
+      std::string text;
+      if (!take_value(&text)) return false;
+      int value = 0;
+      const char* end = text.data() + text.size();
+      const auto [stop, ec] = std::from_chars(text.data(), end, value);
+      if (ec != std::errc() || stop != end || value < low || value > high) {
+        *error = "option " + arg + " needs a whole number from " + std::to_string(low) + " to " +
+                 std::to_string(high) + " (got \"" + text + "\")";
+        return false;
+      }
+      *target = value;
+      return true;
+    };
+    if (zmap_command && arg != "--znormal") {
+      *error = "unknown option \"" + args[i] + "\" for zmap";
+      return false;
+    }
+
+    if (arg == "--znormal") {
+      if (!take_int(zmap_command ? &line.zmap_normal : &line.run.znormal, 0, 3)) return false;
+    } else if (arg == "--zstart") {
+      if (!take_int(&line.run.zstart, 0, 2)) return false;
+    } else if (arg == "--zmap") {
+      if (!take_value(&line.run.zmap_path)) return false;
+    } else if (arg == "--jitter") {
       if (inline_value) {
         *error = "option --jitter takes no value";
         return false;
@@ -245,7 +283,7 @@ bool ParseCommandLine(const std::vector<std::string>& args, CommandLine* out, st
     }
   }
   if (!line.help && !have_program) {
-    *error = "no part program given";
+    *error = zmap_command ? "no point file given" : "no part program given";
     return false;
   }
   line.run.record_plot = !line.plot_path.empty();

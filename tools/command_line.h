@@ -9,10 +9,15 @@
 namespace kelvro::sim {
 
 struct CommandLine {
+  enum class Command { kRun, kZmap };
+  Command command = Command::kRun;
   bool help = false;
   RunOptions run;
   std::string json_path;
   std::string plot_path;
+  // kZmap: the point file and its normalisation.
+  std::string zmap_path;
+  int zmap_normal = 1;
 };
 
 // Reads the arguments after the program name. False with a message for a usage error

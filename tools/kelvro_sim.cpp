@@ -8,11 +8,15 @@
 #include <string>
 #include <vector>
 
+#include "host/host.h"
+#include "sim/fake_host.h"
+#include "sim/scripted_platform.h"
 #include "tools/command_line.h"
 #include "tools/plot.h"
 #include "tools/progress_bar.h"
 #include "tools/run_report.h"
 #include "tools/sim_run.h"
+#include "zcorr/z_map.h"
 
 namespace {
 
@@ -44,6 +48,28 @@ bool CheckOutputPath(const std::string& path, const char* what, std::string* err
   return true;
 }
 
+// Loads a point file as the plugin does and prints what the Z correction page shows.
+int ShowZMap(const std::string& path, int z_normal) {
+  kelvro::sim::FakeHost fake;
+  kelvro::sim::ScriptedPlatform platform;
+  const kelvro::Host host = fake.MakeHost(&platform);
+  kelvro::ZCorrectionMap map;
+  const bool loaded = map.LoadZCorrectionFile(path, z_normal, platform, host);
+  for (const std::string& box : platform.message_boxes) {
+    std::fprintf(loaded ? stdout : stderr, "kelvro-sim: %s\n", box.c_str());
+  }
+  if (!loaded) {
+    if (platform.message_boxes.empty()) {
+      std::fprintf(stderr, "kelvro-sim: cannot read the point file \"%s\"\n", path.c_str());
+    }
+    return kExitBadInput;
+  }
+  std::printf("%s\n", fake.planner->status_text);
+  std::fputs(kelvro::ZMapStatisticsText(map).c_str(), stdout);
+  std::printf("\n");
+  return 0;
+}
+
 int Fail(const std::string& message) {
   std::fprintf(stderr, "kelvro-sim: %s\n", message.c_str());
   return kExitBadInput;
@@ -63,6 +89,8 @@ int main(int argc, char** argv) {
     std::fputs(UsageText().c_str(), stdout);
     return 0;
   }
+  if (line.command == CommandLine::Command::kZmap)
+    return ShowZMap(line.zmap_path, line.zmap_normal);
 
   // Everything that can be checked before a long run is checked first.
   if (!line.json_path.empty() && !CheckOutputPath(line.json_path, "JSON summary", &error)) {

@@ -240,6 +240,18 @@ std::string FormatSummary(const RunResult& r) {
   }
   Section(out, "faults", faults);
 
+  if (r.zcorr) {
+    const ZCorrectionReport& z = *r.zcorr;
+    Section(
+        out, "Z correction",
+        {Format("map %d x %d points, Z %.4f to %.4f after an offset of %.4f, maximum "
+                "correction %.4f",
+                z.cols, z.rows, z.z_min, z.z_max, z.norm_offset, z.max_correction),
+         Format("plane %.6g x + %.6g y + %.6g z = %.6g, points %.4f above and %.4f below it",
+                z.plane[0], z.plane[1], z.plane[2], z.plane[3], z.dev_above, z.dev_below),
+         Format("followed within %.3f steps over %llu segments once settled",
+                z.max_follow_error_steps, static_cast<unsigned long long>(z.segments_checked))});
+  }
   if (!r.notes.empty()) Section(out, "notes", r.notes);
   Section(out, "status texts", Collapse(r.status_texts));
   Section(out, "message boxes", Collapse(r.message_boxes));
@@ -321,6 +333,23 @@ std::string FormatJson(const RunResult& r) {
   faults += ", \"estop_at_seconds\": " + JsonOptionalSeconds(f.estop_at_seconds);
   faults += ", \"stop_code\": " + std::to_string(f.stop_code) + "}";
   field("faults", faults);
+  if (r.zcorr) {
+    const ZCorrectionReport& z = *r.zcorr;
+    std::string zcorr = "{";
+    zcorr += "\"cols\": " + std::to_string(z.cols);
+    zcorr += ", \"rows\": " + std::to_string(z.rows);
+    zcorr += ", \"zmin\": " + JsonNumber(z.z_min);
+    zcorr += ", \"zmax\": " + JsonNumber(z.z_max);
+    zcorr += ", \"norm_offset\": " + JsonNumber(z.norm_offset);
+    zcorr += ", \"max_correction\": " + JsonNumber(z.max_correction);
+    zcorr += ", \"plane\": [" + JsonNumber(z.plane[0]) + ", " + JsonNumber(z.plane[1]) + ", " +
+             JsonNumber(z.plane[2]) + ", " + JsonNumber(z.plane[3]) + "]";
+    zcorr += ", \"dev_above\": " + JsonNumber(z.dev_above);
+    zcorr += ", \"dev_below\": " + JsonNumber(z.dev_below);
+    zcorr += ", \"max_follow_error_steps\": " + JsonNumber(z.max_follow_error_steps);
+    zcorr += ", \"segments_checked\": " + std::to_string(z.segments_checked) + "}";
+    field("zcorr", zcorr);
+  }
   field("settings_saved_to_profile", r.profile_saved_to_given_file ? "true" : "false", true);
   return out + "}\n";
 }

@@ -128,6 +128,9 @@ class Driver final : public RunnerListener {
   };
 
   void ReportProgress();
+  // Loads the point file through the plugin and switches correction on; a text on failure.
+  std::string StartZCorrection();
+  void WatchZCorrection();
 
   // ---- Every simulated millisecond ----
   void Observe(uint64_t now);
@@ -165,6 +168,8 @@ class Driver final : public RunnerListener {
 
   int last_timer_ticks_ = -1;
   bool link_was_up_ = false;
+  // Z correction: the follow error is measured once the follower has first settled.
+  bool zcorr_settled_ = false;
   std::optional<uint64_t> disconnect_ms_;
   std::chrono::steady_clock::time_point last_report_;
 };
@@ -221,6 +226,9 @@ bool Driver::Prepare(const std::string& profile_file, std::string* error) {
   };
   host_.before_update = [this] { runner_.Drive(); };
   runner_.after_drive = [this] { ReportProgress(); };
+  if (!options_.zmap_path.empty()) {
+    runner_.before_program = [this] { return StartZCorrection(); };
+  }
 
   for (int k = 0; k < kAxisCount; ++k) result_.axis_enabled[k] = machine_.axes[k].enabled;
   result_.units = machine_.units == Units::kInch ? "inch" : "mm";
@@ -345,6 +353,7 @@ void Driver::Observe(uint64_t now) {
       }
     }
     TrackMove(now, delta, !in_flight_.empty());
+    if (delta > 0) WatchZCorrection();
     const int fill = static_cast<int>(c.buffer_fill());
     const bool handing_over = runner_.more_to_hand_over() || !TrajectorySource::RingEmpty(machine);
     if (move_working_ && handing_over) {
@@ -387,6 +396,49 @@ void Driver::Observe(uint64_t now) {
     s.fill = static_cast<int>(c.buffer_fill());
     result_.plot.push_back(s);
   }
+}
+
+std::string Driver::StartZCorrection() {
+  Plugin& plugin = host_.plugin();
+  PluginSettings& settings = plugin.settings();
+  settings.z_file_name = options_.zmap_path;
+  settings.z_normal = options_.znormal;
+  settings.z_start_mode = options_.zstart;
+  ZCorrection& zcorr = plugin.zcorrection();
+  const size_t boxes = host_.platform().message_boxes.size();
+  if (!zcorr.Reload()) {
+    std::string why = "the Z correction point file \"" + options_.zmap_path + "\" was refused";
+    const auto& texts = host_.platform().message_boxes;
+    if (texts.size() > boxes) why += ": \"" + texts.back() + "\"";
+    return why;
+  }
+  zcorr.set_enabled(true);
+  if (!host_.RunUntil([&] { return zcorr.active() || zcorr.state().activation_step == 4; },
+                      60000) ||
+      !zcorr.active()) {
+    return "Z correction did not start";
+  }
+  return {};
+}
+
+void Driver::WatchZCorrection() {
+  const ZCorrection& zcorr = host_.plugin().zcorrection();
+  const SimController& c = host_.controller();
+  const uint16_t tag = c.executing_tag();
+  if (!zcorr.active() || tag == kUntagged || tag >= kRingSize) return;
+  // The segment executing now ends where the host planned its ring entry, plus the
+  // correction at that place (as the plugin limits it near the soft limits).
+  const HostRingEntry& entry = host_.planner().ring[tag];
+  const double wanted = zcorr.CorrectedTarget(entry.target[0], entry.target[1], entry.target[2]);
+  const double executed = (static_cast<double>(c.position_micro(2)) - 500000.0) / 1e6;
+  const double error = std::fabs(executed - wanted);
+  if (!zcorr_settled_) {
+    zcorr_settled_ = error <= 1.0;
+    if (!zcorr_settled_) return;
+  }
+  if (!result_.zcorr) result_.zcorr.emplace();
+  result_.zcorr->max_follow_error_steps = std::max(result_.zcorr->max_follow_error_steps, error);
+  ++result_.zcorr->segments_checked;
 }
 
 void Driver::TrackMove(uint64_t now, uint64_t executed, bool more_to_come) {
@@ -460,6 +512,36 @@ void Driver::Collect(const ProgramPlan& plan) {
         std::isfinite(planned) ? static_cast<int64_t>(std::clamp(planned, -9e15, 9e15)) : 0;
     result_.executed_final_steps[k] = c.position(k);
     result_.host_final_steps[k] = host_.machine().motors[k].step_position;
+  }
+  if (!options_.zmap_path.empty()) {
+    const ZCorrection& zcorr = host_.plugin().zcorrection();
+    const ZCorrectionMap& map = zcorr.map();
+    if (!result_.zcorr) result_.zcorr.emplace();
+    ZCorrectionReport& z = *result_.zcorr;
+    z.cols = map.cols();
+    z.rows = map.rows();
+    z.z_min = map.z_min();
+    z.z_max = map.z_max();
+    z.norm_offset = map.norm_offset();
+    z.max_correction = map.max_correction();
+    z.plane = {map.plane().nx, map.plane().ny, map.plane().nz, map.plane().d};
+    z.dev_above = map.dev_above();
+    z.dev_below = map.dev_below();
+    if (zcorr.active()) {
+      // The program ends where it was planned, with the correction there added to Z. When
+      // there is a correction to add at rest, the plugin first takes the host's Z into one
+      // step inside the soft limits (with ZLimitCorr and the soft limits on).
+      Plugin& plugin = host_.plugin();
+      double z = std::floor(final_target[2] + 0.5);
+      double corrected = zcorr.CorrectedTarget(final_target[0], final_target[1], z);
+      if (corrected != z && plugin.settings().z_limit_corr && host_.machine().soft_limits_on) {
+        const ControllerConfig& config = plugin.controller_config();
+        z = std::clamp(z, config.SoftMinSteps(2) + 1.0, config.SoftMaxSteps(2) - 1.0);
+        corrected = zcorr.CorrectedTarget(final_target[0], final_target[1], z);
+      }
+      result_.planned_final_steps[2] =
+          static_cast<int64_t>(std::clamp(std::floor(corrected + 0.5), -9e15, 9e15));
+    }
   }
   FaultReport& faults = result_.faults;
   faults.status_reads_lost = trace.Count(TraceKind::kFault, "StatusReadLost") +

@@ -54,6 +54,11 @@ struct RunOptions {
   std::optional<Position> g54_offset;
   // Tool lengths (tool number 1..255, machine units) over the machine's tool table.
   std::vector<std::pair<int, double>> tool_lengths;
+  // Z correction: a point file loaded through the plugin, with its start mode and
+  // normalisation (the settings ZStartMode and ZNormal); empty: no correction.
+  std::string zmap_path;
+  int zstart = 0;
+  int znormal = 1;
   double surface_z = -3.0;
   double surface_slope_x = 0.02;
   double surface_slope_y = 0.01;
@@ -98,6 +103,24 @@ struct FaultReport {
   std::optional<double> link_closed_at_seconds;
   std::optional<double> estop_at_seconds;
   int stop_code = 0;
+};
+
+// The Z correction of a run with a point file: the map as the plugin loaded it, and how
+// closely the machine followed it.
+struct ZCorrectionReport {
+  int cols = 0;
+  int rows = 0;
+  double z_min = 0.0;
+  double z_max = 0.0;
+  double norm_offset = 0.0;
+  double max_correction = 0.0;
+  std::array<double, 4> plane{};  // Nx, Ny, Nz, D
+  double dev_above = 0.0;
+  double dev_below = 0.0;
+  // The largest difference, over the host's segments executed once the follower had
+  // settled, between the executed Z and the planned Z plus the map's correction there.
+  double max_follow_error_steps = 0.0;
+  uint64_t segments_checked = 0;
 };
 
 // Executed tool path and queue fill, sampled at every timer tick.
@@ -158,6 +181,7 @@ struct RunResult {
   std::vector<std::string> status_texts;
   std::vector<std::string> message_boxes;
   FaultReport faults;
+  std::optional<ZCorrectionReport> zcorr;
   bool profile_saved_to_given_file = false;
 
   std::vector<PlotSample> plot;

@@ -85,6 +85,33 @@ assert s["coolant_actions"] == 4 and s["notes"] == [] and s["underruns"] == 0, s
 PY
 then echo "ok   json-new-fields"; passed=$((passed + 1)); else echo "FAIL json-new-fields"; failed=$((failed + 1)); fi
 
+# Z correction: a point file checked before cutting, and a run that follows it.
+printf 'X,Y,Z\n0,0,0\n' > "$work/header.zmap"
+check zmap-statistics 0 "Xpoints: 20, Ypoints: 15" -- "$sim" zmap "$src/examples/board_20x15.zmap"
+check zmap-status 0 "Z file loaded. Maximum correction: -0.142700" -- \
+  "$sim" zmap "$src/examples/board_20x15.zmap"
+check zmap-normal-none 0 "Maximum correction: 0.095800" -- \
+  "$sim" zmap "$src/examples/board_20x15.zmap" --znormal 0
+check zmap-refused 1 "Z correction data must have at least 4 points." -- "$sim" zmap "$work/header.zmap"
+check zmap-missing 1 "cannot read the point file" -- "$sim" zmap "$work/none.zmap"
+check zmap-usage 2 "option --znormal needs a whole number from 0 to 3" -- \
+  "$sim" zmap "$src/examples/board_20x15.zmap" --znormal 4
+check run-zmap-refused 3 "the Z correction point file" -- \
+  "$sim" run "$src/examples/engraving.nc" --zmap "$work/header.zmap"
+check run-zmap 0 "followed within" -- "$sim" run "$src/examples/zmap_engraving.nc" \
+  --zmap "$src/examples/board_20x15.zmap" --json "$work/zmap.json"
+if python3 - "$work/zmap.json" <<'PY'
+import json, sys
+s = json.load(open(sys.argv[1]))
+z = s["zcorr"]
+assert (z["cols"], z["rows"]) == (20, 15), z
+assert abs(z["max_correction"] + 0.1427) < 1e-9 and abs(z["norm_offset"] - 0.0958) < 1e-9, z
+assert len(z["plane"]) == 4 and z["dev_above"] > 0 > z["dev_below"], z
+assert z["max_follow_error_steps"] <= 1.0 and z["segments_checked"] > 100000, z
+assert s["positions_match"] and s["underruns"] == 0, s
+PY
+then echo "ok   json-zcorr"; passed=$((passed + 1)); else echo "FAIL json-zcorr"; failed=$((failed + 1)); fi
+
 if [ "$(md5sum < "$src/examples/machine.xml")" = "$default_before" ]; then
   echo "ok   default-profile-untouched"; passed=$((passed + 1))
 else
