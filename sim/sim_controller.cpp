@@ -18,6 +18,7 @@ constexpr uint16_t kNoTag = 0xFFFF;
 
 SimController::SimController(SimControllerOptions options) : options_(std::move(options)) {
   firmware_version_ = options_.firmware_version;
+  flash_never_returns_ = options_.flash_faults.never_returns;
   PowerOn();
 }
 

@@ -39,7 +39,11 @@
 //   (until EndProbe) are dropped with a note: they belong to motion that was stopped.
 // - Flashing: FlashErase enters the loader (mode SAFE, version text "00.00" until a complete
 //   image is committed). In the loader the status pipe carries only flash replies; a read
-//   with no reply waiting stays pending until one arrives.
+//   with no reply waiting stays pending until one arrives. Every flash command is answered
+//   by one byte ("o" or "e"), `flash_reply_ms` after it arrived. Blocks must be 4 to 256
+//   bytes, a multiple of 4, at an address that is a multiple of 4 from 4 on; the length word
+//   at address 0 is accepted only when every image byte has been written. Then the
+//   controller leaves the bus and returns with the flashed version text.
 #pragma once
 
 #include <array>
@@ -49,6 +53,7 @@
 #include <functional>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "sim/sim_trace.h"
@@ -87,15 +92,36 @@ struct SimSyncEvent {
 enum class StatusCorruption { kWrongMarker, kShortTransfer };
 enum class FlashReplyFault { kWrongByte, kMissing };
 
+// Flash faults the controller injects on request. A write's index counts the FlashWrite
+// commands since the last FlashErase from 0; the closing length word is the write after
+// the last image chunk.
+struct SimFlashFaults {
+  bool wrong_erase_reply = false;
+  std::optional<uint32_t> wrong_reply_to_write;
+  std::optional<uint32_t> no_reply_to_write;
+  bool never_returns = false;  // leaves the bus after the length word and never comes back
+};
+
+// Reads a fault as the command lines name it: "erase" (wrong reply to the erase), "chunk:N"
+// (wrong reply to write N), "no-reply:N" (no reply to write N), "never-returns". Adds it to
+// `faults`; false for any other text.
+bool ParseSimFlashFault(std::string_view text, SimFlashFaults& faults);
+
 struct SimControllerOptions {
   std::string firmware_version = "01.22";
-  std::string flashed_version = "01.22";  // reported after a completed flash
-  uint32_t start_threshold = 600;         // queued segments that start execution
+  // Flash programming. After the length word the controller leaves the bus
+  // `flash_disconnect_ms` later and comes back `flash_restart_ms` after that, reporting
+  // `flashed_version`. Each flash command is carried out in `flash_reply_ms` before its
+  // one-byte reply is ready.
+  std::string flashed_version = "01.22";
+  uint32_t flash_reply_ms = 0;
+  uint32_t start_threshold = 600;  // queued segments that start execution
   uint32_t rundown_ms = 10;
   uint32_t home_phase_ms = 100;  // each of HOME0..HOME3
   uint32_t flash_disconnect_ms = 20;
   uint32_t flash_restart_ms = 2500;
   uint32_t flash_size = 256 * 1024;
+  SimFlashFaults flash_faults;
   uint8_t estop_reason = 0;      // byte 54 after Stop 1
   uint32_t short_transfer = 20;  // bytes of a short status transfer
   // Start phases within this many millionths of the controller's own fraction are not
@@ -143,8 +169,10 @@ class SimController {
   void ReceiveCommandWrite(const uint8_t* data, size_t length);
   void ReceiveSegmentWrite(const uint8_t* data, size_t length);
   SimReadStart BeginStatusRead(uint32_t length);
-  // Hands waiting flash reply bytes to a read that is waiting for them.
+  // Hands flash reply bytes that are ready to a read that is waiting for them.
   size_t TakeReplyBytes(uint8_t* buffer, size_t length);
+  // When the next flash reply waiting to go out is ready; nothing when none waits.
+  std::optional<uint64_t> NextReplyReadyAt() const;
   bool ControlIn(uint8_t request, uint8_t* buffer, uint16_t length);
 
   // The status report as it stands now.
@@ -197,6 +225,10 @@ class SimController {
   int completed_flashes() const { return completed_flashes_; }
   // The image bytes of the last committed flash (addresses 4 .. 4 + length).
   std::vector<uint8_t> FlashedImage() const;
+  // The length word at flash address 0 (0 until a flash has been committed).
+  uint32_t FlashLengthWord() const;
+  // FlashWrite commands since the last erase.
+  uint32_t flash_writes() const { return flash_writes_; }
 
   // ---- Inputs driven by tests ----
   void SetInputPins(uint16_t pins) { input_pins_ = pins; }
@@ -292,7 +324,10 @@ class SimController {
   bool Stopped() const;
 
   void StepFlashRestart();
-  void QueueFlashReply(uint8_t reply);
+  // Queues the reply to a flash command (`write_index` -1 for the erase), unless a fault
+  // changes or swallows it.
+  void QueueFlashReply(uint8_t reply, int64_t write_index);
+  bool ReplyReady() const;
   void MarkDelivered(const std::array<uint8_t, kSimStatusLength>& status);
 
   void Record(TraceKind kind, uint8_t pipe, int code, std::string name,
@@ -386,7 +421,12 @@ class SimController {
   std::vector<bool> flash_written_;
   uint32_t flashed_length_ = 0;
   int completed_flashes_ = 0;
-  std::deque<uint8_t> replies_;
+  struct FlashReply {
+    uint8_t byte = 0;
+    uint64_t ready_at = 0;
+  };
+  std::deque<FlashReply> replies_;
+  uint32_t flash_writes_ = 0;
   std::optional<uint64_t> flash_leave_at_;
   std::optional<uint64_t> flash_return_at_;
   bool flash_never_returns_ = false;

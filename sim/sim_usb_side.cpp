@@ -37,15 +37,14 @@ bool SimController::TakeWriteFault(uint8_t pipe) {
 
 SimReadStart SimController::BeginStatusRead(uint32_t length) {
   SimReadStart r;
-  if (!replies_.empty()) {
-    const size_t n = std::min<size_t>(length, replies_.size());
-    for (size_t i = 0; i < n; ++i) {
-      r.data.push_back(replies_.front());
-      replies_.pop_front();
-    }
+  if (ReplyReady()) {
+    r.data.resize(length);
+    r.data.resize(TakeReplyBytes(r.data.data(), length));
     return r;
   }
-  if (flash_mode_) {
+  // In the loader, and while a flash command is being carried out, the pipe carries only
+  // flash replies: the read waits for the next one.
+  if (flash_mode_ || !replies_.empty()) {
     r.kind = SimReadStart::Kind::kAwaitReply;
     return r;
   }
