@@ -5,6 +5,7 @@
 #include <memory>
 
 #include "device/winusb_port_win32.h"
+#include "firmware/firmware_ui_win32.h"
 #include "plugin/plugin.h"
 #include "plugin/win32_platform_win32.h"
 
@@ -16,9 +17,11 @@ namespace {
 struct Library {
   kelvro::Win32Platform platform;
   kelvro::WinUsbPort port;
+  kelvro::Win32FirmwareUi firmware_ui;
   kelvro::Plugin plugin{platform, port};
   Library() {
     platform.SetTimerRoutine([this] { plugin.OnTimer(); });
+    plugin.firmware().Attach(&firmware_ui, &firmware_ui);
     ::LoadLibraryA("UxTheme.dll");
   }
 };

@@ -16,6 +16,7 @@
 #include <vector>
 
 #include "host/host_blocks.h"
+#include "sim/dialog_watch_win32.h"
 #include "sim/json_text.h"
 
 using namespace kelvro;
@@ -59,6 +60,8 @@ struct Observed {
 
 Observed g_seen;
 bool g_answer_yes = true;
+// The plugin's firmware update dialog is watched, not answered like a message box.
+kelvro::sim::DialogWatch* g_firmware_dialog = nullptr;
 double g_dros[4096];
 uint8_t g_leds[4096];
 HostPlanner* g_planner = nullptr;
@@ -98,7 +101,8 @@ LRESULT CALLBACK AnswerMessageBoxes(int code, WPARAM wparam, LPARAM lparam) {
     HWND box = reinterpret_cast<HWND>(wparam);
     char class_name[32] = {};
     GetClassNameA(box, class_name, sizeof(class_name));
-    if (std::strcmp(class_name, "#32770") == 0) {
+    if (std::strcmp(class_name, "#32770") == 0 &&
+        !(g_firmware_dialog && g_firmware_dialog->Claim(box))) {
       char text[1024] = {};
       GetDlgItemTextA(box, 0xFFFF, text, sizeof(text));
       g_seen.message_boxes.emplace_back(text);
@@ -160,6 +164,7 @@ bool Bind(HMODULE dll, const char* name, F* slot) {
 int main(int argc, char** argv) {
   std::string profile;
   double seconds = 2.0;
+  unsigned long firmware_hold_ms = 300;
   for (int i = 1; i < argc; ++i) {
     const std::string arg = argv[i];
     if (arg == "--profile" && i + 1 < argc) {
@@ -168,8 +173,12 @@ int main(int argc, char** argv) {
       seconds = std::atof(argv[++i]);
     } else if (arg == "--answer" && i + 1 < argc) {
       g_answer_yes = std::string(argv[++i]) != "no";
+    } else if (arg == "--firmware-hold-ms" && i + 1 < argc) {
+      firmware_hold_ms = std::strtoul(argv[++i], nullptr, 10);
     } else {
-      std::fprintf(stderr, "usage: kelvro-host [--profile FILE] [--seconds N] [--answer yes|no]\n");
+      std::fprintf(stderr,
+                   "usage: kelvro-host [--profile FILE] [--seconds N] [--answer yes|no] "
+                   "[--firmware-hold-ms N]\n");
       return 2;
     }
   }
@@ -213,6 +222,11 @@ int main(int argc, char** argv) {
   app->flag = 1;
   g_dros[1501] = 100.0;
 
+  // The firmware update dialog: heading, step, progress bar; OK pressed once the update has
+  // ended and the dialog has been on screen for the hold time.
+  kelvro::sim::DialogWatch firmware_dialog(
+      {"Firmware update", {1034, 1033}, 1032, static_cast<uint32_t>(firmware_hold_ms), 20});
+  g_firmware_dialog = &firmware_dialog;
   HHOOK hook = SetWindowsHookExA(WH_CBT, AnswerMessageBoxes, nullptr, GetCurrentThreadId());
 
   // The host's start-up order.
@@ -267,6 +281,7 @@ int main(int argc, char** argv) {
   x.StopPlug();
   LookAtStatus();
   UnhookWindowsHookEx(hook);
+  g_firmware_dialog = nullptr;
 
   std::printf("{\"display_name\": %s, \"init_result\": %d, \"reset_result\": %ld, ",
               JsonString(display_name).c_str(), init, static_cast<long>(reset_result));
@@ -274,6 +289,7 @@ int main(int argc, char** argv) {
               JsonStrings(g_seen.status_texts).c_str(), JsonStrings(g_seen.message_boxes).c_str());
   std::printf("\"plugin_menu\": %s, \"general_config_id\": %d, ", JsonStrings(plugin_items).c_str(),
               general_config_id);
+  std::printf("\"firmware_dialog\": %s, ", firmware_dialog.Json().c_str());
   std::printf("\"timer_ticks\": %d, \"updates\": %d, \"estop\": %d}\n", g_seen.timer_ticks,
               g_seen.updates, machine->estop);
   std::fflush(stdout);

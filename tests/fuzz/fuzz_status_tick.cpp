@@ -6,6 +6,7 @@
 #include <cstring>
 
 #include "device/usb_port.h"
+#include "plugin/plugin.h"
 #include "sim/standin_host.h"
 
 namespace {

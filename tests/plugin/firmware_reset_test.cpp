@@ -88,6 +88,12 @@ TEST_F(FirmwareReset, YesUpdatesTheControllerAndConnects) {
   EXPECT_EQ(host.controller().FlashedImage(), CarriedImage());
   EXPECT_EQ(host.controller().FlashLengthWord(), CarriedImage().size());
   EXPECT_EQ(host.plugin().firmware().report().chunks, static_cast<int>(CarriedChunks()));
+  // Virtual time: the erase and every write answered 1 ms later, 2000 ms before the first
+  // attempt, which finds the controller still away (it left 20 ms after the length word
+  // and returns 2500 ms later), and the second attempt 1000 ms after it.
+  const uint64_t writes = CarriedChunks() + 1;
+  EXPECT_EQ(host.plugin().firmware().report().elapsed_ms, 1 + writes + 2000 + 1000);
+  EXPECT_EQ(host.plugin().firmware().report().reconnect_attempts, 2);
 
   // The machine runs afterwards.
   host.Run(500);
