@@ -18,7 +18,7 @@ enum class PayloadRule {
   kFlashBlock  // the 8-byte header and as many data bytes as its length word says
 };
 
-struct SimController::CommandSpec {
+struct SimController::CommandEntry {
   uint8_t code;
   const char* name;
   PayloadRule rule;
@@ -45,8 +45,8 @@ constexpr PayloadRule kExactly = PayloadRule::kExactly;
 
 }  // namespace
 
-const SimController::CommandSpec* SimController::FindCommand(uint8_t code) {
-  static constexpr CommandSpec kCommands[] = {
+const SimController::CommandEntry* SimController::FindCommand(uint8_t code) {
+  static constexpr CommandEntry kCommands[] = {
       {sim_code::kJogStart, "JogStart", kExactly, 6, &SimController::OnJogStart},
       {sim_code::kJogStop, "JogStop", kExactly, 1, &SimController::OnJogStop},
       {sim_code::kProbeStart, "ProbeStart", kExactly, 48, &SimController::OnProbeStart},
@@ -71,15 +71,15 @@ const SimController::CommandSpec* SimController::FindCommand(uint8_t code) {
       {sim_code::kFlashWrite, "FlashWrite", PayloadRule::kFlashBlock, 0,
        &SimController::OnFlashWrite},
   };
-  for (const CommandSpec& spec : kCommands) {
-    if (spec.code == code) return &spec;
+  for (const CommandEntry& entry : kCommands) {
+    if (entry.code == code) return &entry;
   }
   return nullptr;
 }
 
 const char* SimController::CommandName(uint8_t code) {
-  const CommandSpec* spec = FindCommand(code);
-  return spec ? spec->name : nullptr;
+  const CommandEntry* entry = FindCommand(code);
+  return entry ? entry->name : nullptr;
 }
 
 const char* SimCommandName(uint8_t code) {
@@ -113,19 +113,19 @@ void SimController::ReceiveCommandWrite(const uint8_t* data, size_t length) {
            std::to_string(length) + " bytes");
     return;
   }
-  const CommandSpec* spec = FindCommand(code);
-  if (spec == nullptr) {
+  const CommandEntry* entry = FindCommand(code);
+  if (entry == nullptr) {
     reject("unknown command code");
     return;
   }
   std::vector<uint8_t> payload(data + 4, data + length);
-  if (!spec->Fits(payload)) {
-    reject("payload of " + std::to_string(payload.size()) + " bytes does not fit " + spec->name);
+  if (!entry->Fits(payload)) {
+    reject("payload of " + std::to_string(payload.size()) + " bytes does not fit " + entry->name);
     return;
   }
-  Record(TraceKind::kCommand, 0x01, code, spec->name, payload);
+  Record(TraceKind::kCommand, 0x01, code, entry->name, payload);
   last_payloads_[code] = payload;
-  (this->*spec->handle)(payload);
+  (this->*entry->handle)(payload);
 }
 
 bool SimController::Stopped() const {

@@ -297,8 +297,8 @@ class SimController {
   std::array<int64_t, kSimAxes> WholePositions() const;
 
   // Command handlers, one per command code (the table in sim_commands.cpp names them).
-  struct CommandSpec;
-  static const CommandSpec* FindCommand(uint8_t code);
+  struct CommandEntry;
+  static const CommandEntry* FindCommand(uint8_t code);
   using Payload = std::vector<uint8_t>;
   void OnJogStart(const Payload& payload);
   void OnJogStop(const Payload& payload);
