@@ -1,23 +1,51 @@
 // Replacing the controller's firmware with the image the plugin carries.
+//
+// Run shows the modal progress dialog. When the dialog is created its OK button is
+// disabled; on its start message (the dialog is on screen by then) the dialog is shown and
+// repainted, the wait cursor is set, the update steps run, their verdict is kept, OK is
+// enabled and the wait cursor cleared. The dialog stays until the user presses OK; Run then
+// returns the verdict.
 #pragma once
+
+#include "firmware/firmware_seams.h"
+#include "firmware/headless_ui.h"
+#include "firmware/update_steps.h"
 
 namespace kelvro {
 
 class DeviceLink;
 class Platform;
 
-class FirmwareUpdate {
+class FirmwareUpdate final : private FirmwareDialogClient {
  public:
-  FirmwareUpdate(DeviceLink& link, Platform& platform) : link_(link), platform_(platform) {}
+  FirmwareUpdate(DeviceLink& link, Platform& platform);
 
-  // Runs the update dialog modally; true when the controller runs the new firmware and
-  // the link is open again. The updater is not built yet, so the update always reports
-  // failure and the caller leaves the controller disconnected.
-  bool Run();
+  // The platform side. Without an image source the update ends with "Error loading packed
+  // firmware file."; without a dialog it runs in the headless one (see headless()).
+  void Attach(PackedImageSource* image, FirmwareDialog* dialog);
+
+  // Runs the update dialog modally over `owner_window`; true when the controller runs the
+  // new firmware and the link is open again. False as well when the dialog could not be
+  // shown (nothing was sent then).
+  bool Run(void* owner_window = nullptr);
+
+  // What the last run did.
+  const FirmwareUpdateReport& report() const { return report_; }
+  // The dialog used while none is attached, with the record of its last run.
+  HeadlessFirmwareDialog& headless() { return headless_; }
 
  private:
-  [[maybe_unused]] DeviceLink& link_;
-  [[maybe_unused]] Platform& platform_;
+  void OnCreated(FirmwareProgressView& view) override;
+  void OnStart(FirmwareProgressView& view) override;
+
+  DeviceLink& link_;
+  Platform& platform_;
+  PackedImageSource* image_ = nullptr;
+  FirmwareDialog* dialog_ = nullptr;
+  HeadlessFirmwareDialog headless_;
+  FirmwareUpdateReport report_;
+  bool started_ = false;
+  bool result_ = false;
 };
 
 }  // namespace kelvro

@@ -5,6 +5,7 @@
 #include <memory>
 
 #include "device/winusb_port_win32.h"
+#include "firmware/firmware_ui_win32.h"
 #include "plugin/plugin.h"
 #include "plugin/win32_platform_win32.h"
 #include "ui/about_view_win32.h"
@@ -18,6 +19,7 @@ namespace {
 struct Library {
   kelvro::Win32Platform platform;
   kelvro::WinUsbPort port;
+  kelvro::Win32FirmwareUi firmware_ui;
   kelvro::Plugin plugin{platform, port};
   // The visual-styles library, kept for the life of the process (null when missing).
   HMODULE uxtheme = ::LoadLibraryA("UxTheme.dll");
@@ -26,6 +28,7 @@ struct Library {
   Library() {
     platform.SetTimerRoutine([this] { plugin.OnTimer(); });
     plugin.SetDialogRunner(&dialogs);
+    plugin.firmware().Attach(&firmware_ui, &firmware_ui);
   }
   ~Library() {
     plugin.SetDialogRunner(nullptr);

@@ -463,7 +463,7 @@ bool Plugin::ConnectController() {
     link_.PollStatus(drain, sizeof(drain));
     platform_.SleepMs(100);
   }
-  if (firmware_.Run()) return true;
+  if (firmware_.Run(host_.app ? host_.app->main_window : nullptr)) return true;
   link_.Close();
   machine.estop = 1;
   StatusText("Firmware NOT updated.");

@@ -67,6 +67,8 @@ class Plugin final : public PluginExports {
   const Host& host() const { return host_; }
   PluginSettings& settings() { return settings_; }
   DeviceLink& link() { return link_; }
+  // The firmware update offered by Reset; its image and dialog are attached by the build.
+  FirmwareUpdate& firmware() { return firmware_; }
   ServiceTick& tick() { return tick_; }
   ZCorrection& zcorrection() { return zcorr_; }
   const ControllerConfig& controller_config() const { return config_; }

@@ -45,7 +45,8 @@ MessageBoxAnswer Win32Platform::MessageBox(std::string_view text, MessageBoxKind
 }
 
 void Win32Platform::Beep(Sound sound) {
-  ::MessageBeep(sound == Sound::kSuccess ? MB_OK : MB_ICONHAND);
+  // The information sound for success, the error sound for failure.
+  ::MessageBeep(sound == Sound::kSuccess ? MB_ICONASTERISK : MB_ICONHAND);
 }
 
 uint32_t Win32Platform::NowMs() {

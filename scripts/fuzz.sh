@@ -7,7 +7,7 @@ seconds=${FUZZ_SECONDS:-15}
 cmake -S "$root" -B "$root/build/fuzz" -DCMAKE_BUILD_TYPE=RelWithDebInfo \
   -DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++ -DKELVRO_FUZZ=ON -DKELVRO_BENCH=OFF \
   -DCMAKE_CXX_FLAGS="-fsanitize=address,undefined,fuzzer-no-link -fno-sanitize-recover=undefined" > /dev/null
-targets=(fuzz_status_tick fuzz_profile fuzz_gcode fuzz_zmap)
+targets=(fuzz_status_tick fuzz_profile fuzz_gcode fuzz_zmap fuzz_firmware_update)
 cmake --build "$root/build/fuzz" -j"$(nproc)" --target "${targets[@]}"
 for t in "${targets[@]}"; do
   echo "== $t (${seconds}s)"

@@ -25,6 +25,7 @@
 
 #include "host/host_blocks.h"
 #include "resources/resource_ids.h"
+#include "sim/dialog_watch_win32.h"
 #include "sim/json_text.h"
 #include "win32/tests/dialog_script_win32.h"
 #include "win32/tests/window_capture_win32.h"
@@ -71,6 +72,8 @@ struct Observed {
 
 Observed g_seen;
 bool g_answer_yes = true;
+// The plugin's firmware update dialog is watched, not answered like a message box.
+kelvro::sim::DialogWatch* g_firmware_dialog = nullptr;
 double g_dros[4096];
 uint8_t g_leds[4096];
 HostPlanner* g_planner = nullptr;
@@ -111,7 +114,9 @@ LRESULT CALLBACK AnswerMessageBoxes(int code, WPARAM wparam, LPARAM lparam) {
     HWND box = reinterpret_cast<HWND>(wparam);
     char class_name[32] = {};
     GetClassNameA(box, class_name, sizeof(class_name));
-    if (std::strcmp(class_name, "#32770") == 0 && GetDlgItem(box, 0xFFFF)) {
+    // The firmware update dialog is watched by its own script.
+    const bool firmware = g_firmware_dialog && g_firmware_dialog->Claim(box);
+    if (std::strcmp(class_name, "#32770") == 0 && !firmware && GetDlgItem(box, 0xFFFF)) {
       char text[1024] = {};
       GetDlgItemTextA(box, 0xFFFF, text, sizeof(text));
       g_seen.message_boxes.emplace_back(text);
@@ -233,6 +238,7 @@ int main(int argc, char** argv) {
   std::string profile;
   double seconds = 2.0;
   bool config_run = false;
+  unsigned long firmware_hold_ms = 300;
   for (int i = 1; i < argc; ++i) {
     const std::string arg = argv[i];
     if (arg == "--profile" && i + 1 < argc) {
@@ -243,10 +249,12 @@ int main(int argc, char** argv) {
       g_answer_yes = std::string(argv[++i]) != "no";
     } else if (arg == "--config-run") {
       config_run = true;
+    } else if (arg == "--firmware-hold-ms" && i + 1 < argc) {
+      firmware_hold_ms = std::strtoul(argv[++i], nullptr, 10);
     } else {
       std::fprintf(stderr,
                    "usage: kelvro-host [--profile FILE] [--seconds N] [--answer yes|no] "
-                   "[--config-run]\n");
+                   "[--config-run] [--firmware-hold-ms N]\n");
       return 2;
     }
   }
@@ -290,6 +298,11 @@ int main(int argc, char** argv) {
   app->flag = 1;
   g_dros[1501] = 100.0;
 
+  // The firmware update dialog: heading, step, progress bar; OK pressed once the update has
+  // ended and the dialog has been on screen for the hold time.
+  kelvro::sim::DialogWatch firmware_dialog(
+      {"Firmware update", {1034, 1033}, 1032, static_cast<uint32_t>(firmware_hold_ms), 20});
+  g_firmware_dialog = &firmware_dialog;
   HHOOK hook = SetWindowsHookExA(WH_CBT, AnswerMessageBoxes, nullptr, GetCurrentThreadId());
 
   // The host's start-up order.
@@ -353,6 +366,7 @@ int main(int argc, char** argv) {
   x.StopPlug();
   LookAtStatus();
   UnhookWindowsHookEx(hook);
+  g_firmware_dialog = nullptr;
 
   std::printf("{\"display_name\": %s, \"init_result\": %d, \"reset_result\": %ld, ",
               JsonString(display_name).c_str(), init, static_cast<long>(reset_result));
@@ -371,6 +385,7 @@ int main(int argc, char** argv) {
         JsonString(dialog_run.about_plugin).c_str(), JsonString(dialog_run.about_firmware).c_str(),
         dialog_run.captures, dialog_run.estop, dialog_run.stop_code, dialog_run.reset_result);
   }
+  std::printf("\"firmware_dialog\": %s, ", firmware_dialog.Json().c_str());
   std::printf("\"timer_ticks\": %d, \"updates\": %d, \"estop\": %d, \"stop_code\": %d}\n",
               g_seen.timer_ticks, g_seen.updates, machine->estop, machine->stop_code);
   std::fflush(stdout);

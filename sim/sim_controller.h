@@ -39,7 +39,11 @@
 //   (until EndProbe) are dropped with a note: they belong to motion that was stopped.
 // - Flashing: FlashErase enters the loader (mode SAFE, version text "00.00" until a complete
 //   image is committed). In the loader the status pipe carries only flash replies; a read
-//   with no reply waiting stays pending until one arrives.
+//   with no reply waiting stays pending until one arrives. Every flash command is answered
+//   by one byte ("o" or "e"), `flash_reply_ms` after it arrived. Blocks must be 4 to 256
+//   bytes, a multiple of 4, at an address that is a multiple of 4 from 4 on; the length word
+//   at address 0 is accepted only when every image byte has been written. Then the
+//   controller leaves the bus and returns with the flashed version text.
 #pragma once
 
 #include <array>
@@ -49,9 +53,11 @@
 #include <functional>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "sim/sim_trace.h"
+#include "sim/sim_wire.h"
 
 namespace kelvro::sim {
 
@@ -69,135 +75,11 @@ enum class SimSequence : uint8_t {
   kMpg,
 };
 
-inline constexpr int kSimAxes = 6;
 inline constexpr size_t kSimQueueCapacity = 1000;
-inline constexpr size_t kSimStatusLength = 60;
-inline constexpr size_t kSimSegmentLength = 52;
-inline constexpr size_t kSimMotionConfigLength = 262;
-inline constexpr size_t kSimIoConfigLength = 112;
-inline constexpr uint8_t kSimStatusMarker = 0x3C;
-inline constexpr uint8_t kSimFlashReplyOk = 0x6F;     // "o"
-inline constexpr uint8_t kSimFlashReplyError = 0x65;  // "e"
-inline constexpr uint32_t kSimTicksPerMs = 50000;     // 20 ns controller clock
-
-// Command codes as they appear on the wire.
-namespace sim_code {
-inline constexpr uint8_t kJogStart = 0x02;
-inline constexpr uint8_t kJogStop = 0x03;
-inline constexpr uint8_t kProbeStart = 0x04;
-inline constexpr uint8_t kHomeAxis = 0x05;
-inline constexpr uint8_t kSetOutputs = 0x06;
-inline constexpr uint8_t kSpindle = 0x07;
-inline constexpr uint8_t kLoadMotionConfig = 0x09;
-inline constexpr uint8_t kLoadIoConfig = 0x0B;
-inline constexpr uint8_t kReleaseHold = 0x0C;
-inline constexpr uint8_t kEndProbe = 0x0D;
-inline constexpr uint8_t kStop = 0x0E;
-inline constexpr uint8_t kSetForcedInputs = 0x0F;
-inline constexpr uint8_t kThreadStart = 0x10;
-inline constexpr uint8_t kMpgConfig = 0x11;
-inline constexpr uint8_t kHomeVerifyAxis = 0x12;
-inline constexpr uint8_t kThcConfig = 0x13;
-inline constexpr uint8_t kLatchZ = 0x14;
-inline constexpr uint8_t kFlashErase = 0xF1;
-inline constexpr uint8_t kFlashWrite = 0xF2;
-}  // namespace sim_code
+inline constexpr uint32_t kSimTicksPerMs = 50000;  // 20 ns controller clock
 
 // Name of a command code ("JogStart"), or nullptr for a code the controller does not know.
 const char* SimCommandName(uint8_t code);
-
-struct SimAxisConfig {
-  int32_t steps_per_unit = 0;
-  int32_t max_velocity = 0;  // velocity form
-  int32_t acceleration = 0;
-  int32_t soft_min = 0;  // steps
-  int32_t soft_max = 0;
-  int32_t home_position = 0;
-  uint8_t master = 0;  // master axis + 1, 0 = none
-  int32_t homing_speed = 0;
-  int32_t homing_offset = 0;
-  uint8_t flags = 0;  // bit 2: soft limits apply
-};
-
-struct SimMotionConfig {
-  std::array<SimAxisConfig, kSimAxes> axes{};
-  uint8_t spindle_mode = 0;
-  uint8_t flags = 0;
-  uint8_t mpg_encoder = 0;  // 0: encoder 1, 1: encoder 2
-  uint16_t index_count = 0;
-  std::vector<uint8_t> raw;
-};
-
-struct SimIoConfig {
-  std::vector<uint8_t> raw;  // the 112 bytes as received
-  uint8_t FunctionPin(int function) const;
-  uint32_t InputActiveLowMask() const;
-};
-
-struct SimJogStart {
-  uint8_t axis = 0;
-  int8_t direction = 0;
-  int32_t speed = 0;
-};
-
-struct SimOutputs {
-  uint32_t bits = 0;
-  uint16_t changed_axes = 0;
-  uint16_t mode_flags = 0;
-};
-
-struct SimSpindle {
-  uint8_t on = 0;
-  int32_t duty = 0;
-  int32_t step_rate = 0;
-  int8_t direction = 0;
-};
-
-struct SimMpgConfig {
-  uint8_t axis = 0;
-  int32_t step = 0;  // steps per count x 10,000
-  int32_t speed_limit = 0;
-  uint16_t enable = 0;
-};
-
-struct SimThcConfig {
-  int32_t speed = 0;
-  int32_t z_limit1 = 0;
-  int32_t z_limit2 = 0;
-  uint16_t pierce_delay = 0;
-  uint8_t type = 0;
-  uint16_t target = 0;
-  uint16_t hysteresis = 0;
-  uint16_t full_scale = 0;  // torch volts at full analog scale
-  uint16_t detect_voltage = 0;
-  uint16_t detect_time = 0;
-  uint16_t flags = 0;
-  uint16_t kerf_voltage = 0;
-  uint16_t kerf_time = 0;
-  int32_t b0 = 0;
-  int32_t b1 = 0;
-  int32_t a1 = 0;
-  uint16_t lock_max = 0;
-  uint16_t lock_min = 0;
-};
-
-struct SimThreadStart {
-  int32_t rate = 0;
-  uint8_t mode = 0;
-};
-
-struct SimProbeStart {
-  std::array<int32_t, kSimAxes> acceleration{};
-  std::array<int32_t, kSimAxes> velocity{};
-};
-
-struct SimSegment {
-  std::array<uint32_t, kSimAxes> phase{};
-  std::array<int32_t, kSimAxes> distance{};
-  uint16_t ring_tag = 0xFFFF;
-  uint8_t flags = 0;
-  uint8_t laser = 0;
-};
 
 // A synchronous-output switch or threading marker as it executed.
 struct SimSyncEvent {
@@ -210,15 +92,36 @@ struct SimSyncEvent {
 enum class StatusCorruption { kWrongMarker, kShortTransfer };
 enum class FlashReplyFault { kWrongByte, kMissing };
 
+// Flash faults the controller injects on request. A write's index counts the FlashWrite
+// commands since the last FlashErase from 0; the closing length word is the write after
+// the last image chunk.
+struct SimFlashFaults {
+  bool wrong_erase_reply = false;
+  std::optional<uint32_t> wrong_reply_to_write;
+  std::optional<uint32_t> no_reply_to_write;
+  bool never_returns = false;  // leaves the bus after the length word and never comes back
+};
+
+// Reads a fault as the command lines name it: "erase" (wrong reply to the erase), "chunk:N"
+// (wrong reply to write N), "no-reply:N" (no reply to write N), "never-returns". Adds it to
+// `faults`; false for any other text.
+bool ParseSimFlashFault(std::string_view text, SimFlashFaults& faults);
+
 struct SimControllerOptions {
   std::string firmware_version = "01.22";
-  std::string flashed_version = "01.22";  // reported after a completed flash
-  uint32_t start_threshold = 600;         // queued segments that start execution
+  // Flash programming. After the length word the controller leaves the bus
+  // `flash_disconnect_ms` later and comes back `flash_restart_ms` after that, reporting
+  // `flashed_version`. Each flash command is carried out in `flash_reply_ms` before its
+  // one-byte reply is ready.
+  std::string flashed_version = "01.22";
+  uint32_t flash_reply_ms = 0;
+  uint32_t start_threshold = 600;  // queued segments that start execution
   uint32_t rundown_ms = 10;
   uint32_t home_phase_ms = 100;  // each of HOME0..HOME3
   uint32_t flash_disconnect_ms = 20;
   uint32_t flash_restart_ms = 2500;
   uint32_t flash_size = 256 * 1024;
+  SimFlashFaults flash_faults;
   uint8_t estop_reason = 0;      // byte 54 after Stop 1
   uint32_t short_transfer = 20;  // bytes of a short status transfer
   // Start phases within this many millionths of the controller's own fraction are not
@@ -244,6 +147,9 @@ class SimController {
  public:
   explicit SimController(SimControllerOptions options = {});
 
+  // Name of a command code the controller knows ("JogStart"), else nullptr.
+  static const char* CommandName(uint8_t code);
+
   // Runs every millisecond up to now_ms; earlier times are ignored.
   void AdvanceTo(uint64_t now_ms);
   uint64_t now() const { return now_ms_; }
@@ -263,8 +169,10 @@ class SimController {
   void ReceiveCommandWrite(const uint8_t* data, size_t length);
   void ReceiveSegmentWrite(const uint8_t* data, size_t length);
   SimReadStart BeginStatusRead(uint32_t length);
-  // Hands waiting flash reply bytes to a read that is waiting for them.
+  // Hands flash reply bytes that are ready to a read that is waiting for them.
   size_t TakeReplyBytes(uint8_t* buffer, size_t length);
+  // When the next flash reply waiting to go out is ready; nothing when none waits.
+  std::optional<uint64_t> NextReplyReadyAt() const;
   bool ControlIn(uint8_t request, uint8_t* buffer, uint16_t length);
 
   // The status report as it stands now.
@@ -317,6 +225,10 @@ class SimController {
   int completed_flashes() const { return completed_flashes_; }
   // The image bytes of the last committed flash (addresses 4 .. 4 + length).
   std::vector<uint8_t> FlashedImage() const;
+  // The length word at flash address 0 (0 until a flash has been committed).
+  uint32_t FlashLengthWord() const;
+  // FlashWrite commands since the last erase.
+  uint32_t flash_writes() const { return flash_writes_; }
 
   // ---- Inputs driven by tests ----
   void SetInputPins(uint16_t pins) { input_pins_ = pins; }
@@ -384,10 +296,38 @@ class SimController {
   void SnapToStepCentre(int axis);
   std::array<int64_t, kSimAxes> WholePositions() const;
 
-  void HandleCommand(uint8_t code, const std::vector<uint8_t>& payload);
-  void HandleFlashErase();
-  void HandleFlashWrite(const std::vector<uint8_t>& payload);
-  void QueueFlashReply(uint8_t reply);
+  // Command handlers, one per command code (the table in sim_commands.cpp names them).
+  struct CommandEntry;
+  static const CommandEntry* FindCommand(uint8_t code);
+  using Payload = std::vector<uint8_t>;
+  void OnJogStart(const Payload& payload);
+  void OnJogStop(const Payload& payload);
+  void OnProbeStart(const Payload& payload);
+  void OnHomeAxis(const Payload& payload);
+  void OnHomeVerifyAxis(const Payload& payload);
+  void StartHoming(uint8_t code, const Payload& payload, bool verify);
+  void OnSetOutputs(const Payload& payload);
+  void OnSpindle(const Payload& payload);
+  void OnLoadMotionConfig(const Payload& payload);
+  void OnLoadIoConfig(const Payload& payload);
+  void OnReleaseHold(const Payload& payload);
+  void OnEndProbe(const Payload& payload);
+  void OnStop(const Payload& payload);
+  void OnSetForcedInputs(const Payload& payload);
+  void OnThreadStart(const Payload& payload);
+  void OnMpgConfig(const Payload& payload);
+  void OnThcConfig(const Payload& payload);
+  void OnLatchZ(const Payload& payload);
+  void OnFlashErase(const Payload& payload);
+  void OnFlashWrite(const Payload& payload);
+  // True while the controller takes no new motion (stopped, running down or flashing).
+  bool Stopped() const;
+
+  void StepFlashRestart();
+  // Queues the reply to a flash command (`write_index` -1 for the erase), unless a fault
+  // changes or swallows it.
+  void QueueFlashReply(uint8_t reply, int64_t write_index);
+  bool ReplyReady() const;
   void MarkDelivered(const std::array<uint8_t, kSimStatusLength>& status);
 
   void Record(TraceKind kind, uint8_t pipe, int code, std::string name,
@@ -481,7 +421,12 @@ class SimController {
   std::vector<bool> flash_written_;
   uint32_t flashed_length_ = 0;
   int completed_flashes_ = 0;
-  std::deque<uint8_t> replies_;
+  struct FlashReply {
+    uint8_t byte = 0;
+    uint64_t ready_at = 0;
+  };
+  std::deque<FlashReply> replies_;
+  uint32_t flash_writes_ = 0;
   std::optional<uint64_t> flash_leave_at_;
   std::optional<uint64_t> flash_return_at_;
   bool flash_never_returns_ = false;

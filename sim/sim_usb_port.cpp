@@ -126,31 +126,45 @@ bool SimUsbPort::ReadCompleted() {
   return read_.state == ReadState::kDone;
 }
 
+std::optional<uint64_t> SimUsbPort::NextReadEvent() const {
+  switch (read_.kind) {
+    case SimReadStart::Kind::kData:
+    case SimReadStart::Kind::kDropped:
+      return read_.complete_at;
+    case SimReadStart::Kind::kAwaitReply:
+      // The read takes the reply when it is ready and completes one latency later.
+      return controller_.NextReplyReadyAt();
+    case SimReadStart::Kind::kLost:
+      return std::nullopt;
+  }
+  return std::nullopt;
+}
+
 bool SimUsbPort::WaitRead(uint32_t ms) {
   Sync();
   UpdateRead();
   const uint64_t deadline = Now() + ms;
   while (read_.state == ReadState::kInFlight) {
     const uint64_t now = Now();
-    const bool completes_in_time =
-        (read_.kind == SimReadStart::Kind::kData || read_.kind == SimReadStart::Kind::kDropped) &&
-        read_.complete_at <= deadline;
+    const std::optional<uint64_t> event = NextReadEvent();
+    const bool in_time = event.has_value() && *event <= deadline;
     if (!wait_) {
       // No clock to move: answer as if the wait had taken place.
-      if (!completes_in_time || read_.kind != SimReadStart::Kind::kData) return false;
+      if (!in_time || read_.kind != SimReadStart::Kind::kData) return false;
       Complete(true);
       return true;
     }
-    if (!completes_in_time) {
+    if (!in_time) {
       if (deadline > now) wait_(static_cast<uint32_t>(deadline - now));
       Sync();
       UpdateRead();
       break;
     }
-    if (read_.complete_at > now) wait_(static_cast<uint32_t>(read_.complete_at - now));
+    if (*event > now) wait_(static_cast<uint32_t>(*event - now));
     Sync();
     UpdateRead();
-    if (Now() == now && read_.state == ReadState::kInFlight) break;  // time did not move
+    // Time did not move and nothing changed: waiting longer would not help.
+    if (Now() == now && read_.state == ReadState::kInFlight && NextReadEvent() == event) break;
   }
   return read_.state == ReadState::kDone;
 }

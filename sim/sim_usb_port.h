@@ -15,6 +15,7 @@
 
 #include <cstdint>
 #include <functional>
+#include <optional>
 #include <vector>
 
 #include "device/usb_port.h"
@@ -63,6 +64,9 @@ class SimUsbPort final : public UsbPort {
   bool Usable() const;
   void UpdateRead();
   void Complete(bool success);
+  // When the read in flight next changes (completes, or takes a flash reply); nothing for
+  // a read that never completes.
+  std::optional<uint64_t> NextReadEvent() const;
 
   SimController& controller_;
   std::function<uint64_t()> now_;

@@ -12,6 +12,9 @@
 //                                WinUsb_Free and when the process ends
 //   KELVRO_SIM_FAIL_WRITE_AFTER  the Nth command write on pipe 0x01 fails (counted from 1)
 //   KELVRO_SIM_NO_DEVICE=1       the controller is not on the bus
+//   KELVRO_SIM_FLASHED_FIRMWARE  version text after a completed flash (default "01.22")
+//   KELVRO_SIM_FLASH_REPLY_MS    time each flash command takes before its reply (default 0)
+//   KELVRO_SIM_FLASH_FAULT       "erase", "chunk:N", "no-reply:N" or "never-returns"
 //
 // Status reads: the report is taken when the read starts and the read completes about 1 ms
 // later, from a worker thread or from any later call, by filling the buffer, setting the
@@ -229,6 +232,14 @@ SimControllerOptions OptionsFromEnvironment() {
   SimControllerOptions options;
   const std::string firmware = Env("KELVRO_SIM_FIRMWARE");
   if (!firmware.empty()) options.firmware_version = firmware;
+  const std::string flashed = Env("KELVRO_SIM_FLASHED_FIRMWARE");
+  if (!flashed.empty()) options.flashed_version = flashed;
+  const std::string reply_ms = Env("KELVRO_SIM_FLASH_REPLY_MS");
+  if (!reply_ms.empty()) {
+    options.flash_reply_ms = static_cast<uint32_t>(std::strtoul(reply_ms.c_str(), nullptr, 10));
+  }
+  // An unknown fault text injects nothing.
+  ParseSimFlashFault(Env("KELVRO_SIM_FLASH_FAULT"), options.flash_faults);
   return options;
 }
 

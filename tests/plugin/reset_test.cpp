@@ -149,7 +149,10 @@ TEST_F(OtherFirmware, AnsweringYesStopsTheControllerBeforeTheUpdate) {
   const auto stops = host.controller().trace().Find(TK::kCommand, "Stop");
   ASSERT_EQ(stops.size(), 1u);
   EXPECT_EQ(stops[0]->payload, std::vector<uint8_t>{3});
-  // The update is not available yet, so the controller stays disconnected.
+  // This plugin has no image attached, so the update cannot load one and the controller
+  // stays disconnected.
+  EXPECT_EQ(host.plugin().firmware().headless().view().heading(),
+            "Error loading packed firmware file.");
   EXPECT_EQ(Texts().back(), "Firmware NOT updated.");
   EXPECT_EQ(host.machine().estop, 1);
   EXPECT_EQ(host.controller().trace().Count(TK::kCommand, "LoadMotionConfig"), 0u);

@@ -402,5 +402,110 @@ TEST(SimFlash, DeviceThatNeverComesBack) {
   }
 }
 
+TEST(SimFlash, RefusesUnalignedAddresses) {
+  FlashRig rig({});
+  ASSERT_TRUE(rig.Command(0xF1));
+  EXPECT_EQ(rig.Reply(), 0x6F);
+  ASSERT_TRUE(rig.Command(0xF2, FlashBlock(6, {1, 2, 3, 4})));
+  EXPECT_EQ(rig.Reply(), 0x65);
+  ASSERT_TRUE(rig.Command(0xF2, FlashBlock(8, {1, 2, 3, 4})));
+  EXPECT_EQ(rig.Reply(), 0x6F);
+}
+
+TEST(SimFlash, RepliesComeWhenTheCommandIsCarriedOut) {
+  SimControllerOptions options;
+  options.flash_reply_ms = 300;
+  FlashRig rig(options);
+  const uint64_t sent = rig.platform.Now();
+  ASSERT_TRUE(rig.Command(0xF1));
+  EXPECT_EQ(rig.Reply(), 0x6F);
+  EXPECT_EQ(rig.platform.Now() - sent, 301u);  // carried out, then 1 ms on the bus
+  // A reply later than the wait: the read stays pending and takes it afterwards.
+  rig.controller.options().flash_reply_ms = 1500;
+  ASSERT_TRUE(rig.Command(0xF2, FlashBlock(4, {1, 2, 3, 4})));
+  EXPECT_EQ(rig.Reply(), -1);
+  EXPECT_TRUE(rig.port.WaitRead(1000));
+  uint32_t n = 0;
+  EXPECT_TRUE(rig.port.ReadResult(&n));
+  EXPECT_EQ(rig.reply_byte, 0x6F);
+}
+
+TEST(SimFlash, LengthWordIsKeptAtAddressZero) {
+  FlashRig rig({});
+  ASSERT_TRUE(rig.Command(0xF1));
+  EXPECT_EQ(rig.Reply(), 0x6F);
+  EXPECT_EQ(rig.controller.FlashLengthWord(), 0u);
+  ASSERT_TRUE(rig.Command(0xF2, FlashBlock(4, {9, 8, 7, 6})));
+  EXPECT_EQ(rig.Reply(), 0x6F);
+  ASSERT_TRUE(rig.Command(0xF2, FlashBlock(0, LengthWord(3))));
+  EXPECT_EQ(rig.Reply(), 0x6F);
+  EXPECT_EQ(rig.controller.FlashLengthWord(), 3u);
+  EXPECT_EQ(rig.controller.FlashedImage(), (std::vector<uint8_t>{9, 8, 7}));
+  EXPECT_EQ(rig.controller.flash_writes(), 2u);
+}
+
+struct OptionFault {
+  const char* text;
+  std::vector<int> replies;  // to the erase and three writes
+};
+
+class FlashFaultOptions : public ::testing::TestWithParam<OptionFault> {};
+
+TEST_P(FlashFaultOptions, HitTheNamedCommand) {
+  SimControllerOptions options;
+  ASSERT_TRUE(ParseSimFlashFault(GetParam().text, options.flash_faults));
+  FlashRig rig(options);
+  std::vector<int> replies;
+  ASSERT_TRUE(rig.Command(0xF1));
+  replies.push_back(rig.Reply());
+  for (uint32_t k = 0; k < 3; ++k) {
+    ASSERT_TRUE(rig.Command(0xF2, FlashBlock(4 + 4 * k, {1, 2, 3, 4})));
+    replies.push_back(rig.Reply());
+  }
+  EXPECT_EQ(replies, GetParam().replies);
+}
+
+INSTANTIATE_TEST_SUITE_P(SimFlash, FlashFaultOptions,
+                         ::testing::Values(OptionFault{"erase", {0x65, 0x6F, 0x6F, 0x6F}},
+                                           OptionFault{"chunk:0", {0x6F, 0x65, 0x6F, 0x6F}},
+                                           OptionFault{"chunk:2", {0x6F, 0x6F, 0x6F, 0x65}},
+                                           OptionFault{"no-reply:2", {0x6F, 0x6F, 0x6F, -1}}));
+
+TEST(SimFlash, NeverReturnsFromTheOptions) {
+  SimControllerOptions options;
+  ASSERT_TRUE(ParseSimFlashFault("never-returns", options.flash_faults));
+  FlashRig rig(options);
+  ASSERT_TRUE(rig.Command(0xF1));
+  EXPECT_EQ(rig.Reply(), 0x6F);
+  ASSERT_TRUE(rig.Command(0xF2, FlashBlock(4, {1, 2, 3, 4})));
+  EXPECT_EQ(rig.Reply(), 0x6F);
+  ASSERT_TRUE(rig.Command(0xF2, FlashBlock(0, LengthWord(4))));
+  EXPECT_EQ(rig.Reply(), 0x6F);
+  rig.port.Close();
+  rig.platform.Advance(100000);
+  EXPECT_EQ(rig.port.Open(), UsbOpenResult::kNoDevice);
+}
+
+TEST(SimFlash, FaultTexts) {
+  struct Case {
+    const char* text;
+    bool ok;
+  };
+  for (const Case& c : {Case{"erase", true}, Case{"never-returns", true}, Case{"chunk:12", true},
+                        Case{"no-reply:0", true}, Case{"chunk:", false}, Case{"chunk:x", false},
+                        Case{"chunk:12x", false}, Case{"no-reply:-1", false}, Case{"", false},
+                        Case{"Erase", false}, Case{"chunk:99999999999", false}}) {
+    SimFlashFaults faults;
+    EXPECT_EQ(ParseSimFlashFault(c.text, faults), c.ok) << c.text;
+  }
+  SimFlashFaults faults;
+  ASSERT_TRUE(ParseSimFlashFault("chunk:12", faults));
+  ASSERT_TRUE(ParseSimFlashFault("no-reply:7", faults));
+  EXPECT_EQ(faults.wrong_reply_to_write, 12u);
+  EXPECT_EQ(faults.no_reply_to_write, 7u);
+  EXPECT_FALSE(faults.wrong_erase_reply);
+  EXPECT_FALSE(faults.never_returns);
+}
+
 }  // namespace
 }  // namespace kelvro::sim::test

@@ -5,7 +5,9 @@ a fresh folder and loaded with WINEDLLOVERRIDES="winusb,setupapi=n". Checks what
 and what the controller received (its trace, streamed to a file by the winusb.dll stand-in).
 
 Usage: check_standin_run.py WINE_RUN HOST_EXE SCENARIO
-Scenarios: healthy, old-firmware, winusb-missing, no-device, write-failure, config-dialog."""
+Scenarios: healthy, old-firmware, winusb-missing, no-device, write-failure, config-dialog,
+firmware-update, firmware-update-fault. The firmware scenarios run on a display of their own and
+put screenshots of the update dialog into $KELVRO_GALLERY (default build/gallery)."""
 import json
 import os
 import shutil
@@ -13,6 +15,7 @@ import struct
 import subprocess
 import sys
 import tempfile
+import threading
 
 NOT_FOUND = "Motion controller not found!\nPlease make sure that device is connected."
 UPDATE_QUESTION = ("KELVRO firmware must be updated to work properly with this plugin "
@@ -275,6 +278,185 @@ def scenario_config_dialog(wine_run, host, tmp):
     expect(not bad, "the controller refused nothing", seen)
 
 
+HERE = os.path.dirname(os.path.abspath(__file__))
+CAPTURE = os.path.join(HERE, "capture_window.sh")
+DIALOG_TITLE = "Firmware update"
+HEADING_AT_START = "Firmware update in progress, please wait..."
+FLASH_WRITES = 366  # 365 chunks of the 93,434-byte image and the length word
+
+
+def gallery_dir():
+    root = os.path.dirname(os.path.dirname(HERE))
+    return os.environ.get("KELVRO_GALLERY", os.path.join(root, "build", "gallery"))
+
+
+class Display:
+    """An Xvfb server of this test's own, so that its windows can be captured."""
+
+    def __enter__(self):
+        read_end, write_end = os.pipe()
+        self.server = subprocess.Popen(
+            ["Xvfb", "-displayfd", str(write_end), "-screen", "0", "1280x1024x24",
+             "-nolisten", "tcp"], pass_fds=(write_end,), stdout=subprocess.DEVNULL,
+            stderr=subprocess.DEVNULL)
+        os.close(write_end)
+        with os.fdopen(read_end) as f:
+            self.name = ":" + f.readline().strip()
+        return self
+
+    def __exit__(self, *exc):
+        self.server.terminate()
+        self.server.wait(timeout=10)
+
+
+def capture(display, out):
+    env = dict(os.environ, DISPLAY=display)
+    done = subprocess.run([CAPTURE, DIALOG_TITLE, out, "5"], env=env, capture_output=True,
+                          text=True, timeout=30)
+    if done.returncode != 0:
+        print("capture failed:", done.stderr)
+        return None
+    return out
+
+
+def run_host_watching_dialog(wine_run, host, args, env_extra, display, on_sample):
+    """Runs the host while reading its dialog samples as they come; returns the report."""
+    env = {k: v for k, v in os.environ.items() if not k.startswith("KELVRO_SIM_")}
+    env.update(env_extra)
+    env["DISPLAY"] = display
+    proc = subprocess.Popen([wine_run, host] + args, stdout=subprocess.PIPE,
+                            stderr=subprocess.PIPE, text=True, env=env)
+    errors = []
+    reader = threading.Thread(target=lambda: errors.append(proc.stderr.read()))
+    reader.start()
+    report = None
+    for line in proc.stdout:
+        if line.startswith("dialog-sample "):
+            on_sample(json.loads(line[len("dialog-sample "):]))
+        elif line.startswith("{"):
+            report = json.loads(line)
+    proc.wait(timeout=180)
+    reader.join()
+    if proc.returncode != 0 or report is None:
+        print("host failed:", proc.returncode, "".join(errors)[-2000:])
+        sys.exit(1)
+    return report
+
+
+def check_dialog_flow(dialog, verdict, step, seen):
+    """OK disabled in every sample until the verdict; an early OK did not close it."""
+    samples = dialog["samples"]
+    expect(dialog["seen"] and samples, "the firmware dialog was shown", seen)
+    first_ok = next((i for i, x in enumerate(samples) if x["ok_enabled"]), -1)
+    expect(first_ok == len(samples) - 1, "OK enabled only in the last sample (%d of %d)"
+           % (first_ok + 1, len(samples)), seen)
+    expect(all(x["texts"]["1034"] == HEADING_AT_START for x in samples[:first_ok]),
+           "heading unchanged while OK was disabled", seen)
+    expect(samples[-1]["texts"]["1034"] == verdict and samples[-1]["texts"]["1033"] == step,
+           "verdict '%s' / '%s' with OK enabled" % (verdict, step), seen)
+    expect(0 <= dialog["early_ok_at"] < first_ok, "OK pressed early, while disabled", seen)
+    expect(dialog["pressed_ok"] and dialog["closed"], "closed with OK after the end", seen)
+    positions = [x["progress"] for x in samples]
+    expect(positions == sorted(positions) and max(positions) <= 100,
+           "progress only moves forward, never past 100", seen)
+
+
+def run_update(wine_run, host, tmp, controller_env, hold_ms, shoot):
+    """Answers the update question with yes on a display of its own; `shoot(sample, take)`
+    decides per dialog sample which screenshot to take (take(name) captures the dialog into
+    the gallery). Returns the host's report (with the trace's names) and the trace."""
+    trace = os.path.join(tmp, "trace.jsonl")
+    gallery = gallery_dir()
+    os.makedirs(gallery, exist_ok=True)
+    env = {"WINEDLLOVERRIDES": OVERRIDES, "KELVRO_SIM_TRACE": windows_path(trace),
+           "KELVRO_SIM_FIRMWARE": "01.20"}
+    env.update(controller_env)
+    with Display() as display:
+        seen = run_host_watching_dialog(
+            wine_run, host, ["--profile", windows_path(os.path.join(tmp, "p.xml")),
+                             "--seconds", "1", "--answer", "yes", "--firmware-hold-ms",
+                             str(hold_ms)], env, display.name,
+            lambda sample: shoot(sample, lambda name: capture(
+                display.name, os.path.join(gallery, name))))
+    entries, _ = read_trace(trace)
+    report = dict(seen, trace_names=[e.get("name") for e in entries
+                                     if e.get("name") != "FlashWrite"])
+    return report, entries
+
+
+def scenario_firmware_update(wine_run, host, tmp):
+    shots = {}
+
+    def shoot(sample, take):
+        step = sample["texts"]["1033"]
+        if "mid" not in shots and step.startswith("Uploading") and 30 <= sample["progress"] <= 60:
+            shots["mid"] = (sample["progress"], take("firmware-update-mid.png"))
+        if "end" not in shots and sample["ok_enabled"] and \
+                sample["texts"]["1034"] != HEADING_AT_START:
+            shots["end"] = (sample["progress"], take("firmware-update-end.png"))
+
+    # Each flash command takes 12 ms, so that the upload lasts a few seconds.
+    report, entries = run_update(wine_run, host, tmp, {"KELVRO_SIM_FLASH_REPLY_MS": "12"}, 2000,
+                                 shoot)
+    seen = report
+    dialog = seen["firmware_dialog"]
+    expect(seen["message_boxes"] == [UPDATE_QUESTION], "the update question, answered yes",
+           report)
+    check_dialog_flow(dialog, "Update completed successfully.", "Done.", report)
+    steps = []
+    for sample in dialog["samples"]:
+        if not steps or steps[-1] != sample["texts"]["1033"]:
+            steps.append(sample["texts"]["1033"])
+    expect(steps[0].startswith("Uploading") and steps[-2:] == [
+        "Updating FLASH, please wait...", "Done."], "steps: uploading, flashing, done", report)
+    expect(all(s.endswith(" %\r\n") for s in steps[:-2]), "'Uploading %d %\\r\\n' texts",
+           report)
+    expect("Uploading 100 %\r\n" in steps, "the upload reached 100 %", report)
+
+    expect(sum(1 for e in entries if e.get("name") == "FlashErase") == 1, "one erase", report)
+    writes = [e for e in entries if e.get("name") == "FlashWrite"]
+    expect(len(writes) == FLASH_WRITES, "%d flash writes" % len(writes), report)
+    expect(writes[-1]["payload"] == "0400000000000000" + struct.pack("<I", 93434).hex(),
+           "the length word last", report)
+    versions = [e for e in entries if e.get("name") == "GetFirmwareVersion"]
+    motion = first_index(entries, "LoadMotionConfig")
+    expect(versions[-1]["payload"] == "01.22".encode().hex() and motion > entries.index(
+        versions[-1]), "reconnected to 01.22, then configured", report)
+    expect(not [e for e in entries if e.get("kind") in ("rejected", "fault")],
+           "the controller refused nothing", report)
+    expect("USB controller connected." in seen["status_texts"], "status: connected", report)
+    expect(seen["estop"] == 0, "host not in E-stop", report)
+
+    expect("mid" in shots and shots["mid"][1], "screenshot during the upload", report)
+    expect("end" in shots and shots["end"][1], "screenshot at the end", report)
+    with open(shots["mid"][1], "rb") as a, open(shots["end"][1], "rb") as b:
+        expect(a.read() != b.read(), "the two screenshots differ", report)
+    print("screenshot during the upload (%d %%): %s" % shots["mid"])
+    print("screenshot at the end: %s" % shots["end"][1])
+
+
+def scenario_firmware_update_fault(wine_run, host, tmp):
+    shots = {}
+
+    def shoot(sample, take):
+        if "end" not in shots and sample["ok_enabled"]:
+            shots["end"] = take("firmware-update-failed.png")
+
+    report, entries = run_update(wine_run, host, tmp, {"KELVRO_SIM_FLASH_FAULT": "chunk:100"},
+                                 1000, shoot)
+    seen = report
+    check_dialog_flow(seen["firmware_dialog"], "Error! Updating firmware failed.",
+                      "ERROR uploading!", report)
+    writes = [e for e in entries if e.get("name") == "FlashWrite"]
+    expect(len(writes) == 101, "stopped at the refused chunk 100 (%d writes)" % len(writes),
+           report)
+    expect(first_index(entries, "LoadMotionConfig") < 0, "no configuration sent", report)
+    expect(seen["status_texts"][-1] == "Firmware NOT updated.", "status: NOT updated", report)
+    expect(seen["estop"] == 1, "host left in E-stop", report)
+    expect(shots.get("end"), "screenshot of the failure", report)
+    print("screenshot of the failure: %s" % shots["end"])
+
+
 SCENARIOS = {
     "healthy": (scenario_healthy, ["winusb.dll", "setupapi.dll"]),
     "old-firmware": (scenario_old_firmware, ["winusb.dll", "setupapi.dll"]),
@@ -282,6 +464,8 @@ SCENARIOS = {
     "no-device": (scenario_no_device, ["winusb.dll", "setupapi.dll"]),
     "write-failure": (scenario_write_failure, ["winusb.dll", "setupapi.dll"]),
     "config-dialog": (scenario_config_dialog, ["winusb.dll", "setupapi.dll"]),
+    "firmware-update": (scenario_firmware_update, ["winusb.dll", "setupapi.dll"]),
+    "firmware-update-fault": (scenario_firmware_update_fault, ["winusb.dll", "setupapi.dll"]),
 }
 
 
