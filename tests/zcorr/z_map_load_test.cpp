@@ -132,7 +132,11 @@ INSTANTIATE_TEST_SUITE_P(
         // Middle: +-0.25, a tie that goes to ZMax.
         NormalCase{3, 0.05, 0.25, -0.25, 0.25, "Z file loaded. Maximum correction: 0.250000"},
         NormalCase{4, 0.0, 0.3, -0.2, 0.3, "Z file loaded. Maximum correction: 0.300000"},
-        NormalCase{-1, 0.0, 0.3, -0.2, 0.3, "Z file loaded. Maximum correction: 0.300000"}));
+        NormalCase{-1, 0.0, 0.3, -0.2, 0.3, "Z file loaded. Maximum correction: 0.300000"}),
+    [](const ::testing::TestParamInfo<NormalCase>& info) {
+      const int mode = info.param.mode;
+      return mode < 0 ? "ModeMinus" + std::to_string(-mode) : "Mode" + std::to_string(mode);
+    });
 
 TEST_F(ZMapTest, MaximumCorrectionTiesGoToZMax) {
   ASSERT_TRUE(LoadText(Square(0.4, -0.4, 0.0, 0.1)));

@@ -9,7 +9,8 @@ import sys
 
 TABS = ["general", "input_filter", "analog", "thc", "zcorr", "about"]
 EXPECTED = (["page_" + t for t in TABS] + ["config_" + t for t in TABS] +
-            ["probe_log_options", "config_run_general", "config_run_about"])
+            ["probe_log_options", "config_run_general", "config_run_about",
+             "firmware_update_mid", "firmware_update_end", "firmware_update_failed"])
 
 
 def main():

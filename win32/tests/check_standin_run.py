@@ -390,10 +390,10 @@ def scenario_firmware_update(wine_run, host, tmp):
     def shoot(sample, take):
         step = sample["texts"]["1033"]
         if "mid" not in shots and step.startswith("Uploading") and 30 <= sample["progress"] <= 60:
-            shots["mid"] = (sample["progress"], take("firmware-update-mid.png"))
+            shots["mid"] = (sample["progress"], take("firmware_update_mid.png"))
         if "end" not in shots and sample["ok_enabled"] and \
                 sample["texts"]["1034"] != HEADING_AT_START:
-            shots["end"] = (sample["progress"], take("firmware-update-end.png"))
+            shots["end"] = (sample["progress"], take("firmware_update_end.png"))
 
     # Each flash command takes 12 ms, so that the upload lasts a few seconds.
     report, entries = run_update(wine_run, host, tmp, {"KELVRO_SIM_FLASH_REPLY_MS": "12"}, 2000,
@@ -440,7 +440,7 @@ def scenario_firmware_update_fault(wine_run, host, tmp):
 
     def shoot(sample, take):
         if "end" not in shots and sample["ok_enabled"]:
-            shots["end"] = take("firmware-update-failed.png")
+            shots["end"] = take("firmware_update_failed.png")
 
     report, entries = run_update(wine_run, host, tmp, {"KELVRO_SIM_FLASH_FAULT": "chunk:100"},
                                  1000, shoot)

@@ -1,7 +1,6 @@
 # The configuration dialog's windows under Wine: the dialogs suite (which writes the
 # gallery of screenshots) and a scripted run through the dialog with the real DLL.
 # Included from win32/tests/CMakeLists.txt.
-get_filename_component(KELVRO_GALLERY_DIR ${CMAKE_BINARY_DIR}/../gallery ABSOLUTE)
 set(KELVRO_GALLERY_ENV "KELVRO_GALLERY=Z:${KELVRO_GALLERY_DIR}")
 
 # Screenshots with their PNG writer, and the scripted user of modal dialogs: shared by the
@@ -15,6 +14,8 @@ target_link_libraries(kelvro_dialog_driver PUBLIC user32 gdi32 comctl32)
 add_executable(test_dialogs_win32
   dialogs_test_win32.cpp
   ${CMAKE_SOURCE_DIR}/resources/kelvro_drv.rc)
+# The resource script includes the generated firmware image script of the DLL's folder.
+target_include_directories(test_dialogs_win32 PRIVATE ${CMAKE_BINARY_DIR}/win32)
 target_link_libraries(test_dialogs_win32 PRIVATE kelvro_sim kelvro_core kelvro_dialog_driver
   gtest_main)
 target_link_options(test_dialogs_win32 PRIVATE ${KELVRO_STATIC_LINK})
