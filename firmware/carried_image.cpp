@@ -21,6 +21,14 @@ std::string DescribeCarriedImage(const CarriedImageInfo& info) {
          GroupThousands(info.image_length) + " bytes, checksum " + checksum + ")";
 }
 
+std::string DescribeCarriedImageBriefly(const CarriedImageInfo& info) {
+  if (info.test_image) return "Update image: TEST IMAGE, not controller firmware";
+  char checksum[8];
+  std::snprintf(checksum, sizeof(checksum), "0x%04X", static_cast<unsigned>(info.checksum));
+  return "Update image: " + std::string(info.label) + ", " + GroupThousands(info.image_length) +
+         " bytes, checksum " + checksum;
+}
+
 std::string CarriedImageDescription() {
   return DescribeCarriedImage(CarriedImage());
 }

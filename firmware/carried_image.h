@@ -23,5 +23,8 @@ const CarriedImageInfo& CarriedImage();
 // One line for the About page: "Firmware image: LABEL (FILE, 93,434 bytes, checksum 0x1A2B)".
 std::string DescribeCarriedImage(const CarriedImageInfo& info);
 std::string CarriedImageDescription();
+// The short form that fits one line of the About page: "Update image: TEST IMAGE, not
+// controller firmware" or "Update image: LABEL, 93,434 bytes, checksum 0x1A2B".
+std::string DescribeCarriedImageBriefly(const CarriedImageInfo& info);
 
 }  // namespace kelvro

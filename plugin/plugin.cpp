@@ -6,6 +6,7 @@
 #include <cstring>
 
 #include "device/wire.h"
+#include "firmware/carried_image.h"
 #include "host/host_fields.h"
 #include "motion/host_io.h"
 #include "settings/plugin_settings.h"
@@ -45,7 +46,8 @@ Plugin::Plugin(Platform& platform, UsbPort& port)
           host_, platform_, settings_, tick_.thc(), tick_.probing().log_options(),
           AboutPage::Sources{[this] { return version_text_; },
                              [this] { return std::string(link_.FirmwareVersion()); },
-                             [this] { return link_.connected(); }},
+                             [this] { return link_.connected(); },
+                             [] { return DescribeCarriedImageBriefly(CarriedImage()); }},
           [this] { return zcorr_.enabled(); }, [this] { return zcorr_.Reload() ? 1 : 0; }}) {
   host_.messages = &platform_;
   laser_curve_ = BuildLaserCurve(settings_.laser_curve);

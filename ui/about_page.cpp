@@ -19,6 +19,10 @@ std::string AboutPage::FirmwareLine() const {
   return "Firmware: v" + (sources_.firmware_version ? sources_.firmware_version() : "");
 }
 
+std::string AboutPage::ImageLine() const {
+  return sources_.carried_image ? sources_.carried_image() : std::string();
+}
+
 std::string AboutPage::LinkTarget(int control) {
   if (control == IDC_ABOUT_MAIL) return std::string("mailto:") + kMakerMail;
   if (control == IDC_ABOUT_WEB) return kMakerWeb;
@@ -33,6 +37,7 @@ ExchangeResult AboutPage::Exchange(DialogControls& controls, ExchangeDirection d
   controls.Show(IDC_ABOUT_SPARE_LINK, false);
   controls.SetText(IDC_ABOUT_PLUGIN, PluginLine());
   controls.SetText(IDC_ABOUT_FIRMWARE, FirmwareLine());
+  controls.SetText(IDC_ABOUT_IMAGE, ImageLine());
   return {};
 }
 

@@ -16,6 +16,7 @@ class AboutPage final : public PageModel {
     std::function<std::string()> plugin_version;    // "01.18"
     std::function<std::string()> firmware_version;  // the controller's version text
     std::function<bool()> controller_connected;
+    std::function<std::string()> carried_image;  // one short line on the update image
   };
 
   explicit AboutPage(Sources sources) : sources_(std::move(sources)) {}
@@ -26,6 +27,7 @@ class AboutPage final : public PageModel {
   // The texts of the two version lines as the page computes them when it opens.
   std::string PluginLine() const;
   std::string FirmwareLine() const;
+  std::string ImageLine() const;
   // The shell target of a link control (empty for other controls).
   static std::string LinkTarget(int control);
 

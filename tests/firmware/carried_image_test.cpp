@@ -26,6 +26,14 @@ TEST(CarriedImage, DescriptionNamesLabelFileLengthAndChecksum) {
   EXPECT_EQ(DescribeCarriedImage(big), "Firmware image: x (y, 1,234,567 bytes, checksum 0x0001)");
 }
 
+TEST(CarriedImage, BriefLineWarnsOfTheTestImage) {
+  const CarriedImageInfo test{"anything", "image.bin", 93434, 0x0DB5, true};
+  EXPECT_EQ(DescribeCarriedImageBriefly(test), "Update image: TEST IMAGE, not controller firmware");
+  const CarriedImageInfo vendor{"KELVRO controller firmware 01.22", "v.bin", 93434, 0x0DB5, false};
+  EXPECT_EQ(DescribeCarriedImageBriefly(vendor),
+            "Update image: KELVRO controller firmware 01.22, 93,434 bytes, checksum 0x0DB5");
+}
+
 TEST(CarriedImage, EmbeddedBytesAreTheConfiguredFile) {
   std::ifstream in(KELVRO_CARRIED_IMAGE, std::ios::binary);
   const std::vector<uint8_t> file((std::istreambuf_iterator<char>(in)),

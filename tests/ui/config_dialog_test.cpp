@@ -333,6 +333,8 @@ TEST_F(ConfigDialogTest, AboutShowsTheVersionsAndTheLinks) {
   EXPECT_EQ(page.Text(IDC_ABOUT_PLUGIN), "KELVRO Mach3 plugin: v01.18");
   EXPECT_EQ(page.Text(IDC_ABOUT_FIRMWARE), "Firmware: unknown (controller is offline)");
   EXPECT_FALSE(page.controls[IDC_ABOUT_SPARE_LINK].shown);
+  // The tests build with the repository's test image, and the page says so.
+  EXPECT_EQ(page.Text(IDC_ABOUT_IMAGE), "Update image: TEST IMAGE, not controller firmware");
   EXPECT_EQ(AboutPage::LinkTarget(IDC_ABOUT_MAIL), "mailto:" + page.Text(IDC_ABOUT_MAIL));
   EXPECT_EQ(AboutPage::LinkTarget(IDC_ABOUT_WEB), page.Text(IDC_ABOUT_WEB));
   ASSERT_EQ(host.Reset(), 0xFFFF);

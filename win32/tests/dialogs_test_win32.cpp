@@ -240,6 +240,7 @@ const ControlRow kAboutControls[] = {
     {IDC_ABOUT_MAIL, kMakerMail, 85, 123, 107, 8},
     {IDC_ABOUT_WEB, kMakerWeb, 85, 134, 107, 8},
     {IDC_ABOUT_SPARE_LINK, "", 85, 145, 107, 8, false},
+    {IDC_ABOUT_IMAGE, "Update image: TEST IMAGE, not controller firmware", 4, 156, 271, 9},
 };
 
 const ControlRow kProbeLogControls[] = {
