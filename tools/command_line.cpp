@@ -1,5 +1,6 @@
 #include "tools/command_line.h"
 
+#include <algorithm>
 #include <cctype>
 #include <charconv>
 #include <cmath>
@@ -100,6 +101,16 @@ std::string UsageText() {
          "                        corrected Z, 2 move to SafeZ\n"
          "  --znormal 0..3        normalisation: 0 none, 1 to the highest point (default),\n"
          "                        2 to the lowest, 3 to the middle\n"
+         "  --controller-version TEXT\n"
+         "                        the firmware version the simulated controller reports (up\n"
+         "                        to 5 characters; default 01.22, the plugin's own): another\n"
+         "                        one makes the plugin offer the firmware update\n"
+         "  --update yes|no       the answer to the plugin's update question (default yes)\n"
+         "  --fw-fault erase|chunk:N|no-reply:N|never-returns\n"
+         "                        a fault of the simulated controller during the update: a\n"
+         "                        wrong reply to the erase or to write N (from 0), no reply\n"
+         "                        to write N, or a controller that never comes back after\n"
+         "                        the new image; may be given several times\n"
          "  -h, --help            show this text\n"
          "\n"
          "Exit status: 0 the program ran to the end and the executed position equals the\n"
@@ -269,6 +280,35 @@ bool ParseCommandLine(const std::vector<std::string>& args, CommandLine* out, st
         return false;
       }
       line.run.tool_lengths.push_back(tool);
+    } else if (arg == "--controller-version") {
+      std::string text;
+      if (!take_value(&text)) return false;
+      const bool printable =
+          std::all_of(text.begin(), text.end(), [](char c) { return c > ' ' && c < 0x7F; });
+      if (text.size() > 5 || !printable) {
+        *error =
+            "option --controller-version needs a version text of 1 to 5 printable "
+            "characters, as \"01.20\" (got \"" +
+            text + "\")";
+        return false;
+      }
+      line.run.controller_version = text;
+    } else if (arg == "--update") {
+      std::string text;
+      if (!take_value(&text)) return false;
+      if (text != "yes" && text != "no") {
+        *error = "option --update needs yes or no (got \"" + text + "\")";
+        return false;
+      }
+      line.run.update_answer_yes = text == "yes";
+    } else if (arg == "--fw-fault") {
+      std::string text;
+      if (!take_value(&text)) return false;
+      if (!ParseSimFlashFault(text, line.run.flash_faults)) {
+        *error = "option --fw-fault needs erase, chunk:N, no-reply:N or never-returns (got \"" +
+                 text + "\")";
+        return false;
+      }
     } else if (arg == "--seed") {
       std::string text;
       if (!take_value(&text)) return false;

@@ -38,7 +38,10 @@ std::vector<std::string> Collapse(const std::vector<std::string>& texts) {
   for (size_t i = 0; i < texts.size();) {
     size_t j = i + 1;
     while (j < texts.size() && texts[j] == texts[i]) ++j;
-    std::string line = "\"" + texts[i] + "\"";
+    // A message's own line breaks would break the summary's columns.
+    std::string text;
+    for (char c : texts[i]) text += c == '\n' ? std::string("\\n") : std::string(1, c);
+    std::string line = "\"" + text + "\"";
     if (j - i > 1) line += Format(" (%zu times)", j - i);
     lines.push_back(line);
     i = j;
@@ -47,7 +50,30 @@ std::vector<std::string> Collapse(const std::vector<std::string>& texts) {
   return lines;
 }
 
+// The update dialog's texts for the terminal: line ends dropped, and a run of upload
+// percentages shown as its first and last with their count.
+std::vector<std::string> UpdateTextLines(const std::vector<std::string>& texts) {
+  auto trimmed = [](std::string text) {
+    while (!text.empty() && (text.back() == '\r' || text.back() == '\n')) text.pop_back();
+    return text;
+  };
+  auto uploading = [](const std::string& text) { return text.rfind("Uploading ", 0) == 0; };
+  std::vector<std::string> lines;
+  for (size_t i = 0; i < texts.size();) {
+    size_t j = i + 1;
+    if (uploading(texts[i])) {
+      while (j < texts.size() && uploading(texts[j])) ++j;
+    }
+    std::string line = "\"" + trimmed(texts[i]) + "\"";
+    if (j - i > 1) line += Format(" ... \"%s\" (%zu texts)", trimmed(texts[j - 1]).c_str(), j - i);
+    lines.push_back(line);
+    i = j;
+  }
+  return lines;
+}
+
 bool FaultsInjected(const RunResult& r) {
+  if (r.firmware && !r.firmware->faults.empty()) return true;
   return r.faults.timer_periods > 0 || r.faults.status_reads_lost > 0 ||
          r.faults.status_reads_corrupted > 0 || r.faults.disconnected_at_seconds.has_value();
 }
@@ -228,6 +254,11 @@ std::string FormatSummary(const RunResult& r) {
     if (f.disconnected_at_seconds) {
       faults.push_back(Format("controller unplugged at %.3f s", *f.disconnected_at_seconds));
     }
+    if (r.firmware) {
+      for (const std::string& fault : r.firmware->faults) {
+        faults.push_back("firmware update: " + fault);
+      }
+    }
     faults.push_back(Format("plugin: at most %d tick%s in a row without a valid report",
                             f.max_missed_polls, f.max_missed_polls == 1 ? "" : "s"));
   }
@@ -251,6 +282,24 @@ std::string FormatSummary(const RunResult& r) {
                 z.plane[0], z.plane[1], z.plane[2], z.plane[3], z.dev_above, z.dev_below),
          Format("followed within %.3f steps over %llu segments once settled",
                 z.max_follow_error_steps, static_cast<unsigned long long>(z.segments_checked))});
+  }
+  if (r.firmware) {
+    const FirmwareUpdateRunReport& fw = *r.firmware;
+    std::vector<std::string> lines{
+        Format("controller reported firmware %s, the plugin needs %s; answered %s",
+               fw.controller_version.c_str(), fw.required_version.c_str(),
+               fw.answered_yes ? "Yes" : "No")};
+    if (fw.ran) {
+      for (const std::string& line : UpdateTextLines(fw.texts)) lines.push_back(line);
+      lines.push_back(Format("%d chunks, %llu bytes in %.3f s, %d reconnect attempt%s", fw.chunks,
+                             static_cast<unsigned long long>(fw.bytes), fw.elapsed_ms / 1000.0,
+                             fw.reconnect_attempts, fw.reconnect_attempts == 1 ? "" : "s"));
+    }
+    lines.push_back("result: " + fw.Result() +
+                    (fw.version_after.empty()
+                         ? std::string()
+                         : ", controller now reports firmware " + fw.version_after));
+    Section(out, "firmware update", lines);
   }
   if (!r.notes.empty()) Section(out, "notes", r.notes);
   Section(out, "status texts", Collapse(r.status_texts));
@@ -349,6 +398,21 @@ std::string FormatJson(const RunResult& r) {
     zcorr += ", \"max_follow_error_steps\": " + JsonNumber(z.max_follow_error_steps);
     zcorr += ", \"segments_checked\": " + std::to_string(z.segments_checked) + "}";
     field("zcorr", zcorr);
+  }
+  if (r.firmware) {
+    const FirmwareUpdateRunReport& fw = *r.firmware;
+    std::string firmware = "{";
+    firmware += "\"result\": " + JsonString(fw.Result());
+    firmware += ", \"controller_version\": " + JsonString(fw.controller_version);
+    firmware += ", \"answered_yes\": " + std::string(fw.answered_yes ? "true" : "false");
+    firmware += ", \"chunks\": " + std::to_string(fw.chunks);
+    firmware += ", \"bytes\": " + std::to_string(fw.bytes);
+    firmware += ", \"elapsed_ms\": " + std::to_string(fw.elapsed_ms);
+    firmware += ", \"reconnect_attempts\": " + std::to_string(fw.reconnect_attempts);
+    firmware += ", \"version_after\": " + JsonString(fw.version_after);
+    firmware += ", \"faults\": " + JsonStrings(fw.faults);
+    firmware += ", \"texts\": " + JsonStrings(fw.texts) + "}";
+    field("firmware_update", firmware);
   }
   field("settings_saved_to_profile", r.profile_saved_to_given_file ? "true" : "false", true);
   return out + "}\n";

@@ -13,6 +13,8 @@
 #include <memory>
 #include <system_error>
 
+#include "firmware/embedded_image.h"
+#include "firmware/headless_ui.h"
 #include "plugin/plugin.h"
 #include "sim/motion_planner.h"
 #include "sim/program_runner.h"
@@ -88,6 +90,15 @@ bool CheckInputFile(const std::string& path, const char* what, std::string* erro
   return true;
 }
 
+// The simulated controller of a run: its firmware version and the faults of an update.
+SimControllerOptions ControllerOptionsFor(const RunOptions& options) {
+  SimControllerOptions controller;
+  if (!options.controller_version.empty()) controller.firmware_version = options.controller_version;
+  controller.flashed_version = Plugin::kRequiredFirmware;
+  controller.flash_faults = options.flash_faults;
+  return controller;
+}
+
 // The plugin as the stand-in host's planner sees it.
 class PluginViewOf final : public PluginView {
  public:
@@ -110,6 +121,8 @@ class Driver final : public RunnerListener {
       : options_(options),
         machine_(machine),
         result_(result),
+        host_(ControllerOptionsFor(options)),
+        image_(EmbeddedPackedImage()),
         view_(host_.plugin()),
         runner_(host_, view_, machine, std::move(blocks), *this) {}
 
@@ -131,6 +144,7 @@ class Driver final : public RunnerListener {
   // Loads the point file through the plugin and switches correction on; a text on failure.
   std::string StartZCorrection();
   void WatchZCorrection();
+  void CollectFirmwareUpdate();
 
   // ---- Every simulated millisecond ----
   void Observe(uint64_t now);
@@ -145,6 +159,9 @@ class Driver final : public RunnerListener {
   const Machine& machine_;
   RunResult& result_;
   HostOf<Plugin> host_;
+  // The image the plugin carries, for an update offered at Reset (the update dialog is the
+  // headless one: it records its texts and closes with OK at the end).
+  MemoryImageSource image_;
   PluginViewOf view_;
   ProgramRunner runner_;
   std::unique_ptr<TimerJitter> jitter_;
@@ -230,10 +247,51 @@ bool Driver::Prepare(const std::string& profile_file, std::string* error) {
     runner_.before_program = [this] { return StartZCorrection(); };
   }
 
+  host_.plugin().firmware().Attach(&image_, nullptr);
+  if (!options_.controller_version.empty()) {
+    host_.platform().yes_no_answers.push_back(options_.update_answer_yes ? MessageBoxAnswer::kYes
+                                                                         : MessageBoxAnswer::kNo);
+  }
+
   for (int k = 0; k < kAxisCount; ++k) result_.axis_enabled[k] = machine_.axes[k].enabled;
   result_.units = machine_.units == Units::kInch ? "inch" : "mm";
   runner_.StartHost(profile_file);
+  CollectFirmwareUpdate();
   return true;
+}
+
+void Driver::CollectFirmwareUpdate() {
+  const std::string reported = host_.controller().options().firmware_version;
+  if (reported == Plugin::kRequiredFirmware) return;
+  FirmwareUpdateRunReport report;
+  report.controller_version = reported;
+  report.required_version = Plugin::kRequiredFirmware;
+  report.answered_yes = options_.update_answer_yes;
+  FirmwareUpdate& update = host_.plugin().firmware();
+  report.ran = update.headless().runs() > 0;
+  if (report.ran) {
+    const FirmwareUpdateReport& steps = update.report();
+    report.updated = steps.result;
+    report.chunks = steps.chunks;
+    report.bytes = steps.bytes;
+    report.elapsed_ms = steps.elapsed_ms;
+    report.reconnect_attempts = steps.reconnect_attempts;
+    // The dialog opens with its template's heading; the steps set every text after it.
+    report.texts.emplace_back(RecordingProgressView::kInitialHeading);
+    for (const std::string& text : update.headless().view().texts()) report.texts.push_back(text);
+  }
+  report.version_after = host_.controller().firmware_version();
+  const SimFlashFaults& faults = options_.flash_faults;
+  if (faults.wrong_erase_reply) report.faults.push_back("a wrong reply to the erase");
+  if (faults.wrong_reply_to_write) {
+    report.faults.push_back("a wrong reply to write " +
+                            std::to_string(*faults.wrong_reply_to_write));
+  }
+  if (faults.no_reply_to_write) {
+    report.faults.push_back("no reply to write " + std::to_string(*faults.no_reply_to_write));
+  }
+  if (faults.never_returns) report.faults.push_back("not coming back after the new image");
+  result_.firmware = std::move(report);
 }
 
 void Driver::Run(const ProgramPlan& plan) {
@@ -483,6 +541,10 @@ void Driver::Collect(const ProgramPlan& plan) {
   result_.error = runner_.stop_reason();
   if (phase != ProgramRunner::Phase::kFinished && phase != ProgramRunner::Phase::kStopped) {
     result_.error = "the run ended before the program did";
+  }
+  if (result_.firmware && !result_.firmware->updated && result_.status != RunStatus::kCompleted) {
+    result_.error += result_.firmware->ran ? " (the firmware update failed)"
+                                           : " (the firmware update was declined)";
   }
   result_.samples_written = runner_.source().SamplesWritten();
   result_.segments_streamed = c.segments_received();

@@ -33,6 +33,7 @@
 #include "host/host_blocks.h"
 #include "sim/gcode.h"
 #include "sim/machine_profile.h"
+#include "sim/sim_controller.h"
 
 namespace kelvro::sim {
 
@@ -59,6 +60,11 @@ struct RunOptions {
   std::string zmap_path;
   int zstart = 0;
   int znormal = 1;
+  // Firmware: the version the simulated controller reports (empty: the one the plugin
+  // needs), the answer to the plugin's update question, and faults of the update.
+  std::string controller_version;
+  bool update_answer_yes = true;
+  SimFlashFaults flash_faults;
   double surface_z = -3.0;
   double surface_slope_x = 0.02;
   double surface_slope_y = 0.01;
@@ -123,6 +129,28 @@ struct ZCorrectionReport {
   uint64_t segments_checked = 0;
 };
 
+// The firmware update the plugin offered at Reset, when the controller reported another
+// version than the plugin needs.
+struct FirmwareUpdateRunReport {
+  std::string controller_version;  // what the controller reported before
+  std::string required_version;    // what the plugin needs
+  bool answered_yes = false;
+  bool ran = false;      // the update dialog ran
+  bool updated = false;  // the controller runs the new image and the link is open again
+  int chunks = 0;        // image chunks written (the closing length word not counted)
+  uint64_t bytes = 0;    // data bytes in those chunks, padding included
+  uint32_t elapsed_ms = 0;
+  int reconnect_attempts = 0;
+  // The dialog's heading and step texts in the order they appeared, from the heading it
+  // opens with.
+  std::vector<std::string> texts;
+  std::string version_after;        // what the controller reports at the end of the run
+  std::vector<std::string> faults;  // what the simulated controller was told to do wrong
+
+  // "updated", "failed" or "declined".
+  std::string Result() const { return updated ? "updated" : ran ? "failed" : "declined"; }
+};
+
 // Executed tool path and queue fill, sampled at every timer tick.
 struct PlotSample {
   double t_seconds = 0.0;
@@ -182,6 +210,7 @@ struct RunResult {
   std::vector<std::string> message_boxes;
   FaultReport faults;
   std::optional<ZCorrectionReport> zcorr;
+  std::optional<FirmwareUpdateRunReport> firmware;
   bool profile_saved_to_given_file = false;
 
   std::vector<PlotSample> plot;

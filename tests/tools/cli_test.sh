@@ -112,6 +112,22 @@ assert s["positions_match"] and s["underruns"] == 0, s
 PY
 then echo "ok   json-zcorr"; passed=$((passed + 1)); else echo "FAIL json-zcorr"; failed=$((failed + 1)); fi
 
+check firmware-updated 0 "result: updated, controller now reports firmware 01.22" -- \
+  "$sim" run "$src/examples/engraving.nc" --controller-version 01.20 --json "$work/fw.json"
+if python3 - "$work/fw.json" <<'PY'
+import json, sys
+f = json.load(open(sys.argv[1]))["firmware_update"]
+assert f["result"] == "updated" and f["chunks"] == 365 and f["bytes"] == 93436, f
+assert f["texts"][-1] == "Update completed successfully.", f
+PY
+then echo "ok   json-firmware"; passed=$((passed + 1)); else echo "FAIL json-firmware"; failed=$((failed + 1)); fi
+check firmware-declined 3 "result: declined" -- \
+  "$sim" run "$src/examples/engraving.nc" --controller-version 01.20 --update no
+check firmware-fault 3 '"ERROR uploading!"' -- \
+  "$sim" run "$src/examples/engraving.nc" --controller-version 01.20 --fw-fault chunk:3
+check firmware-usage 2 "option --fw-fault needs erase, chunk:N, no-reply:N or never-returns" -- \
+  "$sim" run x.nc --fw-fault chunk
+
 if [ "$(md5sum < "$src/examples/machine.xml")" = "$default_before" ]; then
   echo "ok   default-profile-untouched"; passed=$((passed + 1))
 else

@@ -47,6 +47,30 @@ TEST(CommandLine, WorkOffsetAndTools) {
   EXPECT_EQ(*line.run.g54_offset, (Position{1, 2, 3, 90, -45, 0.5}));
 }
 
+TEST(CommandLine, FirmwareUpdateOptions) {
+  CommandLine line;
+  std::string error;
+  ASSERT_TRUE(ParseCommandLine({"run", "a.nc", "--controller-version", "01.20", "--update=no",
+                                "--fw-fault", "chunk:12", "--fw-fault", "never-returns"},
+                               &line, &error))
+      << error;
+  EXPECT_EQ(line.run.controller_version, "01.20");
+  EXPECT_FALSE(line.run.update_answer_yes);
+  EXPECT_EQ(line.run.flash_faults.wrong_reply_to_write, std::optional<uint32_t>(12));
+  EXPECT_TRUE(line.run.flash_faults.never_returns);
+  EXPECT_FALSE(line.run.flash_faults.wrong_erase_reply);
+  EXPECT_FALSE(line.run.flash_faults.no_reply_to_write.has_value());
+  ASSERT_TRUE(
+      ParseCommandLine({"run", "a.nc", "--fw-fault=erase", "--fw-fault=no-reply:0"}, &line, &error))
+      << error;
+  EXPECT_TRUE(line.run.flash_faults.wrong_erase_reply);
+  EXPECT_EQ(line.run.flash_faults.no_reply_to_write, std::optional<uint32_t>(0));
+  // Without the options: the plugin's own version, and Yes.
+  ASSERT_TRUE(ParseCommandLine({"run", "a.nc"}, &line, &error)) << error;
+  EXPECT_TRUE(line.run.controller_version.empty());
+  EXPECT_TRUE(line.run.update_answer_yes);
+}
+
 TEST(CommandLine, Defaults) {
   CommandLine line;
   std::string error;
@@ -142,7 +166,24 @@ INSTANTIATE_TEST_SUITE_P(
         UsageErrorCase{
             "ToolTooHigh", {"run", "a.nc", "--tool", "256:5"}, "a tool number from 1 to 255"},
         UsageErrorCase{
-            "ToolLengthText", {"run", "a.nc", "--tool", "2:long"}, "a tool number from 1 to 255"}),
+            "ToolLengthText", {"run", "a.nc", "--tool", "2:long"}, "a tool number from 1 to 255"},
+        UsageErrorCase{"VersionTooLong",
+                       {"run", "a.nc", "--controller-version", "01.200"},
+                       "option --controller-version needs a version text of 1 to 5 printable "
+                       "characters"},
+        UsageErrorCase{"VersionWithSpace",
+                       {"run", "a.nc", "--controller-version", "1 20"},
+                       "1 to 5 printable characters"},
+        UsageErrorCase{
+            "UpdateMaybe", {"run", "a.nc", "--update", "maybe"}, "--update needs yes or no"},
+        UsageErrorCase{"FaultUnknown",
+                       {"run", "a.nc", "--fw-fault", "smoke"},
+                       "option --fw-fault needs erase, chunk:N, no-reply:N or never-returns (got "
+                       "\"smoke\")"},
+        UsageErrorCase{
+            "FaultNoIndex", {"run", "a.nc", "--fw-fault", "chunk:"}, "--fw-fault needs erase"},
+        UsageErrorCase{
+            "FaultNegative", {"run", "a.nc", "--fw-fault", "no-reply:-1"}, "--fw-fault needs"}),
     [](const ::testing::TestParamInfo<UsageErrorCase>& info) { return info.param.name; });
 
 TEST(PlotFormat, ByExtension) {

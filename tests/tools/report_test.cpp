@@ -117,6 +117,68 @@ TEST(Json, StoppedRunCarriesTheReason) {
   EXPECT_EQ(json["faults"]["link_closed_at_seconds"].number, 3.5);
 }
 
+TEST(Json, FirmwareUpdateObject) {
+  RunResult r;
+  FirmwareUpdateRunReport fw;
+  fw.controller_version = "01.20";
+  fw.ran = true;
+  fw.chunks = 101;
+  fw.bytes = 25856;
+  fw.texts = {"Erase...", "Uploading 0 %\r\n", "ERROR uploading!"};
+  fw.faults = {"a wrong reply to write 100"};
+  r.firmware = fw;
+  JsonValue json;
+  std::string error;
+  ASSERT_TRUE(ParseJson(FormatJson(r), &json, &error)) << error;
+  const JsonValue& object = json["firmware_update"];
+  EXPECT_EQ(object["result"].text, "failed");
+  EXPECT_EQ(object["chunks"].number, 101);
+  EXPECT_EQ(object["bytes"].number, 25856);
+  ASSERT_EQ(object["texts"].items.size(), 3u);
+  EXPECT_EQ(object["texts"].items[1].text, "Uploading 0 %\r\n");
+  EXPECT_EQ(object["faults"].items[0].text, "a wrong reply to write 100");
+  // A run without an update has no such object.
+  ASSERT_TRUE(ParseJson(FormatJson(RunResult{}), &json, &error)) << error;
+  EXPECT_EQ(json.members.count("firmware_update"), 0u);
+}
+
+TEST(Summary, FirmwareUpdateTextsInOrder) {
+  RunResult r;
+  FirmwareUpdateRunReport fw;
+  fw.controller_version = "01.20";
+  fw.required_version = "01.22";
+  fw.answered_yes = true;
+  fw.ran = true;
+  fw.updated = true;
+  fw.chunks = 365;
+  fw.bytes = 93436;
+  fw.elapsed_ms = 3367;
+  fw.reconnect_attempts = 2;
+  fw.version_after = "01.22";
+  fw.texts = {"Firmware update in progress, please wait...",
+              "Erase...",
+              "Uploading 0 %\r\n",
+              "Uploading 1 %\r\n",
+              "Uploading 100 %\r\n",
+              "Done."};
+  r.firmware = fw;
+  r.message_boxes = {"line one\nline two"};
+  const std::string text = FormatSummary(r);
+  const char* expected[] = {
+      "  firmware update controller reported firmware 01.20, the plugin needs 01.22; answered "
+      "Yes\n"
+      "                  \"Firmware update in progress, please wait...\"\n"
+      "                  \"Erase...\"\n"
+      "                  \"Uploading 0 %\" ... \"Uploading 100 %\" (3 texts)\n"
+      "                  \"Done.\"\n"
+      "                  365 chunks, 93436 bytes in 3.367 s, 2 reconnect attempts\n"
+      "                  result: updated, controller now reports firmware 01.22\n",
+      // A message's line breaks stay inside its line of the summary.
+      "  message boxes   \"line one\\nline two\"\n",
+  };
+  for (const char* line : expected) EXPECT_NE(text.find(line), std::string::npos) << line << text;
+}
+
 TEST(ExitStatus, Table) {
   RunResult completed;
   completed.status = RunStatus::kCompleted;

@@ -547,6 +547,95 @@ TEST(Faults, CorruptedReportsAreRiddenOut) {
   EXPECT_FALSE(r.faults.link_closed_at_seconds.has_value());
 }
 
+// ---- Firmware update at Reset ----
+
+// The carried image: 93,434 bytes go as 364 chunks of 256 and one of 250 padded to 252.
+constexpr int kImageChunks = 365;
+constexpr uint64_t kImageBytes = 364 * 256 + 252;
+
+RunOptions OlderController() {
+  RunOptions options;
+  options.controller_version = "01.20";
+  return options;
+}
+
+TEST(FirmwareUpdate, YesUpdatesTheControllerAndTheProgramRuns) {
+  const RunResult r = RunExample("engraving.nc", OlderController());
+  ASSERT_EQ(r.status, RunStatus::kCompleted) << r.error;
+  EXPECT_TRUE(r.PositionsMatch());
+  ASSERT_TRUE(r.firmware.has_value());
+  const FirmwareUpdateRunReport& fw = *r.firmware;
+  EXPECT_EQ(fw.Result(), "updated");
+  EXPECT_EQ(fw.controller_version, "01.20");
+  EXPECT_EQ(fw.version_after, "01.22");
+  EXPECT_EQ(fw.chunks, kImageChunks);
+  EXPECT_EQ(fw.bytes, kImageBytes);
+  ASSERT_GE(fw.texts.size(), 5u);
+  EXPECT_EQ(fw.texts.front(), "Firmware update in progress, please wait...");
+  EXPECT_EQ(fw.texts[1], "Erase...");
+  const std::vector<std::string> last(fw.texts.end() - 4, fw.texts.end());
+  EXPECT_EQ(last, (std::vector<std::string>{"Uploading 100 %\r\n", "Updating FLASH, please wait...",
+                                            "Done.", "Update completed successfully."}));
+  // The controller leaves the bus and comes back 2.5 s later: at least the 2 s wait.
+  EXPECT_GE(fw.elapsed_ms, 2000u);
+  EXPECT_GE(fw.reconnect_attempts, 1);
+  EXPECT_TRUE(Contains(r.status_texts, "USB controller connected."));
+}
+
+TEST(FirmwareUpdate, NoLeavesTheControllerAloneAndStops) {
+  RunOptions options = OlderController();
+  options.update_answer_yes = false;
+  const RunResult r = RunExample("engraving.nc", options);
+  EXPECT_EQ(r.status, RunStatus::kIncomplete);
+  EXPECT_EQ(ExitStatus(r), 3);
+  ASSERT_TRUE(r.firmware.has_value());
+  EXPECT_EQ(r.firmware->Result(), "declined");
+  EXPECT_EQ(r.firmware->chunks, 0);
+  EXPECT_EQ(r.firmware->version_after, "01.20");
+  EXPECT_NE(r.error.find("the firmware update was declined"), std::string::npos) << r.error;
+  EXPECT_TRUE(Contains(r.status_texts, "USB controller NOT connected."));
+  EXPECT_EQ(r.segments_streamed, 0u);
+}
+
+struct FlashFaultCase {
+  const char* name;
+  const char* fault;
+  int chunks;  // chunks written before the verdict
+  const char* step_text;
+};
+
+class FlashFault : public ::testing::TestWithParam<FlashFaultCase> {};
+
+TEST_P(FlashFault, EndsInTheFailureVerdictAndNothingMoves) {
+  RunOptions options = OlderController();
+  ASSERT_TRUE(ParseSimFlashFault(GetParam().fault, options.flash_faults));
+  const RunResult r = RunExample("engraving.nc", options);
+  EXPECT_EQ(r.status, RunStatus::kIncomplete);
+  ASSERT_TRUE(r.firmware.has_value());
+  const FirmwareUpdateRunReport& fw = *r.firmware;
+  EXPECT_EQ(fw.Result(), "failed");
+  EXPECT_EQ(fw.chunks, GetParam().chunks);
+  ASSERT_GE(fw.texts.size(), 2u);
+  EXPECT_EQ(fw.texts[fw.texts.size() - 2], GetParam().step_text);
+  EXPECT_EQ(fw.texts.back(), "Error! Updating firmware failed.");
+  EXPECT_EQ(fw.version_after, "01.20");
+  EXPECT_EQ(fw.faults.size(), 1u);
+  EXPECT_TRUE(Contains(r.status_texts, "Firmware NOT updated."));
+  EXPECT_NE(r.error.find("the firmware update failed"), std::string::npos) << r.error;
+  EXPECT_EQ(r.segments_streamed, 0u);
+  // 60 reconnect attempts a second apart after the 2 s wait bound the longest failure.
+  EXPECT_LE(fw.elapsed_ms, 2000u + 60u * 1000u + 5000u);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Faults, FlashFault,
+    ::testing::Values(FlashFaultCase{"Erase", "erase", 0, "ERROR erasing!"},
+                      FlashFaultCase{"FirstChunk", "chunk:0", 1, "ERROR uploading!"},
+                      FlashFaultCase{"NoReplyToChunk7", "no-reply:7", 8, "ERROR reading status!"},
+                      FlashFaultCase{"NeverReturns", "never-returns", kImageChunks,
+                                     "Time out in operation!"}),
+    [](const ::testing::TestParamInfo<FlashFaultCase>& info) { return info.param.name; });
+
 // ---- Bad input ----
 
 struct BadInputCase {
