@@ -298,6 +298,7 @@ void ProgramRunner::ApplySpindle(const Block& block) {
 
 void ProgramRunner::Stop(const std::string& why, bool host_stop) {
   if (phase_ == Phase::kStopped) return;
+  if (phase_ == Phase::kEvent) listener_.EventInterrupted(event_);
   phase_ = Phase::kStopped;
   stop_ms_ = host_.now();
   stop_reason_ = why;

@@ -61,6 +61,8 @@ class RunnerListener {
   virtual void EventBegun(const Block& block) = 0;
   // The host has carried the block out.
   virtual void EventEnded(const Block& block) = 0;
+  // The run stopped while the block was in hand (a probe that touched nothing, an E-stop).
+  virtual void EventInterrupted(const Block& /*block*/) {}
 };
 
 class ProgramRunner {

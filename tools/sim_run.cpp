@@ -133,6 +133,7 @@ class Driver final : public RunnerListener {
   void RingEntryWritten(uint16_t ring_index, int32_t line) override;
   void EventBegun(const Block& block) override;
   void EventEnded(const Block& block) override;
+  void EventInterrupted(const Block& block) override;
 
  private:
   struct Written {
@@ -360,6 +361,12 @@ void Driver::EventBegun(const Block& block) {
     default:
       break;
   }
+}
+
+void Driver::EventInterrupted(const Block& block) {
+  // A probe that touched nothing ends the run, but the machine did carry the line out: the
+  // probe went all the way to its target.
+  if (block.kind == BlockKind::kProbe) EventEnded(block);
 }
 
 void Driver::EventEnded(const Block& block) {

@@ -287,8 +287,13 @@ TEST(Probing, AMissStopsTheProgram) {
   EXPECT_NE(r.error.find("Probe move finished with NO hit!"), std::string::npos) << r.error;
   EXPECT_NE(r.error.find("line 2"), std::string::npos) << r.error;
   EXPECT_EQ(ExitStatus(r), 3);
-  // G0 X20 never ran.
+  // G0 X20 never ran; the probe line did, and missed.
   EXPECT_EQ(r.executed_final_steps[0], WorkSteps(0, 10.0));
+  ASSERT_EQ(r.probes.size(), 1u);
+  EXPECT_EQ(r.probes[0].line, 2);
+  EXPECT_FALSE(r.probes[0].hit);
+  EXPECT_EQ(r.lines_executed, 2);
+  EXPECT_EQ(r.lines_missed, std::vector<int>{3});
 }
 
 // ---- Tool changes, pauses, coolant, returns and offsets on the default machine ----
