@@ -286,6 +286,15 @@ bool ParseMachine(const std::string& xml, const std::string& source, Machine* ma
   reader.Flag("SpindlePWM", &m.spindle_pwm);
   reader.Real("SpindlePWMMin", &m.spindle_pwm_min_percent, 0.0, 100.0);
   reader.Flag("SoftLimits", &m.soft_limits_on);
+  reader.Flag("THCOn", &m.thc_on);
+  reader.Real("THCSpeed", &m.thc_speed_percent, 1.0, 100.0);
+  reader.Real("THCMinZ", &m.thc_min_z, -1e6, 1e6);
+  reader.Real("THCMaxZ", &m.thc_max_z, -1e6, 1e6);
+  reader.Real("THCPierceDelay", &m.thc_pierce_delay, 0.0, 60.0);
+  if (m.thc_min_z > m.thc_max_z) {
+    reader.Fail("THCMinZ (" + FormatNumber(m.thc_min_z) + ") is above THCMaxZ (" +
+                FormatNumber(m.thc_max_z) + ")");
+  }
   int rotsoft = 0;
   reader.Int("ROTSOFT", &rotsoft, -2147483647, 2147483647);
   m.rotary_soft_limits = rotsoft != 0;
@@ -403,6 +412,10 @@ void ApplyMachine(const Machine& machine, HostMachineState& state, HostPlanner& 
   planner.spindle_pwm = machine.spindle_pwm ? 1 : 0;
   planner.spindle_pwm_min_percent = machine.spindle_pwm_min_percent;
   state.soft_limits_on = machine.soft_limits_on ? 1 : 0;
+  state.thc_mode = machine.thc_on ? 1 : 0;
+  planner.thc_speed_percent = machine.thc_speed_percent;
+  planner.thc_z_limit1 = machine.thc_min_z;
+  planner.thc_z_limit2 = machine.thc_max_z;
 
   for (int k = 0; k < kAxisCount; ++k) {
     ApplyInput(machine.home[k], state.inputs[kHomeInputRecord[k]]);

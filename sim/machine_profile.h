@@ -73,6 +73,15 @@
 // G28X .. G28C         real  0                      the position G28 returns to, machine units
 // G30X .. G30C         real  0                      the position G30 returns to, machine units
 // ToolLength1 .. 255   real  0                      tool lengths for G43/G44 H1..H255, units
+// THCOn                int   0                      torch height control switched on in the
+//                                                   host (its THC button), 0 or 1: M3/M5
+//                                                   start and stop the torch
+// THCSpeed             real  100                    THC correction speed, percent of Vel2
+//                                                   (1..100)
+// THCMinZ, THCMaxZ     real  0                      the Z range THC may move the torch in,
+//                                                   machine units (both 0: no limit)
+// THCPierceDelay       real  0                      seconds from arc OK until THC regulates
+//                                                   (the host's DRO 177, 0..60)
 //
 // Host input records fed by these pins: home X..C = 2, 5, 8, 11, 14, 17; minus limits
 // 1, 4, ..., 16; plus limits 0, 3, ..., 15; probe 22; index 23; E-stop 25. Outputs 1..6
@@ -151,6 +160,12 @@ struct Machine {
   double spindle_pwm_min_percent = 0.0;
   int flood_output = 0;  // output 1..6 of M8, 0 = none
   int mist_output = 0;   // output 1..6 of M7, 0 = none
+  // Torch height control (a plasma machine): the host's THC mode, speed and Z range.
+  bool thc_on = false;
+  double thc_speed_percent = 100.0;
+  double thc_min_z = 0.0;
+  double thc_max_z = 0.0;
+  double thc_pierce_delay = 0.0;  // seconds
 
   // Work offsets of G54..G59: the machine position of each work zero.
   std::array<Position, kWorkOffsetCount> work_offsets{};

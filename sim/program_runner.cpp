@@ -28,6 +28,7 @@ void ProgramRunner::StartHost(const std::string& profile_file) {
   planner.feed_override_percent = 100.0;
   planner.current_pulley = 0;
   planner.pulley_max_speed[0] = static_cast<int32_t>(kPulleyMaxRpm);
+  host_.dros[kDroPierceDelay] = machine_.thc_pierce_delay;
   // The program starts in the first work offset.
   SetWorkOffsets(machine_.work_offsets[0]);
   host_.StartUp(profile_file);
@@ -161,7 +162,9 @@ void ProgramRunner::BeginEvent(const Block& block) {
   switch (block.kind) {
     case BlockKind::kSpindle:
       ApplySpindle(block);
-      EndEvent();
+      // With THC a torch stop waits for the plugin's Z read-back. A torch start goes on at
+      // once: holding the motion until the arc is there is the plugin's part.
+      if (!machine.thc_mode || block.spindle != SpindleAction::kStop) EndEvent();
       return;
     case BlockKind::kDwell:
       plugin.DoDwell(block.seconds);
@@ -220,6 +223,8 @@ bool ProgramRunner::EventDone() {
   switch (event_.kind) {
     case BlockKind::kDwell:
       return machine.dwell_active == 0 && Settled();
+    case BlockKind::kSpindle:
+      return machine.z_readback_request == 0 && Settled();
     case BlockKind::kHome:
       return machine.homing_in_progress == 0 && machine.positions_resynced != 0 && Settled();
     case BlockKind::kProbe: {
@@ -234,7 +239,10 @@ bool ProgramRunner::EventDone() {
 }
 
 void ProgramRunner::EndEvent() {
-  if (event_.kind == BlockKind::kHome || event_.kind == BlockKind::kProbe) {
+  // After homing, probing and a torch stop (the Z read-back) the machine is where the plugin
+  // says it is.
+  if (event_.kind == BlockKind::kHome || event_.kind == BlockKind::kProbe ||
+      (event_.kind == BlockKind::kSpindle && host_.machine().thc_mode)) {
     source_.SetPosition(HostPositionUnits());
   }
   listener_.EventEnded(event_);
@@ -283,11 +291,13 @@ void ProgramRunner::ApplySpindle(const Block& block) {
     case SpindleAction::kCounterClockwise:
       planner.spindle_direction = block.spindle == SpindleAction::kClockwise ? 0 : 1;
       output.active = 1;
+      host_.machine().torch_on = host_.machine().thc_mode ? 1 : 0;
       plugin.Notify(kNotifySpindleSpeed);
       plugin.Notify(kNotifySpindleStart);
       break;
     case SpindleAction::kStop:
       output.active = 0;
+      host_.machine().torch_on = 0;
       plugin.Notify(kNotifySpindleStop);
       break;
     case SpindleAction::kSpeed:

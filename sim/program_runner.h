@@ -5,7 +5,11 @@
 // once the motion before them has been executed (ring read empty, controller idle with an
 // empty queue, host idle flag set), carries out the non-motion blocks in program order:
 //   M3/M4/M5, S      spindle fields of the host planner and the spindle output, then
-//                    Notify 5 (speed) and 3 or 4
+//                    Notify 5 (speed) and 3 or 4; in THC mode they start and stop the
+//                    torch (the host's torch flag): after a start the planner goes on at
+//                    once (the plugin holds the motion until the arc is there), after a
+//                    stop it waits until the plugin has read Z back and continues from
+//                    that Z
 //   M7/M8/M9         the machine's mist and flood outputs on or off
 //   M6               tool change: the spindle output off (Notify 4) if it was on; the
 //                    operator changes the tool and the program goes on

@@ -46,6 +46,7 @@ void SimController::PowerOn() {
   mpg_moving_ = false;
   torch_on_ms_ = 0;
   arc_ok_ = false;
+  arc_burning_ = false;
   thc_active_ = false;
   torch_up_ = false;
   torch_down_ = false;
@@ -213,7 +214,8 @@ void SimController::SetProbePredicate(
   probe_touching_ = std::move(touching);
 }
 
-void SimController::SetArcVoltageModel(std::function<double(int64_t)> model) {
+void SimController::SetArcVoltageModel(
+    std::function<double(const std::array<int64_t, kSimAxes>&)> model) {
   arc_model_ = std::move(model);
 }
 

@@ -27,8 +27,9 @@
 // - Probing: ProbeStart arms; PROBE1 is reported only once the probe move executes, so a
 //   report taken between arming and the first segment never reads as a finished probe. The
 //   probe touches when the test's predicate (or the forced probe input) says so.
-// - THC: the torch is the spindle output. The arc strikes `detect_time` ms after the torch
-//   goes on; the arc voltage is a function of the torch's Z (position + THC offset); with THC
+// - THC: the torch is the spindle output. The arc strikes `arc_strike_ms` after the torch
+//   goes on and is reported OK `detect_time` ms later; the arc voltage is a function of the
+//   torch's position (Z with the THC offset); `pierce_delay` ms after arc OK, with THC
 //   mode on (SetOutputs flag bit 3) the loop moves the offset at the configured speed outside
 //   target +/- hysteresis / 2, within the two Z limits taken as absolute Z bounds. LatchZ
 //   latches Z + offset and, unless segments run, folds the offset into Z.
@@ -128,6 +129,7 @@ struct SimControllerOptions {
   // reported: the sender's floating-point arithmetic differs by a millionth now and then.
   int64_t phase_tolerance_micro = 2;
   uint32_t dropped_report_retry_ms = 10;  // a dropped report is replaced this much later
+  uint32_t arc_strike_ms = 0;             // torch on to the arc
   double arc_volts_at_surface = 100.0;
   double arc_volts_per_step = 0.01;
   int64_t surface_z = 0;
@@ -218,6 +220,7 @@ class SimController {
   int32_t thc_offset() const;
   double arc_voltage() const { return arc_voltage_; }
   bool arc_ok() const { return arc_ok_; }
+  bool thc_active() const { return thc_active_; }
   int32_t latched_z() const { return latched_z_; }
 
   bool flashing() const { return flash_mode_; }
@@ -241,8 +244,11 @@ class SimController {
   void SetExtraFlags(uint8_t bits) { extra_flags_ = bits; }
   // Probe contact as a function of the six positions in whole steps.
   void SetProbePredicate(std::function<bool(const std::array<int64_t, kSimAxes>&)> touching);
-  // Arc voltage as a function of the torch's Z (position plus THC offset, whole steps).
-  void SetArcVoltageModel(std::function<double(int64_t z_steps)> model);
+  // Arc voltage as a function of where the torch is: the six positions in whole steps with
+  // the THC offset added to Z.
+  void SetArcVoltageModel(std::function<double(const std::array<int64_t, kSimAxes>&)> model);
+  // Called with every status report delivered whole to the plugin.
+  std::function<void(const std::array<uint8_t, kSimStatusLength>&)> on_report_delivered;
   void SetArcCanStart(bool can_start) { arc_can_start_ = can_start; }
   // The controller stops by itself (limit, e-stop input): mode ESTOP with this reason.
   void TriggerEstop(uint8_t reason);
@@ -382,7 +388,8 @@ class SimController {
   uint8_t extra_flags_ = 0;
 
   // THC
-  std::function<double(int64_t)> arc_model_;
+  std::function<double(const std::array<int64_t, kSimAxes>&)> arc_model_;
+  bool arc_burning_ = false;
   bool arc_can_start_ = true;
   uint64_t torch_on_ms_ = 0;
   bool arc_ok_ = false;

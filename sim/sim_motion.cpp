@@ -333,20 +333,26 @@ void SimController::StepThc() {
   const bool torch_on = last_spindle_ && last_spindle_->on != 0;
   torch_on_ms_ = torch_on ? torch_on_ms_ + 1 : 0;
   const uint64_t detect = last_thc_ ? last_thc_->detect_time : 0;
-  arc_ok_ = torch_on && arc_can_start_ && torch_on_ms_ >= std::max<uint64_t>(1, detect);
-  const int64_t torch_z = position(2) + thc_offset();
-  if (arc_ok_) {
-    arc_voltage_ = arc_model_ ? arc_model_(torch_z)
+  const uint64_t strike = options_.arc_strike_ms;
+  arc_burning_ = torch_on && arc_can_start_ && torch_on_ms_ >= std::max<uint64_t>(1, strike);
+  arc_ok_ = arc_burning_ && torch_on_ms_ >= std::max<uint64_t>(1, strike + detect);
+  std::array<int64_t, kSimAxes> torch = WholePositions();
+  torch[2] += thc_offset();
+  if (arc_burning_) {
+    arc_voltage_ = arc_model_ ? arc_model_(torch)
                               : options_.arc_volts_at_surface +
-                                    static_cast<double>(torch_z - options_.surface_z) *
+                                    static_cast<double>(torch[2] - options_.surface_z) *
                                         options_.arc_volts_per_step;
     if (!std::isfinite(arc_voltage_) || arc_voltage_ < 0.0) arc_voltage_ = 0.0;
   } else {
     arc_voltage_ = 0.0;
   }
   const bool thc_mode = last_outputs_ && (last_outputs_->mode_flags & 0x08) != 0;
+  // The loop waits out the pierce delay after the arc is reported OK.
+  const uint64_t pierce = last_thc_ ? last_thc_->pierce_delay : 0;
   thc_active_ = thc_mode && arc_ok_ && last_thc_.has_value() && mode_ != SimMode::kEstop &&
-                mode_ != SimMode::kSafe;
+                mode_ != SimMode::kSafe &&
+                torch_on_ms_ >= std::max<uint64_t>(1, strike + detect) + pierce;
   bool up = false;
   bool down = false;
   if (thc_active_) {

@@ -83,6 +83,7 @@ SimReadStart SimController::BeginStatusRead(uint32_t length) {
   r.data.assign(status.begin(), status.begin() + static_cast<std::ptrdiff_t>(n));
   if (!corruption) {
     MarkDelivered(status);
+    if (on_report_delivered) on_report_delivered(status);
     return r;
   }
   if (*corruption == StatusCorruption::kWrongMarker) {

@@ -77,8 +77,10 @@ std::string UsageText() {
          "\n"
          "Options:\n"
          "  --profile FILE        machine profile (XML, \"Preferences\" section); the plugin\n"
-         "                        saves its settings into it at the end. Default: the built-in\n"
-         "                        machine (examples/machine.xml), saved to a temporary copy\n"
+         "                        saves its settings into it at the end. Default: the\n"
+         "                        program's own machine file beside it (PROGRAM with .xml),\n"
+         "                        else the built-in machine (examples/machine.xml), either\n"
+         "                        on a temporary copy\n"
          "  --json FILE           write the summary as JSON\n"
          "  --trace FILE          write the controller's trace as JSON lines\n"
          "  --plot FILE           draw the executed tool path and the queue fill (.png or .svg,\n"
@@ -101,6 +103,8 @@ std::string UsageText() {
          "                        corrected Z, 2 move to SafeZ\n"
          "  --znormal 0..3        normalisation: 0 none, 1 to the highest point (default),\n"
          "                        2 to the lowest, 3 to the middle\n"
+         "  --thc-log DIR         plasma machines: switch the plugin's voltage log on (as the\n"
+         "                        THC page does); it writes DIR/thc_voltage.log\n"
          "  --controller-version TEXT\n"
          "                        the firmware version the simulated controller reports (up\n"
          "                        to 5 characters; default 01.22, the plugin's own): another\n"
@@ -280,6 +284,8 @@ bool ParseCommandLine(const std::vector<std::string>& args, CommandLine* out, st
         return false;
       }
       line.run.tool_lengths.push_back(tool);
+    } else if (arg == "--thc-log") {
+      if (!take_value(&line.run.thc_log_dir)) return false;
     } else if (arg == "--controller-version") {
       std::string text;
       if (!take_value(&text)) return false;

@@ -107,10 +107,14 @@ std::string PlotScript(const RunResult& r, const std::string& data_path,
   const double span_y = std::max(max_y - min_y, 1e-6);
   constexpr int kWidth = 1000;
   constexpr int kFillHeight = 330;
+  // A plasma run gets a third panel: the arc voltage and the THC offset over time.
+  const int thc_height = r.thc ? 330 : 0;
   const double aspect = std::clamp(span_y / span_x, 0.25, 1.4);
   const int path_height = static_cast<int>(160 + 760 * aspect);
-  const int height = path_height + kFillHeight;
+  const int height = path_height + kFillHeight + thc_height;
   const double fill_share = static_cast<double>(kFillHeight) / height;
+  const double thc_share = static_cast<double>(thc_height) / height;
+  const double below_path = fill_share + thc_share;
 
   std::ostringstream s;
   s.setf(std::ios::fixed);
@@ -132,8 +136,8 @@ std::string PlotScript(const RunResult& r, const std::string& data_path,
     << "set output " << Quoted(output_path) << "\n"
     << "set datafile separator ' '\n"
     << "set multiplot title " << Quoted("kelvro-sim: " + program) << "\n"
-    << "set origin 0," << fill_share << "\n"
-    << "set size ratio -1 1," << (1.0 - fill_share) << "\n"
+    << "set origin 0," << below_path << "\n"
+    << "set size ratio -1 1," << (1.0 - below_path) << "\n"
     << "set title 'Executed tool path in machine coordinates (controller positions at every "
        "timer tick), colour: Z'\n"
     << "set xlabel " << Quoted("X [" + units + "]") << "\n"
@@ -151,7 +155,7 @@ std::string PlotScript(const RunResult& r, const std::string& data_path,
   }
   s << "\n"
     << "unset colorbox\n"
-    << "set origin 0,0\n"
+    << "set origin 0," << thc_share << "\n"
     << "set size noratio 1," << fill_share << "\n"
     << "set offsets 0, 0, 0, 0\n"
     << "set title 'Controller queue fill'\n"
@@ -161,8 +165,23 @@ std::string PlotScript(const RunResult& r, const std::string& data_path,
     << "set key top right\n"
     << "plot " << Quoted(data_path)
     << " index 0 using 1:5 with lines lw 1.2 lc rgb '#1f77b4' title 'queue fill', "
-       "850 with lines dt 2 lc rgb '#888888' title 'streaming threshold (850)'\n"
-    << "unset multiplot\n"
+       "850 with lines dt 2 lc rgb '#888888' title 'streaming threshold (850)'\n";
+  if (r.thc) {
+    s << "set origin 0,0\n"
+      << "set size noratio 1," << thc_share << "\n"
+      << "set title 'Torch height control: arc voltage and the controller''s THC Z offset'\n"
+      << "set xlabel 'simulated time [s]'\n"
+      << "set ylabel 'arc voltage [V]'\n"
+      << "set yrange [*:*]\n"
+      << "set y2label " << Quoted("THC Z offset [" + units + "]") << "\n"
+      << "set y2tics\n"
+      << "set ytics nomirror\n"
+      << "set key top right\n"
+      << "plot " << Quoted(data_path)
+      << " index 0 using 1:6 with lines lw 1 lc rgb '#ff7f0e' title 'arc voltage', '' index 0 "
+         "using 1:7 axes x1y2 with lines lw 1.5 lc rgb '#2ca02c' title 'THC Z offset'\n";
+  }
+  s << "unset multiplot\n"
     << "set output\n";
   return s.str();
 }
@@ -193,8 +212,8 @@ bool WritePlot(const RunResult& r, const std::string& path, std::string* error) 
     std::ofstream out(data.path(), std::ios::trunc);
     char line[160];
     for (const PlotSample& p : r.plot) {
-      std::snprintf(line, sizeof line, "%.3f %.4f %.4f %.4f %d\n", p.t_seconds, p.x, p.y, p.z,
-                    p.fill);
+      std::snprintf(line, sizeof line, "%.3f %.4f %.4f %.4f %d %.2f %.4f\n", p.t_seconds, p.x, p.y,
+                    p.z, p.fill, p.arc_volts, p.thc_offset);
       out << line;
     }
     if (HasProbeHits(r)) {

@@ -283,6 +283,46 @@ std::string FormatSummary(const RunResult& r) {
          Format("followed within %.3f steps over %llu segments once settled",
                 z.max_follow_error_steps, static_cast<unsigned long long>(z.segments_checked))});
   }
+  if (r.thc) {
+    const ThcReport& t = *r.thc;
+    const char* u = r.units.c_str();
+    std::vector<std::string> lines{
+        Format("%d torch start%s, %d ignition%s, %.3f s cut (the plugin's count and time)",
+               t.torch_starts, t.torch_starts == 1 ? "" : "s", t.ignitions,
+               t.ignitions == 1 ? "" : "s", t.cut_seconds),
+        Format("THC Z offset %.3f to %.3f %s, arc %.1f to %.1f V while regulating", t.z_offset_min,
+               t.z_offset_max, u, t.arc_volts_min, t.arc_volts_max)};
+    for (size_t i = 0; i < t.cuts.size(); ++i) {
+      const ThcCutReport& c = t.cuts[i];
+      std::string line = Format("cut %zu (line %d): ", i + 1, c.line);
+      if (!c.arc_ok) {
+        line += "no arc";
+      } else {
+        line += Format("arc OK after %llu ms, %.3f s cut, offset %.3f to %.3f %s",
+                       static_cast<unsigned long long>(c.arc_ok_wait_ms), c.cut_seconds,
+                       c.z_offset_min, c.z_offset_max, u);
+      }
+      if (c.segments_before_arc_ok > 0) {
+        line += Format(", %llu SEGMENTS BEFORE ARC OK",
+                       static_cast<unsigned long long>(c.segments_before_arc_ok));
+      }
+      lines.push_back(line);
+      if (c.z_read_back) {
+        lines.push_back(Format("  Z read back: host Z %lld steps, torch at %lld%s",
+                               static_cast<long long>(c.host_z_steps),
+                               static_cast<long long>(c.controller_z_steps),
+                               c.host_z_steps == c.controller_z_steps ? "" : "  DIFFERS"));
+      }
+    }
+    if (!t.voltage_log_path.empty()) {
+      lines.push_back(Format("voltage log %s: %llu rows for %llu reports with THC active%s",
+                             t.voltage_log_path.c_str(),
+                             static_cast<unsigned long long>(t.voltage_log_rows),
+                             static_cast<unsigned long long>(t.thc_active_reports),
+                             t.voltage_log_header_ok ? "" : ", NO HEADER"));
+    }
+    Section(out, "THC", lines);
+  }
   if (r.firmware) {
     const FirmwareUpdateRunReport& fw = *r.firmware;
     std::vector<std::string> lines{
@@ -398,6 +438,40 @@ std::string FormatJson(const RunResult& r) {
     zcorr += ", \"max_follow_error_steps\": " + JsonNumber(z.max_follow_error_steps);
     zcorr += ", \"segments_checked\": " + std::to_string(z.segments_checked) + "}";
     field("zcorr", zcorr);
+  }
+  if (r.thc) {
+    const ThcReport& t = *r.thc;
+    std::string thc = "{";
+    thc += "\"torch_starts\": " + std::to_string(t.torch_starts);
+    thc += ", \"ignitions\": " + std::to_string(t.ignitions);
+    thc += ", \"cut_seconds\": " + JsonNumber(t.cut_seconds);
+    std::string waits = "[";
+    std::string cuts = "[";
+    for (size_t i = 0; i < t.cuts.size(); ++i) {
+      const ThcCutReport& c = t.cuts[i];
+      if (c.arc_ok) waits += (waits.size() > 1 ? ", " : "") + std::to_string(c.arc_ok_wait_ms);
+      cuts += std::string(i ? ", " : "") + "{\"line\": " + std::to_string(c.line) +
+              ", \"arc_ok\": " + (c.arc_ok ? "true" : "false") +
+              ", \"arc_ok_wait_ms\": " + std::to_string(c.arc_ok_wait_ms) +
+              ", \"segments_before_arc_ok\": " + std::to_string(c.segments_before_arc_ok) +
+              ", \"cut_seconds\": " + JsonNumber(c.cut_seconds) +
+              ", \"z_offset_min\": " + JsonNumber(c.z_offset_min) +
+              ", \"z_offset_max\": " + JsonNumber(c.z_offset_max) +
+              ", \"z_read_back\": " + (c.z_read_back ? "true" : "false") +
+              ", \"host_z_steps\": " + std::to_string(c.host_z_steps) +
+              ", \"latched_z_steps\": " + std::to_string(c.latched_z_steps) +
+              ", \"controller_z_steps\": " + std::to_string(c.controller_z_steps) + "}";
+    }
+    thc += ", \"arc_ok_waits_ms\": " + waits + "]";
+    thc += ", \"z_offset_min\": " + JsonNumber(t.z_offset_min);
+    thc += ", \"z_offset_max\": " + JsonNumber(t.z_offset_max);
+    thc += ", \"arc_volts_min\": " + JsonNumber(t.arc_volts_min);
+    thc += ", \"arc_volts_max\": " + JsonNumber(t.arc_volts_max);
+    thc += ", \"thc_active_reports\": " + std::to_string(t.thc_active_reports);
+    thc += ", \"voltage_log\": " + JsonString(t.voltage_log_path);
+    thc += ", \"voltage_log_rows\": " + std::to_string(t.voltage_log_rows);
+    thc += ", \"cuts\": " + cuts + "]}";
+    field("thc", thc);
   }
   if (r.firmware) {
     const FirmwareUpdateRunReport& fw = *r.firmware;

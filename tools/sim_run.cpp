@@ -11,6 +11,8 @@
 #include <filesystem>
 #include <fstream>
 #include <memory>
+#include <numbers>
+#include <random>
 #include <system_error>
 
 #include "firmware/embedded_image.h"
@@ -35,6 +37,21 @@ constexpr double kMaxStepsPerSegment = 2147483647.0 / 1e6;
 constexpr int kMaxProgramHours = 24;
 constexpr double kMaxProgramSeconds = kMaxProgramHours * 3600.0;
 constexpr char kAxisLetters[] = "XYZABC";
+
+// The plasma sheet and arc of a THC run. The sheet's top is Z 0 of the first work offset,
+// warped by up to about half a millimetre; the arc voltage rises with the torch's height
+// above it, with noise.
+constexpr uint32_t kArcStrikeMs = 150;
+constexpr double kArcVoltsAtCutHeight = 100.0;
+constexpr double kCutHeight = 1.5;         // mm (units) above the sheet
+constexpr double kArcVoltsPerUnit = 10.0;  // volts per mm of height
+constexpr double kArcNoiseVolts = 0.8;     // standard deviation
+
+double SheetTop(double x, double y) {
+  return 0.35 * std::sin(2.0 * std::numbers::pi * x / 180.0) *
+             std::cos(2.0 * std::numbers::pi * y / 140.0) +
+         0.0015 * x;
+}
 
 double Seconds(uint64_t ms) {
   return static_cast<double>(ms) / 1000.0;
@@ -91,8 +108,10 @@ bool CheckInputFile(const std::string& path, const char* what, std::string* erro
 }
 
 // The simulated controller of a run: its firmware version and the faults of an update.
-SimControllerOptions ControllerOptionsFor(const RunOptions& options) {
+SimControllerOptions ControllerOptionsFor(const RunOptions& options, const Machine& machine) {
   SimControllerOptions controller;
+  // A plasma torch: the arc transfers a moment after the torch is switched on.
+  if (machine.thc_on) controller.arc_strike_ms = kArcStrikeMs;
   if (!options.controller_version.empty()) controller.firmware_version = options.controller_version;
   controller.flashed_version = Plugin::kRequiredFirmware;
   controller.flash_faults = options.flash_faults;
@@ -121,7 +140,7 @@ class Driver final : public RunnerListener {
       : options_(options),
         machine_(machine),
         result_(result),
-        host_(ControllerOptionsFor(options)),
+        host_(ControllerOptionsFor(options, machine)),
         image_(EmbeddedPackedImage()),
         view_(host_.plugin()),
         runner_(host_, view_, machine, std::move(blocks), *this) {}
@@ -146,6 +165,10 @@ class Driver final : public RunnerListener {
   std::string StartZCorrection();
   void WatchZCorrection();
   void CollectFirmwareUpdate();
+  // Plasma runs: the arc model, the voltage log, and each cut watched.
+  void PrepareThc();
+  void WatchThc(uint64_t executed_delta);
+  void CollectThc();
 
   // ---- Every simulated millisecond ----
   void Observe(uint64_t now);
@@ -188,6 +211,11 @@ class Driver final : public RunnerListener {
   bool link_was_up_ = false;
   // Z correction: the follow error is measured once the follower has first settled.
   bool zcorr_settled_ = false;
+  // THC: the cut in progress (torch on), the report that carried arc OK, the Z read-back.
+  std::optional<ThcCutReport> cut_;
+  bool cut_offset_seen_ = false;
+  bool readback_was_pending_ = false;
+  std::mt19937_64 arc_noise_;
   std::optional<uint64_t> disconnect_ms_;
   std::chrono::steady_clock::time_point last_report_;
 };
@@ -248,6 +276,7 @@ bool Driver::Prepare(const std::string& profile_file, std::string* error) {
     runner_.before_program = [this] { return StartZCorrection(); };
   }
 
+  if (machine_.thc_on) PrepareThc();
   host_.plugin().firmware().Attach(&image_, nullptr);
   if (!options_.controller_version.empty()) {
     host_.platform().yes_no_answers.push_back(options_.update_answer_yes ? MessageBoxAnswer::kYes
@@ -338,6 +367,22 @@ void Driver::EventBegun(const Block& block) {
   switch (block.kind) {
     case BlockKind::kSpindle:
       ++result_.spindle_actions;
+      if (result_.thc && block.spindle == SpindleAction::kStop && cut_) {
+        // The torch goes off: the cut ends; the Z read-back follows.
+        if (cut_->arc_ok) {
+          cut_->cut_seconds =
+              Seconds(host_.now()) - cut_->start_seconds - Seconds(cut_->arc_ok_wait_ms);
+        }
+        result_.thc->cuts.push_back(*cut_);
+        cut_.reset();
+      } else if (result_.thc && (block.spindle == SpindleAction::kClockwise ||
+                                 block.spindle == SpindleAction::kCounterClockwise)) {
+        ++result_.thc->torch_starts;
+        cut_ = ThcCutReport{};
+        cut_->line = block.line;
+        cut_->start_seconds = Seconds(host_.now());
+        cut_offset_seen_ = false;
+      }
       break;
     case BlockKind::kDwell:
       ++result_.dwells;
@@ -370,6 +415,14 @@ void Driver::EventInterrupted(const Block& block) {
 }
 
 void Driver::EventEnded(const Block& block) {
+  if (result_.thc && block.kind == BlockKind::kSpindle && block.spindle == SpindleAction::kStop &&
+      !result_.thc->cuts.empty()) {
+    // The torch stop is over (Z read back): the host's Z against where the torch really is.
+    ThcCutReport& last = result_.thc->cuts.back();
+    const SimController& c = host_.controller();
+    last.host_z_steps = host_.machine().motors[2].step_position;
+    last.controller_z_steps = c.position(2) + c.thc_offset();
+  }
   if (block.kind == BlockKind::kProbe) {
     ProbeReport report;
     report.line = block.line;
@@ -439,6 +492,8 @@ void Driver::Observe(uint64_t now) {
     TrackMove(now, delta, !probe_touched_ && host_.plugin().tick().probing().move().active);
   }
 
+  if (result_.thc) WatchThc(delta);
+
   if (machine.estop && !faults.estop_at_seconds) {
     faults.estop_at_seconds = Seconds(now);
     faults.stop_code = machine.stop_code;
@@ -459,7 +514,97 @@ void Driver::Observe(uint64_t now) {
     s.y = static_cast<double>(c.position(1)) / machine_.axes[1].steps_per_unit;
     s.z = static_cast<double>(c.position(2)) / machine_.axes[2].steps_per_unit;
     s.fill = static_cast<int>(c.buffer_fill());
+    s.arc_volts = c.arc_voltage();
+    s.thc_offset = static_cast<double>(c.thc_offset()) / machine_.axes[2].steps_per_unit;
     result_.plot.push_back(s);
+  }
+}
+
+void Driver::PrepareThc() {
+  result_.thc = ThcReport{};
+  SimController& c = host_.controller();
+  arc_noise_.seed(options_.faults.seed);
+  const Position zero = machine_.work_offsets[0];
+  const double steps_x = machine_.axes[0].steps_per_unit;
+  const double steps_y = machine_.axes[1].steps_per_unit;
+  const double steps_z = machine_.axes[2].steps_per_unit;
+  c.SetArcVoltageModel(
+      [this, zero, steps_x, steps_y, steps_z](const std::array<int64_t, kSimAxes>& torch) {
+        const double x = static_cast<double>(torch[0]) / steps_x - zero[0];
+        const double y = static_cast<double>(torch[1]) / steps_y - zero[1];
+        const double z = static_cast<double>(torch[2]) / steps_z - zero[2];
+        std::normal_distribution<double> noise(0.0, kArcNoiseVolts);
+        return kArcVoltsAtCutHeight + kArcVoltsPerUnit * (z - SheetTop(x, y) - kCutHeight) +
+               noise(arc_noise_);
+      });
+  c.on_report_delivered = [this](const std::array<uint8_t, kSimStatusLength>& status) {
+    const uint8_t flags = status[3];
+    if (flags & kStatusFlagThcActive) ++result_.thc->thc_active_reports;
+    if (cut_ && !cut_->arc_ok && (flags & kStatusFlagArcOk)) {
+      cut_->arc_ok = true;
+      cut_->arc_ok_wait_ms =
+          host_.now() - static_cast<uint64_t>(std::llround(cut_->start_seconds * 1000.0));
+    }
+  };
+  if (!options_.thc_log_dir.empty()) {
+    ThcRuntime& thc = host_.plugin().tick().thc();
+    const std::string path =
+        (std::filesystem::path(options_.thc_log_dir) / kThcVoltageLogName).string();
+    thc.voltage_log_file().set_path(path);
+    thc.set_voltage_log(true);
+    result_.thc->voltage_log_path = path;
+  }
+}
+
+void Driver::WatchThc(uint64_t executed_delta) {
+  const SimController& c = host_.controller();
+  ThcReport& thc = *result_.thc;
+  if (cut_) {
+    if (!cut_->arc_ok) cut_->segments_before_arc_ok += executed_delta;
+    if (c.arc_ok()) {
+      const double offset = static_cast<double>(c.thc_offset()) / machine_.axes[2].steps_per_unit;
+      if (!cut_offset_seen_) cut_->z_offset_min = cut_->z_offset_max = offset;
+      cut_offset_seen_ = true;
+      cut_->z_offset_min = std::min(cut_->z_offset_min, offset);
+      cut_->z_offset_max = std::max(cut_->z_offset_max, offset);
+    }
+  }
+  if (c.thc_active()) {
+    const double volts = c.arc_voltage();
+    const bool first = thc.arc_volts_min == 0.0 && thc.arc_volts_max == 0.0;
+    thc.arc_volts_min = first ? volts : std::min(thc.arc_volts_min, volts);
+    thc.arc_volts_max = first ? volts : std::max(thc.arc_volts_max, volts);
+  }
+  // The plugin's Z read-back after a torch stop.
+  const bool pending = host_.machine().z_readback_request != 0;
+  if (readback_was_pending_ && !pending && !thc.cuts.empty()) {
+    thc.cuts.back().z_read_back = true;
+    thc.cuts.back().latched_z_steps = c.latched_z();
+  }
+  readback_was_pending_ = pending;
+}
+
+void Driver::CollectThc() {
+  ThcReport& thc = *result_.thc;
+  if (cut_) {
+    thc.cuts.push_back(*cut_);
+    cut_.reset();
+  }
+  const ThcRuntime& runtime = host_.plugin().tick().thc();
+  thc.ignitions = runtime.ignition_count();
+  thc.cut_seconds = static_cast<double>(runtime.cut_time_ms()) / 1000.0;
+  bool first = true;
+  for (const ThcCutReport& cut : thc.cuts) {
+    if (!cut.arc_ok) continue;
+    thc.z_offset_min = first ? cut.z_offset_min : std::min(thc.z_offset_min, cut.z_offset_min);
+    thc.z_offset_max = first ? cut.z_offset_max : std::max(thc.z_offset_max, cut.z_offset_max);
+    first = false;
+  }
+  if (!thc.voltage_log_path.empty()) {
+    std::ifstream log(thc.voltage_log_path, std::ios::binary);
+    std::string line;
+    if (std::getline(log, line)) thc.voltage_log_header_ok = line == "flags\tth\tadc\tvolts\tzs";
+    while (std::getline(log, line)) ++thc.voltage_log_rows;
   }
 }
 
@@ -540,6 +685,7 @@ void Driver::MarkLine(std::vector<uint8_t>& lines, int32_t line) {
 }
 
 void Driver::Collect(const ProgramPlan& plan) {
+  if (result_.thc) CollectThc();
   const SimController& c = host_.controller();
   const SimTrace& trace = c.trace();
   const ProgramRunner::Phase phase = runner_.phase();
@@ -744,13 +890,26 @@ RunResult SimRun::Execute() {
     return bad("the disconnect time must be between 0 and 10000000 seconds");
   }
 
-  // The machine: the given profile, or the built-in default on a temporary copy so that
-  // the plugin's save at the end never touches a shipped file.
+  // The machine: the given profile; else the program's own machine file beside it (the
+  // program's name with .xml), or the built-in default. Those two run on a temporary copy so
+  // that the plugin's save at the end never touches a shipped file.
   Machine machine;
   std::string error;
   TempFile temp_profile;
   std::string profile_file;
-  if (options_.profile_path.empty()) {
+  const std::string own_machine =
+      std::filesystem::path(options_.program_path).replace_extension(".xml").string();
+  std::error_code own_ec;
+  if (options_.profile_path.empty() && own_machine != options_.program_path &&
+      std::filesystem::is_regular_file(own_machine, own_ec)) {
+    result.profile_label = own_machine + " (the program's own machine)";
+    std::ifstream in(own_machine, std::ios::binary);
+    std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    if (!in.good() && !in.eof()) return bad("cannot read the machine file \"" + own_machine + "\"");
+    if (!ParseMachine(text, own_machine, &machine, &error)) return bad(error);
+    if (!temp_profile.Create(text, &error)) return bad(error);
+    profile_file = temp_profile.path();
+  } else if (options_.profile_path.empty()) {
     result.profile_label = kDefaultProfileName;
     if (!ParseMachine(DefaultProfileText(), kDefaultProfileName, &machine, &error)) {
       return bad(error);
@@ -773,6 +932,15 @@ RunResult SimRun::Execute() {
   }
   result.notes = machine.notes;
 
+  if (!options_.thc_log_dir.empty()) {
+    if (!machine.thc_on) {
+      return bad("the voltage log needs a machine with torch height control (THCOn 1)");
+    }
+    std::error_code ec;
+    if (!std::filesystem::is_directory(options_.thc_log_dir, ec)) {
+      return bad("the voltage log folder \"" + options_.thc_log_dir + "\" does not exist");
+    }
+  }
   if (!CheckInputFile(options_.program_path, "part program", &error)) return bad(error);
   GcodeProgram program;
   if (!program.Load(options_.program_path, machine, &error)) {

@@ -65,6 +65,9 @@ struct RunOptions {
   std::string controller_version;
   bool update_answer_yes = true;
   SimFlashFaults flash_faults;
+  // Plasma (a machine with THCOn): a folder for the plugin's voltage log "thc_voltage.log",
+  // switched on as the THC page's option does; empty: no log.
+  std::string thc_log_dir;
   double surface_z = -3.0;
   double surface_slope_x = 0.02;
   double surface_slope_y = 0.01;
@@ -151,6 +154,39 @@ struct FirmwareUpdateRunReport {
   std::string Result() const { return updated ? "updated" : ran ? "failed" : "declined"; }
 };
 
+// One cut of a plasma run: torch start to torch stop.
+struct ThcCutReport {
+  int line = 0;                         // the line of the torch start
+  double start_seconds = 0.0;           // torch on
+  bool arc_ok = false;                  // a report with arc OK reached the plugin
+  uint64_t arc_ok_wait_ms = 0;          // from the torch start to that report
+  uint64_t segments_before_arc_ok = 0;  // segments executed in between (must be 0)
+  double cut_seconds = 0.0;             // from that report to the torch stop
+  double z_offset_min = 0.0;            // the controller's THC Z offset during the cut, units
+  double z_offset_max = 0.0;
+  bool z_read_back = false;     // the plugin read Z back after the torch stop
+  int64_t latched_z_steps = 0;  // what the controller latched for it (Z plus THC offset)
+  // Once the torch stop is over: the host's Z, and where the torch is (the controller's Z
+  // plus its THC offset).
+  int64_t host_z_steps = 0;
+  int64_t controller_z_steps = 0;
+};
+
+struct ThcReport {
+  int torch_starts = 0;
+  int ignitions = 0;         // the plugin's count (arc OK rising edges)
+  double cut_seconds = 0.0;  // the plugin's cut time
+  std::vector<ThcCutReport> cuts;
+  double z_offset_min = 0.0;  // over all cuts, units
+  double z_offset_max = 0.0;
+  double arc_volts_min = 0.0;  // arc voltage while the loop regulated
+  double arc_volts_max = 0.0;
+  uint64_t thc_active_reports = 0;  // reports that reached the plugin with THC active
+  std::string voltage_log_path;     // empty: no log
+  bool voltage_log_header_ok = false;
+  uint64_t voltage_log_rows = 0;
+};
+
 // Executed tool path and queue fill, sampled at every timer tick.
 struct PlotSample {
   double t_seconds = 0.0;
@@ -158,6 +194,8 @@ struct PlotSample {
   double y = 0.0;
   double z = 0.0;
   int fill = 0;
+  double arc_volts = 0.0;   // plasma runs
+  double thc_offset = 0.0;  // units
 };
 
 struct RunResult {
@@ -211,6 +249,7 @@ struct RunResult {
   FaultReport faults;
   std::optional<ZCorrectionReport> zcorr;
   std::optional<FirmwareUpdateRunReport> firmware;
+  std::optional<ThcReport> thc;
   bool profile_saved_to_given_file = false;
 
   std::vector<PlotSample> plot;

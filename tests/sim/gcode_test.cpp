@@ -289,7 +289,8 @@ INSTANTIATE_TEST_SUITE_P(
         BadProgram{"ArcNoCentre", "G2 X10 Y0 F100", "line 1: G2 needs I and J or R"},
         BadProgram{"ArcBoth", "G3 X10 Y0 I5 R5 F100", "line 1: G3 takes I and J or R, not both"},
         BadProgram{"CentreWithLine", "G1 X1 I5 F100", "line 1: I5: I, J and K need G2 or G3"},
-        BadProgram{"RadiusWithLine", "G1 X1 R5 F100", "line 1: R5: R needs G2, G3 or a drilling cycle"},
+        BadProgram{"RadiusWithLine", "G1 X1 R5 F100",
+                   "line 1: R5: R needs G2, G3 or a drilling cycle"},
         BadProgram{"ArcOffCircle", "G2 X10 Y0 I3 F100",
                    "line 1: arc end point is not on the circle (radius 3 at the start, 7 at the "
                    "end)"},

@@ -382,6 +382,39 @@ TEST(MachineProfile, LoadsFromFile) {
   std::filesystem::remove(path);
 }
 
+TEST(MachineProfile, TorchHeightControlKeys) {
+  Machine m;
+  std::string error;
+  ASSERT_TRUE(ParseMachine(Profile(""), "mem", &m, &error)) << error;
+  EXPECT_FALSE(m.thc_on);
+  EXPECT_EQ(m.thc_speed_percent, 100.0);
+  ASSERT_TRUE(ParseMachine(Profile("<THCOn>1</THCOn><THCSpeed>40</THCSpeed><THCMinZ>-50.5</THCMinZ>"
+                                   "<THCMaxZ>-10</THCMaxZ><THCPierceDelay>0.75</THCPierceDelay>"),
+                           "mem", &m, &error))
+      << error;
+  EXPECT_TRUE(m.thc_on);
+  EXPECT_EQ(m.thc_speed_percent, 40.0);
+  EXPECT_EQ(m.thc_min_z, -50.5);
+  EXPECT_EQ(m.thc_max_z, -10.0);
+  EXPECT_EQ(m.thc_pierce_delay, 0.75);
+
+  auto state = std::make_unique<HostMachineState>();
+  auto planner = std::make_unique<HostPlanner>();
+  std::memset(state.get(), 0, sizeof(HostMachineState));
+  std::memset(planner.get(), 0, sizeof(HostPlanner));
+  ApplyMachine(m, *state, *planner);
+  EXPECT_EQ(state->thc_mode, 1);
+  EXPECT_EQ(planner->thc_speed_percent, 40.0);
+  EXPECT_EQ(planner->thc_z_limit1, -50.5);
+  EXPECT_EQ(planner->thc_z_limit2, -10.0);
+
+  EXPECT_FALSE(
+      ParseMachine(Profile("<THCMinZ>1</THCMinZ><THCMaxZ>0</THCMaxZ>"), "m.xml", &m, &error));
+  EXPECT_EQ(error, "machine file \"m.xml\": THCMinZ (1) is above THCMaxZ (0)");
+  EXPECT_FALSE(ParseMachine(Profile("<THCSpeed>0</THCSpeed>"), "m.xml", &m, &error));
+  EXPECT_EQ(error, "machine file \"m.xml\": THCSpeed must be between 1 and 100 (is 0)");
+}
+
 TEST(MachineProfile, ApplyFillsHostBlocks) {
   Machine m;
   m.axes[0].steps_per_unit = 1000.0;

@@ -661,7 +661,9 @@ TEST(SimInputs, LatchZMakesZReadable) {
 TEST(SimThc, ArcVoltageDrivesTheZOffset) {
   Rig rig;
   // 120 V at the surface, +0.1 V per step of height.
-  rig.controller.SetArcVoltageModel([](int64_t z) { return 120.0 + 0.1 * static_cast<double>(z); });
+  rig.controller.SetArcVoltageModel([](const std::array<int64_t, kSimAxes>& p) {
+    return 120.0 + 0.1 * static_cast<double>(p[2]);
+  });
   std::vector<uint8_t> thc;
   PutLe32(thc, 4096000);  // 1 step per ms
   PutLe32(thc, 0);
@@ -701,6 +703,47 @@ TEST(SimThc, ArcVoltageDrivesTheZOffset) {
   ASSERT_TRUE(rig.Command(0x07, Bytes({0, 0, 0, 0, 0, 0, 0, 0, 0, 1})));  // torch off
   rig.Advance(1);
   EXPECT_EQ(rig.Read()[kFlags], 0x00);
+}
+
+TEST(SimThc, ArcStrikesLateAndTheLoopWaitsOutThePierceDelay) {
+  SimControllerOptions options;
+  options.arc_strike_ms = 30;
+  Rig rig(options);
+  // 130 V wherever the torch is: far above the target, so the loop drives down at once.
+  rig.controller.SetArcVoltageModel([](const std::array<int64_t, kSimAxes>&) { return 130.0; });
+  std::vector<uint8_t> thc;
+  PutLe32(thc, 4096000);  // 1 step per ms
+  PutLe32(thc, 0);
+  PutLe32(thc, 0);
+  PutLe16(thc, 50);  // pierce delay 50 ms
+  thc.push_back(1);
+  PutLe16(thc, 100);
+  PutLe16(thc, 4);
+  PutLe16(thc, 250);
+  PutLe16(thc, 0);
+  PutLe16(thc, 20);  // arc OK 20 ms after the arc
+  thc.resize(47, 0);
+  ASSERT_TRUE(rig.Command(0x13, thc));
+  ASSERT_TRUE(rig.Command(0x06, Bytes({0, 0, 0, 0, 0, 0, 0x08, 0})));
+  ASSERT_TRUE(rig.Command(0x07, Bytes({1, 0, 0, 1, 0, 0, 0, 0, 0, 1})));
+  rig.Advance(29);
+  auto s = rig.Read();
+  EXPECT_EQ(s[kFlags], 0x00);
+  EXPECT_EQ(Le16(&s[58]), 0);  // no arc yet: nothing on the analog input
+  rig.Advance(1);
+  s = rig.Read();
+  EXPECT_EQ(s[kFlags], 0x00);      // the arc burns, not yet reported OK
+  EXPECT_EQ(Le16(&s[58]), 34078);  // 130 / 250 x 65536
+  rig.Advance(20);
+  s = rig.Read();
+  EXPECT_EQ(s[kFlags], 0x08);  // arc OK at 50 ms; the loop still waits
+  rig.Advance(49);
+  EXPECT_EQ(Le32(&rig.Read()[32]), 0);
+  rig.Advance(1);
+  s = rig.Read();
+  EXPECT_EQ(s[kFlags], 0x02 | 0x08 | 0x20);  // regulating from 100 ms, torch down
+  rig.Advance(10);
+  EXPECT_EQ(Le32(&rig.Read()[32]), -11);
 }
 
 }  // namespace

@@ -298,7 +298,8 @@ TEST(Rebase, HomingPutsTheHomedAxesAtHome) {
   Machine m = TestMachine();
   m.axes[0].home_position = -3.0;
   const Position start{7, 2, 0, 0, 0, 0};
-  MotionPlanner planner(m, ParseOk("G28.1 X0\nG91 G0 X1\n", m, start), PlannerOptions{false, start});
+  MotionPlanner planner(m, ParseOk("G28.1 X0\nG91 G0 X1\n", m, start),
+                        PlannerOptions{false, start});
   std::vector<Block> events;
   const std::vector<Sample> samples = AllSamples(planner, &events);
   ASSERT_EQ(events.size(), 1u);

@@ -112,6 +112,15 @@ assert s["positions_match"] and s["underruns"] == 0, s
 PY
 then echo "ok   json-zcorr"; passed=$((passed + 1)); else echo "FAIL json-zcorr"; failed=$((failed + 1)); fi
 
+mkdir -p "$work/thc"
+check plasma-run 0 "4 torch starts, 4 ignitions" -- \
+  "$sim" run "$src/examples/plasma.nc" --thc-log "$work/thc" --plot "$work/plasma.svg"
+if [ "$(head -1 "$work/thc/thc_voltage.log")" = "$(printf 'flags\tth\tadc\tvolts\tzs')" ] &&
+   grep -q "arc voltage" "$work/plasma.svg"; then
+  echo "ok   plasma-log-and-plot"; passed=$((passed + 1))
+else
+  echo "FAIL plasma-log-and-plot"; failed=$((failed + 1))
+fi
 check firmware-updated 0 "result: updated, controller now reports firmware 01.22" -- \
   "$sim" run "$src/examples/engraving.nc" --controller-version 01.20 --json "$work/fw.json"
 if python3 - "$work/fw.json" <<'PY'

@@ -55,6 +55,7 @@ TEST(CommandLine, FirmwareUpdateOptions) {
                                &line, &error))
       << error;
   EXPECT_EQ(line.run.controller_version, "01.20");
+  EXPECT_TRUE(line.run.thc_log_dir.empty());
   EXPECT_FALSE(line.run.update_answer_yes);
   EXPECT_EQ(line.run.flash_faults.wrong_reply_to_write, std::optional<uint32_t>(12));
   EXPECT_TRUE(line.run.flash_faults.never_returns);
@@ -65,6 +66,8 @@ TEST(CommandLine, FirmwareUpdateOptions) {
       << error;
   EXPECT_TRUE(line.run.flash_faults.wrong_erase_reply);
   EXPECT_EQ(line.run.flash_faults.no_reply_to_write, std::optional<uint32_t>(0));
+  ASSERT_TRUE(ParseCommandLine({"run", "a.nc", "--thc-log", "logs"}, &line, &error)) << error;
+  EXPECT_EQ(line.run.thc_log_dir, "logs");
   // Without the options: the plugin's own version, and Yes.
   ASSERT_TRUE(ParseCommandLine({"run", "a.nc"}, &line, &error)) << error;
   EXPECT_TRUE(line.run.controller_version.empty());

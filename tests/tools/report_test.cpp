@@ -142,6 +142,45 @@ TEST(Json, FirmwareUpdateObject) {
   EXPECT_EQ(json.members.count("firmware_update"), 0u);
 }
 
+TEST(Json, ThcObjectWithItsCuts) {
+  RunResult r;
+  ThcReport thc;
+  thc.torch_starts = 2;
+  thc.ignitions = 2;
+  thc.cut_seconds = 7.25;
+  ThcCutReport first;
+  first.line = 8;
+  first.arc_ok = true;
+  first.arc_ok_wait_ms = 275;
+  first.z_offset_min = -0.25;
+  first.z_offset_max = 0.5;
+  ThcCutReport second = first;
+  second.line = 20;
+  second.arc_ok_wait_ms = 300;
+  ThcCutReport dark;  // no arc: no wait to list
+  dark.line = 30;
+  thc.cuts = {first, second, dark};
+  thc.z_offset_min = -0.25;
+  thc.z_offset_max = 0.5;
+  r.thc = thc;
+  JsonValue json;
+  std::string error;
+  ASSERT_TRUE(ParseJson(FormatJson(r), &json, &error)) << error;
+  const JsonValue& object = json["thc"];
+  EXPECT_EQ(object["ignitions"].number, 2);
+  EXPECT_EQ(object["cut_seconds"].number, 7.25);
+  ASSERT_EQ(object["arc_ok_waits_ms"].items.size(), 2u);
+  EXPECT_EQ(object["arc_ok_waits_ms"].items[0].number, 275);
+  EXPECT_EQ(object["arc_ok_waits_ms"].items[1].number, 300);
+  EXPECT_EQ(object["z_offset_min"].number, -0.25);
+  EXPECT_EQ(object["z_offset_max"].number, 0.5);
+  ASSERT_EQ(object["cuts"].items.size(), 3u);
+  EXPECT_EQ(object["cuts"].items[2]["line"].number, 30);
+  EXPECT_FALSE(object["cuts"].items[2]["arc_ok"].boolean);
+  ASSERT_TRUE(ParseJson(FormatJson(RunResult{}), &json, &error)) << error;
+  EXPECT_EQ(json.members.count("thc"), 0u);
+}
+
 TEST(Summary, FirmwareUpdateTextsInOrder) {
   RunResult r;
   FirmwareUpdateRunReport fw;

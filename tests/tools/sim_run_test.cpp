@@ -149,7 +149,7 @@ TEST_P(ShippedExample, JitterNeverStarvesAFilledQueue) {
 INSTANTIATE_TEST_SUITE_P(Examples, ShippedExample,
                          ::testing::Values("engraving.nc", "arcs_dwell.nc", "probing.nc",
                                            "tutorial_o1000.nc", "cam_post.nc", "packed.nc",
-                                           "subprogram.nc"),
+                                           "subprogram.nc", "plasma.nc"),
                          [](const ::testing::TestParamInfo<const char*>& info) {
                            std::string name = info.param;
                            return name.substr(0, name.find('.'));
@@ -550,6 +550,155 @@ TEST(Faults, CorruptedReportsAreRiddenOut) {
   EXPECT_GE(r.faults.max_missed_polls, 3);
   EXPECT_LT(r.faults.max_missed_polls, 20);
   EXPECT_FALSE(r.faults.link_closed_at_seconds.has_value());
+}
+
+// ---- Plasma: torch height control on the program's own machine ----
+
+// Torch starts in a program text, counted from the text itself.
+int CountTorchStarts(const std::string& text) {
+  std::istringstream lines(text);
+  std::string line;
+  int starts = 0;
+  while (std::getline(lines, line)) {
+    // M3, not M30.
+    if (line.rfind("M3", 0) == 0 && (line.size() == 2 || !std::isdigit(line[2]))) ++starts;
+  }
+  return starts;
+}
+
+struct PlasmaCase {
+  const char* name;
+  bool jitter;
+  double lose_rate;
+};
+
+class PlasmaExample : public ::testing::TestWithParam<PlasmaCase> {};
+
+TEST_P(PlasmaExample, EveryCutWaitsForTheArcAndZIsReadBack) {
+  RunOptions options;
+  options.faults.jitter = GetParam().jitter;
+  options.faults.lose_rate = GetParam().lose_rate;
+  options.faults.seed = 4;
+  const RunResult r = RunExample("plasma.nc", options);
+  ASSERT_EQ(r.status, RunStatus::kCompleted) << r.error;
+  EXPECT_NE(r.profile_label.find("plasma.xml"), std::string::npos) << r.profile_label;
+  EXPECT_TRUE(r.PositionsMatch());
+  EXPECT_EQ(r.underruns, 0);
+  ASSERT_TRUE(r.thc.has_value());
+  const ThcReport& thc = *r.thc;
+  const int starts = CountTorchStarts(ReadFile(kExamples + "plasma.nc"));
+  ASSERT_EQ(starts, 4);
+  EXPECT_EQ(thc.torch_starts, starts);
+  EXPECT_EQ(thc.ignitions, starts);
+  ASSERT_EQ(thc.cuts.size(), static_cast<size_t>(starts));
+  double cut_sum = 0.0;
+  for (const ThcCutReport& cut : thc.cuts) {
+    SCOPED_TRACE("cut at line " + std::to_string(cut.line));
+    EXPECT_TRUE(cut.arc_ok);
+    // The arc strikes 150 ms after the torch goes on and is OK 100 ms (THCdetTime) later;
+    // the next report carries it.
+    EXPECT_GE(cut.arc_ok_wait_ms, 250u);
+    EXPECT_LE(cut.arc_ok_wait_ms, 400u);
+    EXPECT_EQ(cut.segments_before_arc_ok, 0u);
+    EXPECT_TRUE(cut.z_read_back);
+    EXPECT_EQ(cut.host_z_steps, cut.controller_z_steps);
+    EXPECT_EQ(cut.latched_z_steps, cut.controller_z_steps);
+    // The warped sheet made the loop move the torch.
+    EXPECT_LT(cut.z_offset_min, cut.z_offset_max);
+    cut_sum += cut.cut_seconds;
+  }
+  // The plugin's cut time counts timer ticks with arc OK: within a few ticks per cut.
+  EXPECT_NEAR(thc.cut_seconds, cut_sum, 0.1 * starts);
+  EXPECT_GT(thc.thc_active_reports, 100u);
+}
+
+INSTANTIATE_TEST_SUITE_P(Runs, PlasmaExample,
+                         ::testing::Values(PlasmaCase{"Plain", false, 0.0},
+                                           PlasmaCase{"Jitter", true, 0.0},
+                                           PlasmaCase{"LostReports", false, 0.05}),
+                         [](const ::testing::TestParamInfo<PlasmaCase>& info) {
+                           return info.param.name;
+                         });
+
+TEST(Plasma, WithoutTheTorchStartHoldTheMachineMovesBeforeTheArc) {
+  // THCDwell off: nothing holds the motion after M3, and the cut without a pierce dwell
+  // starts moving before the arc is there (which the run reports).
+  TempDir dir;
+  std::string machine = ReadFile(kExamples + "plasma.xml");
+  const std::string hold = "<THCDwell>1</THCDwell>";
+  ASSERT_NE(machine.find(hold), std::string::npos);
+  machine.replace(machine.find(hold), hold.size(), "<THCDwell>0</THCDwell>");
+  RunOptions options;
+  options.profile_path = dir.Write("table.xml", machine);
+  const RunResult r = RunExample("plasma.nc", options);
+  ASSERT_TRUE(r.thc.has_value());
+  ASSERT_EQ(r.thc->cuts.size(), 4u);
+  EXPECT_GT(r.thc->cuts[2].segments_before_arc_ok, 0u);
+  EXPECT_NE(FormatSummary(r).find("SEGMENTS BEFORE ARC OK"), std::string::npos);
+}
+
+TEST(Plasma, VoltageLogHasOneRowPerReportInTheLogFormat) {
+  TempDir dir;
+  RunOptions options;
+  options.thc_log_dir = dir.File("");
+  const RunResult r = RunExample("plasma.nc", options);
+  ASSERT_EQ(r.status, RunStatus::kCompleted) << r.error;
+  ASSERT_TRUE(r.thc.has_value());
+  const std::string path = dir.File("thc_voltage.log");
+  EXPECT_EQ(r.thc->voltage_log_path, path);
+  std::istringstream log(ReadFile(path));
+  std::string line;
+  ASSERT_TRUE(std::getline(log, line));
+  EXPECT_EQ(line, "flags\tth\tadc\tvolts\tzs");
+  uint64_t rows = 0;
+  while (std::getline(log, line)) {
+    ++rows;
+    unsigned flags = 0;
+    int arc = 0, raw = 0, volts = 0;
+    long long z = 0;
+    char tail = 0;
+    ASSERT_EQ(std::sscanf(line.c_str(), "0x%2X\t%d\t%d\t%d\t%lld%c", &flags, &arc, &raw, &volts, &z,
+                          &tail),
+              5)
+        << line;
+    EXPECT_EQ(line.substr(0, 2), "0x");
+    EXPECT_TRUE(flags & 0x02) << line;  // rows only while THC is active
+    EXPECT_EQ(arc, 1) << line;
+    // 250 V of torch voltage give 5 V at the input: volts = raw x 50 x 5 / 65536.
+    EXPECT_EQ(volts, static_cast<int>(raw * 250.0 / 65536.0)) << line;
+    // Z within the sheet's reach: machine Z -50 +- a few mm (steps).
+    EXPECT_GT(z, -52000);
+    EXPECT_LT(z, -44000);
+  }
+  EXPECT_EQ(rows, r.thc->thc_active_reports);
+  EXPECT_EQ(rows, r.thc->voltage_log_rows);
+  EXPECT_GT(rows, 500u);
+}
+
+TEST(Plasma, VoltageLogNeedsAPlasmaMachineAndAFolder) {
+  TempDir dir;
+  RunOptions options;
+  options.thc_log_dir = dir.File("");
+  const RunResult mill = RunExample("engraving.nc", options);
+  EXPECT_EQ(mill.status, RunStatus::kBadInput);
+  EXPECT_EQ(mill.error, "the voltage log needs a machine with torch height control (THCOn 1)");
+  options.thc_log_dir = dir.File("missing");
+  const RunResult plasma = RunExample("plasma.nc", options);
+  EXPECT_EQ(plasma.status, RunStatus::kBadInput);
+  EXPECT_EQ(plasma.error, "the voltage log folder \"" + dir.File("missing") + "\" does not exist");
+}
+
+TEST(Plasma, TheProgramsOwnMachineIsReadButNeverWritten) {
+  const std::string before = ReadFile(kExamples + "plasma.xml");
+  const RunResult r = RunExample("plasma.nc");
+  EXPECT_EQ(r.profile_label, kExamples + "plasma.xml (the program's own machine)");
+  EXPECT_FALSE(r.profile_saved_to_given_file);
+  EXPECT_EQ(ReadFile(kExamples + "plasma.xml"), before);
+  // A program without a machine file beside it runs on the built-in default.
+  TempDir dir;
+  const RunResult plain = RunText(dir, "G0 X1\nM30\n");
+  EXPECT_EQ(plain.profile_label, "built-in default (examples/machine.xml)");
+  EXPECT_FALSE(plain.thc.has_value());
 }
 
 // ---- Firmware update at Reset ----
