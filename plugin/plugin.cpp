@@ -232,7 +232,11 @@ void Plugin::UpdateZReadback() {
     return;
   }
   if (!link_.connected()) return;
-  link_.SendCommand(CommandCode::LatchZ);
+  // A latch that never reached the controller leaves nothing to read: GetZPosition would
+  // answer an older latch, or fail on the link the failed write has closed and show a
+  // second message for the same fault. The transport has told the user; the request
+  // waits for the link to come back.
+  if (!link_.SendCommand(CommandCode::LatchZ)) return;
   uint8_t value[4] = {0, 0, 0, 0};
   platform_.SleepMs(20);
   if (!link_.ControlIn(kRequestZPosition, value, sizeof(value))) {
@@ -426,11 +430,14 @@ int32_t Plugin::Reset() {
 
   // 5, 6. Open, check the firmware, configure.
   if (ConnectController()) {
-    link_.SendCommand(CommandCode::LoadMotionConfig, config_.motion);
-    link_.SendCommand(CommandCode::LoadIoConfig, config_.io);
+    // A failed write has told the user and closed the link; the first tick then declares
+    // the loss (E-stop, "ERROR! Connection closed!"). Until then the status must not claim
+    // a connection to a controller that has no configuration.
+    const bool configured = link_.SendCommand(CommandCode::LoadMotionConfig, config_.motion) &&
+                            link_.SendCommand(CommandCode::LoadIoConfig, config_.io);
     tick_.watchdog().Connected();
     link_.set_connected(true);
-    StatusText("USB controller connected.");
+    if (configured) StatusText("USB controller connected.");
   }
 
   // 7. Whatever happened: resynchronise and send every state command again.

@@ -1,25 +1,31 @@
 #!/usr/bin/env bash
-# Builds the libFuzzer targets with clang, AddressSanitizer and UndefinedBehaviorSanitizer in
-# their own tree and runs each one for a short while (FUZZ_SECONDS, default 15).
+# Runs every libFuzzer target of the sanitizer tree (scripts/sanitize.sh --build makes it)
+# from its seed corpus in tests/fuzz/corpus, for FUZZ_SECONDS seconds each (default 15), or
+# for FUZZ_RUNS inputs each when that is set. The kept corpus is copied first, so a run never
+# changes the repository; what a run adds stays in build/sanitize/corpus/<target>. Prints
+# each target's inputs and rate; fails on the first finding (the crash file is kept there).
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
+tree="$root/build/sanitize"
 seconds=${FUZZ_SECONDS:-15}
-cmake -S "$root" -B "$root/build/fuzz" -DCMAKE_BUILD_TYPE=RelWithDebInfo \
-  -DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++ -DKELVRO_FUZZ=ON -DKELVRO_BENCH=OFF \
-  -DCMAKE_CXX_FLAGS="-fsanitize=address,undefined,fuzzer-no-link -fno-sanitize-recover=undefined" > /dev/null
-targets=(fuzz_status_tick fuzz_profile fuzz_gcode fuzz_zmap fuzz_firmware_update)
-cmake --build "$root/build/fuzz" -j"$(nproc)" --target "${targets[@]}"
+targets=(fuzz_status_decode fuzz_status_tick fuzz_profile fuzz_profile_dom fuzz_gcode fuzz_zmap
+  fuzz_firmware_update)
+[ -n "${FUZZ_TARGETS:-}" ] && read -r -a targets <<< "$FUZZ_TARGETS"
+"$root/scripts/sanitize.sh" --build > /dev/null
+if [ -n "${FUZZ_RUNS:-}" ]; then limit=(-runs="$FUZZ_RUNS"); else limit=(-max_total_time="$seconds"); fi
 for t in "${targets[@]}"; do
-  echo "== $t (${seconds}s)"
-  corpus="$root/build/fuzz/corpus/$t"
-  mkdir -p "$corpus"
-  # Seeds: the shipped machine profile, part programs and point files.
-  case $t in
-    fuzz_profile) cp "$root"/examples/*.xml "$corpus"/ 2>/dev/null || true ;;
-    fuzz_gcode) cp "$root"/examples/*.nc "$corpus"/ 2>/dev/null || true ;;
-    fuzz_zmap) cp "$root"/examples/*.zmap "$corpus"/ 2>/dev/null || true ;;
-  esac
-  "$root/build/fuzz/tests/fuzz/$t" -max_total_time="$seconds" -print_final_stats=0 \
-    -rss_limit_mb=4096 "$corpus" 2>&1 | tail -n 3
+  corpus="$tree/corpus/$t"
+  mkdir -p "$corpus" "$tree/findings"
+  cp "$root/tests/fuzz/corpus/$t"/* "$corpus"/
+  log="$tree/findings/$t.log"
+  if ! "$tree/tests/fuzz/$t" "${limit[@]}" -print_final_stats=1 -rss_limit_mb=4096 \
+      -artifact_prefix="$tree/findings/$t-" "$corpus" > "$log" 2>&1; then
+    tail -n 40 "$log"
+    echo "fuzz: $t found a fault; its input is in $tree/findings/"
+    exit 1
+  fi
+  runs=$(sed -nE 's/^stat::number_of_executed_units: *([0-9]+)/\1/p' "$log" | tail -n 1)
+  rate=$(sed -nE 's/^stat::average_exec_per_sec: *([0-9]+)/\1/p' "$log" | tail -n 1)
+  echo "fuzz: $t: ${runs:-?} inputs, ${rate:-?} per second, no finding"
 done
-echo "fuzz: no crash in ${#targets[@]} targets"
+echo "fuzz: no finding in ${#targets[@]} targets"

@@ -1,7 +1,9 @@
 #!/usr/bin/env bash
 # Installs what is missing, builds both trees and runs every test: the native suite
-# (unit and scenario tests), short fuzzing runs under the sanitizers, and the Windows-side
-# suite of the real DLL under 32-bit Wine. Ends with one line: "N passed, M failed".
+# (unit and scenario tests, the fault matrix), the same suite again built with clang under
+# AddressSanitizer and UndefinedBehaviorSanitizer, short fuzzing runs of every fuzz target in
+# that tree, and the Windows-side suite of the real DLL under 32-bit Wine. Ends with one line:
+# "N passed, M failed".
 set -uo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 # setup.sh exits 3 when only the Windows-side toolchain could not be installed: the native
@@ -35,6 +37,13 @@ run_ctest() {
 }
 
 run_ctest "$root/build/native" -j"$(nproc)"
+if "$root/scripts/sanitize.sh" --build; then
+  . "$root/scripts/sanitizer-options.sh"
+  run_ctest "$root/build/sanitize" -j"$(nproc)"
+else
+  echo "tests: the sanitizer tree did not build"
+  failed=$((failed + 1))
+fi
 if "$root/scripts/fuzz.sh"; then passed=$((passed + 1)); else failed=$((failed + 1)); fi
 if [ "$setup_status" -eq 0 ]; then
   run_ctest "$root/build/win32"

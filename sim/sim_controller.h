@@ -166,8 +166,10 @@ class SimController {
   bool Claim(const void* owner);
   void Release(const void* owner);
   bool ClaimedBy(const void* owner) const;
-  // Consumes an injected write failure for this pipe.
-  bool TakeWriteFault(uint8_t pipe);
+  // Consumes an injected write failure for this pipe, or for the command framed in `data`
+  // (its first byte is the command code) on the command pipe. A write that does not fail
+  // counts towards the faults armed to skip some writes.
+  bool TakeWriteFault(uint8_t pipe, const uint8_t* data = nullptr, size_t length = 0);
   void ReceiveCommandWrite(const uint8_t* data, size_t length);
   void ReceiveSegmentWrite(const uint8_t* data, size_t length);
   SimReadStart BeginStatusRead(uint32_t length);
@@ -191,6 +193,8 @@ class SimController {
   uint8_t stop_reason() const { return stop_reason_; }
   bool jogging(int axis) const;
   uint64_t segments_received() const { return segments_received_; }
+  // Writes that arrived on the segment pipe (each carries one or more records).
+  uint64_t segment_writes() const { return segment_writes_; }
   uint64_t segments_executed() const { return segments_executed_; }
   uint64_t segments_dropped() const { return segments_dropped_; }
   uint64_t phase_mismatches() const { return phase_mismatches_; }
@@ -266,7 +270,12 @@ class SimController {
   // LoseStatusReads above makes reads that never complete (a controller that stopped
   // answering).
   void SetStatusFaultRates(double lose, double corrupt, uint64_t seed);
-  void FailNextWrite(uint8_t pipe);
+  // The write on `pipe` that comes `skip` writes from now fails: nothing arrives and the
+  // port reports the write as failed.
+  void FailNextWrite(uint8_t pipe, uint32_t skip = 0);
+  // The write of command `code` that comes `skip` writes of that command from now fails;
+  // writes of other commands go through. Nothing of it arrives.
+  void FailNextCommand(uint8_t code, uint32_t skip = 0);
   // The reply to the flash command `skip` flash commands from now is wrong or missing.
   void FailFlashReply(FlashReplyFault kind, uint32_t skip = 0);
   void SetFlashNeverReturns(bool never) { flash_never_returns_ = never; }
@@ -442,6 +451,7 @@ class SimController {
 
   // Counters
   uint64_t segments_received_ = 0;
+  uint64_t segment_writes_ = 0;
   uint64_t segments_executed_ = 0;
   uint64_t segments_dropped_ = 0;
   uint64_t phase_mismatches_ = 0;
@@ -455,7 +465,9 @@ class SimController {
   double lose_rate_ = 0.0;
   double corrupt_rate_ = 0.0;
   uint64_t rng_state_ = 0;
-  std::array<bool, 256> fail_write_{};
+  // Armed write faults: how many more writes (of the pipe, of the command) go through first.
+  std::array<std::optional<uint32_t>, 256> fail_write_{};
+  std::array<std::optional<uint32_t>, 256> fail_command_{};
 };
 
 }  // namespace kelvro::sim

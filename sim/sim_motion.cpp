@@ -193,6 +193,7 @@ void SimController::ApplySegment(const SimSegment& segment) {
 // ---------------------------------------------------------------- segment pipe
 
 void SimController::ReceiveSegmentWrite(const uint8_t* data, size_t length) {
+  ++segment_writes_;
   if (length == 0 || length % kSimSegmentLength != 0) {
     Record(TraceKind::kRejected, 0x02, -1, "SegmentWrite",
            std::vector<uint8_t>(data, data + length),

@@ -52,7 +52,7 @@ bool SimUsbPort::WritePipe(uint8_t pipe, const uint8_t* data, uint32_t length, u
   if (!Usable()) return false;
   if (data == nullptr && length > 0) return false;
   if (pipe != kPipeCommand && pipe != kPipeSegments) return false;
-  if (controller_.TakeWriteFault(pipe)) return false;
+  if (controller_.TakeWriteFault(pipe, data, length)) return false;
   if (pipe == kPipeCommand) {
     controller_.ReceiveCommandWrite(data, length);
   } else {

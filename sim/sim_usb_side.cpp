@@ -28,10 +28,31 @@ bool SimController::ClaimedBy(const void* owner) const {
   return present_ && owner_ == owner && owner_generation_ == generation_;
 }
 
-bool SimController::TakeWriteFault(uint8_t pipe) {
-  if (!fail_write_[pipe]) return false;
-  fail_write_[pipe] = false;
-  Record(TraceKind::kFault, pipe, -1, "WriteFailed", {}, "injected");
+bool SimController::TakeWriteFault(uint8_t pipe, const uint8_t* data, size_t length) {
+  // Counts one write down on an armed fault; true when this write is the one that fails.
+  auto due = [](std::optional<uint32_t>& armed) {
+    if (!armed) return false;
+    if (*armed > 0) {
+      --*armed;
+      return false;
+    }
+    armed.reset();
+    return true;
+  };
+  const bool pipe_fails = due(fail_write_[pipe]);
+  bool command_fails = false;
+  int code = -1;
+  if (pipe == 0x01 && data != nullptr && length > 0) {
+    code = data[0];
+    command_fails = due(fail_command_[data[0]]);
+  }
+  if (!pipe_fails && !command_fails) return false;
+  std::string detail = "injected";
+  if (code >= 0) {
+    const char* name = CommandName(static_cast<uint8_t>(code));
+    detail += std::string(" on ") + (name != nullptr ? name : "an unknown command");
+  }
+  Record(TraceKind::kFault, pipe, code, "WriteFailed", {}, detail);
   return true;
 }
 
@@ -163,8 +184,12 @@ void SimController::SetStatusFaultRates(double lose, double corrupt, uint64_t se
   rng_state_ = seed;
 }
 
-void SimController::FailNextWrite(uint8_t pipe) {
-  fail_write_[pipe] = true;
+void SimController::FailNextWrite(uint8_t pipe, uint32_t skip) {
+  fail_write_[pipe] = skip;
+}
+
+void SimController::FailNextCommand(uint8_t code, uint32_t skip) {
+  fail_command_[code] = skip;
 }
 
 uint64_t SimController::NextRandom() {

@@ -24,6 +24,8 @@
 #include "sim/trajectory_source.h"
 #include "tools/default_profile.h"
 #include "tools/jitter.h"
+#include "tools/plugin_view.h"
+#include "tools/temp_file.h"
 
 namespace kelvro::sim {
 namespace {
@@ -57,42 +59,6 @@ double Seconds(uint64_t ms) {
   return static_cast<double>(ms) / 1000.0;
 }
 
-// A file under the system's temporary directory, removed when this object goes.
-class TempFile {
- public:
-  bool Create(const std::string& text, std::string* error) {
-    std::error_code ec;
-    std::filesystem::path dir = std::filesystem::temp_directory_path(ec);
-    if (ec) dir = "/tmp";
-    std::string name = (dir / "kelvro-sim-profile-XXXXXX.xml").string();
-    const int fd = mkstemps(name.data(), 4);
-    if (fd < 0) {
-      *error = "cannot create a temporary copy of the default profile in " + dir.string();
-      return false;
-    }
-    path_ = name;
-    size_t done = 0;
-    while (done < text.size()) {
-      const ssize_t n = write(fd, text.data() + done, text.size() - done);
-      if (n <= 0) break;
-      done += static_cast<size_t>(n);
-    }
-    close(fd);
-    if (done != text.size()) {
-      *error = "cannot write the temporary profile " + path_;
-      return false;
-    }
-    return true;
-  }
-  ~TempFile() {
-    if (!path_.empty()) std::remove(path_.c_str());
-  }
-  const std::string& path() const { return path_; }
-
- private:
-  std::string path_;
-};
-
 bool CheckInputFile(const std::string& path, const char* what, std::string* error) {
   std::error_code ec;
   const auto status = std::filesystem::status(path, ec);
@@ -117,18 +83,6 @@ SimControllerOptions ControllerOptionsFor(const RunOptions& options, const Machi
   controller.flash_faults = options.flash_faults;
   return controller;
 }
-
-// The plugin as the stand-in host's planner sees it.
-class PluginViewOf final : public PluginView {
- public:
-  explicit PluginViewOf(Plugin& plugin) : plugin_(plugin) {}
-  bool LinkConnected() override { return plugin_.link().connected(); }
-  bool ProbeEnded() override { return plugin_.tick().probing().ended(); }
-  int DwellTicks() override { return plugin_.tick().streaming().dwell_ticks(); }
-
- private:
-  Plugin& plugin_;
-};
 
 // One program on a stand-in host, watched: the host's planner (ProgramRunner) carries it
 // out at every Update, and every simulated millisecond passes through Observe for the
@@ -907,14 +861,14 @@ RunResult SimRun::Execute() {
     std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
     if (!in.good() && !in.eof()) return bad("cannot read the machine file \"" + own_machine + "\"");
     if (!ParseMachine(text, own_machine, &machine, &error)) return bad(error);
-    if (!temp_profile.Create(text, &error)) return bad(error);
+    if (!temp_profile.Create("kelvro-sim-profile", text, &error)) return bad(error);
     profile_file = temp_profile.path();
   } else if (options_.profile_path.empty()) {
     result.profile_label = kDefaultProfileName;
     if (!ParseMachine(DefaultProfileText(), kDefaultProfileName, &machine, &error)) {
       return bad(error);
     }
-    if (!temp_profile.Create(DefaultProfileText(), &error)) return bad(error);
+    if (!temp_profile.Create("kelvro-sim-profile", DefaultProfileText(), &error)) return bad(error);
     profile_file = temp_profile.path();
   } else {
     result.profile_label = options_.profile_path;

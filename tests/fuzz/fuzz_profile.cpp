@@ -1,6 +1,4 @@
 // Loads arbitrary bytes as the host's profile and saves the settings back.
-#include <unistd.h>
-
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
@@ -8,14 +6,14 @@
 
 #include "settings/plugin_settings.h"
 #include "sim/scripted_platform.h"
+#include "tests/fuzz/scratch_file.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-  static const std::string path = "/tmp/kelvro_fuzz_profile_" + std::to_string(getpid()) + ".xml";
-  if (FILE* f = std::fopen(path.c_str(), "wb")) {
-    std::fwrite(data, 1, size, f);
-    std::fclose(f);
-  }
-  kelvro::sim::ScriptedPlatform platform;
+  static const std::string path = kelvro::fuzz::ScratchPath("profile");
+  if (!kelvro::fuzz::WriteScratch(path, data, size)) return 0;
+  static kelvro::sim::ScriptedPlatform platform;
+  platform.message_boxes.clear();
+  platform.status_texts.clear();
   kelvro::PluginSettings settings;
   kelvro::LoadSettingsFromProfile(settings, path, platform);
   settings.thc_lp_freq += 1;

@@ -1,6 +1,8 @@
 // Update's steps that act on the host and the controller, and the host's spindle events.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+
 #include "device/wire.h"
 #include "plugin/plugin.h"
 #include "sim/standin_host.h"
@@ -50,6 +52,34 @@ TEST_F(UpdateTest, FailedZReadBackShowsOneMessageAndRetriesOnTheNextUpdate) {
   host.plugin().Update();
   EXPECT_EQ(host.machine().z_readback_request, 0);
   EXPECT_EQ(host.platform().message_boxes.size(), 1u);
+}
+
+TEST_F(UpdateTest, FailedLatchWriteShowsOnlyTheWriteErrorAndReadsNothing) {
+  // The controller latched Z once before; a read after a latch that never arrived would
+  // hand the host that old value.
+  host.machine().z_readback_request = 1;
+  host.plugin().Update();
+  ASSERT_EQ(host.machine().z_readback_request, 0);
+  const int32_t host_z = host.machine().motors[2].step_position;
+  host.controller().trace().Clear();
+
+  host.controller().FailNextCommand(0x14);  // LatchZ
+  host.machine().z_readback_request = 1;
+  host.plugin().Update();
+  EXPECT_EQ(host.platform().message_boxes, std::vector<std::string>{"Error writing to device!"});
+  EXPECT_EQ(host.controller().trace().Count(TK::kControl, "GetZPosition"), 0u);
+  EXPECT_FALSE(host.plugin().link().IsOpen());
+  EXPECT_EQ(host.machine().motors[2].step_position, host_z);
+  // The request waits for a link again; the next Update neither retries nor shows more.
+  EXPECT_EQ(host.machine().z_readback_request, 1);
+  host.plugin().Update();
+  EXPECT_EQ(host.platform().message_boxes.size(), 1u);
+  // The tick then declares the link lost, once.
+  host.Run(100);
+  EXPECT_EQ(std::count(host.platform().status_texts.begin(), host.platform().status_texts.end(),
+                       "ERROR! Connection closed!"),
+            1);
+  EXPECT_EQ(host.machine().estop, 1);
 }
 
 TEST_F(UpdateTest, ZReadBackIsReplacedByAResyncWhileZCorrectionIsActive) {

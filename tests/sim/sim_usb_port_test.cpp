@@ -256,6 +256,58 @@ TEST(SimFaults, FailedWriteFailsOnceOnItsPipe) {
   rig.controller.FailNextWrite(0x02);
   EXPECT_FALSE(rig.Write(0x02, StepRecords(1, 0, 0)));
   EXPECT_EQ(rig.controller.segments_received(), 1u);
+  EXPECT_EQ(rig.controller.segment_writes(), 1u);  // the failed write never arrived
+}
+
+TEST(SimFaults, FailedWriteCanSkipWritesOnItsPipe) {
+  Rig rig;
+  rig.controller.FailNextWrite(0x02, 2);
+  EXPECT_TRUE(rig.Write(0x02, StepRecords(2, 0, 0)));
+  EXPECT_TRUE(rig.Command(0x14));  // the command pipe does not count
+  EXPECT_TRUE(rig.Write(0x02, StepRecords(1, 0, 0, 2)));
+  EXPECT_FALSE(rig.Write(0x02, StepRecords(1, 0, 0, 3)));
+  EXPECT_TRUE(rig.Write(0x02, StepRecords(1, 0, 0, 3)));
+  EXPECT_EQ(rig.controller.segment_writes(), 3u);
+  EXPECT_EQ(rig.controller.segments_received(), 4u);
+  EXPECT_EQ(rig.controller.trace().Count(TraceKind::kFault, "WriteFailed"), 1u);
+}
+
+TEST(SimFaults, FailedCommandFailsOnlyThatCommand) {
+  Rig rig;
+  // The second SetOutputs from now fails; other commands in between go through.
+  rig.controller.FailNextCommand(0x06, 1);
+  const std::vector<uint8_t> outputs(8, 0);
+  EXPECT_TRUE(rig.Command(0x14));
+  EXPECT_TRUE(rig.Command(0x06, outputs));
+  EXPECT_TRUE(rig.Command(0x0C, {0, 0, 0, 0}));
+  EXPECT_TRUE(rig.Write(0x02, StepRecords(1, 0, 0)));
+  uint32_t written = 9;
+  const auto frame = Frame(0x06, outputs);
+  EXPECT_FALSE(
+      rig.port.WritePipe(0x01, frame.data(), static_cast<uint32_t>(frame.size()), &written));
+  EXPECT_EQ(written, 0u);
+  // Only the commands that went through arrived.
+  EXPECT_EQ(rig.controller.trace().Count(TraceKind::kCommand, "SetOutputs"), 1u);
+  EXPECT_EQ(rig.controller.trace().Count(TraceKind::kCommand), 3u);
+  const auto faults = rig.controller.trace().Find(TraceKind::kFault, "WriteFailed");
+  ASSERT_EQ(faults.size(), 1u);
+  EXPECT_EQ(faults[0]->code, 0x06);
+  EXPECT_EQ(faults[0]->detail, "injected on SetOutputs");
+  // The fault is used up: the next SetOutputs goes through.
+  EXPECT_TRUE(rig.Command(0x06, outputs));
+  EXPECT_EQ(rig.controller.trace().Count(TraceKind::kCommand, "SetOutputs"), 2u);
+}
+
+TEST(SimFaults, FailedCommandAndPipeFaultsAreIndependent) {
+  Rig rig;
+  rig.controller.FailNextCommand(0x0E);
+  rig.controller.FailNextWrite(0x01, 1);
+  EXPECT_TRUE(rig.Command(0x14));                 // first command write: the pipe fault counts it
+  EXPECT_FALSE(rig.Command(0x0C, {0, 0, 0, 0}));  // the pipe fault
+  EXPECT_FALSE(rig.Command(0x0E, {1}));           // the Stop fault
+  EXPECT_TRUE(rig.Command(0x0E, {1}));
+  EXPECT_EQ(rig.controller.trace().Count(TraceKind::kFault, "WriteFailed"), 2u);
+  EXPECT_EQ(rig.controller.trace().Count(TraceKind::kCommand), 2u);
 }
 
 // ---------------------------------------------------------------- flash
