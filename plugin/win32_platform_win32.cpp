@@ -9,6 +9,8 @@
 #include <ctime>
 #include <string>
 
+#include "host/host_fields.h"
+
 namespace kelvro {
 namespace {
 
@@ -103,7 +105,7 @@ void Win32Platform::InstallMenus(void* main_window, int menu_base) {
     ::AppendMenuA(plugin_menu, MF_STRING, static_cast<UINT_PTR>(menu_base + 1), "KELVRO status...");
   }
   // Take over the host's own general configuration item, keeping its text.
-  constexpr UINT kGeneralConfig = 27837;
+  constexpr UINT kGeneralConfig = kHostGeneralConfigCommand;
   MENUITEMINFOA info = {};
   char text[64] = {};
   info.cbSize = sizeof(info);
