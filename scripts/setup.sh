@@ -9,7 +9,7 @@
 #
 # Exit status:
 #   0  everything is installed;
-#   3  the native toolchain is installed, the Windows-side one (MinGW, 32-bit Wine, Xvfb)
+#   3  the native toolchain is installed, the Windows-side one (MinGW, Wine, Xvfb)
 #      is not: the reason is printed and kept in build/windows-toolchain.missing, so that
 #      the callers can still build and run the native part and say why the rest was skipped;
 #   1  the native toolchain could not be installed (the reason is printed).
@@ -24,8 +24,11 @@ pause=${KELVRO_APT_PAUSE:-5}
 
 native_packages=(cmake make g++ googletest libgtest-dev libgmock-dev libbenchmark-dev
                  libpugixml-dev python3 gnuplot-nox clang libclang-rt-14-dev)
+# The x86-64 MinGW and 64-bit Wine run the Windows-side suite on a 64-bit build where the
+# kernel runs no 32-bit programs (scripts/wine-arch.sh).
 windows_packages=(g++-mingw-w64-i686-posix mingw-w64-i686-dev binutils-mingw-w64-i686
-                  wine wine32:i386 xvfb xauth fonts-wine imagemagick xdotool)
+                  g++-mingw-w64-x86-64-posix mingw-w64-x86-64-dev binutils-mingw-w64-x86-64
+                  wine wine32:i386 wine64 xvfb xauth fonts-wine imagemagick xdotool)
 
 have() { dpkg-query -W -f='${Status}' "$1" 2>/dev/null | grep -q "ok installed"; }
 

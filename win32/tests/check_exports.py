@@ -1,6 +1,7 @@
 #!/usr/bin/env python3
-"""Checks the DLL's export table (exactly the 21 entry points, undecorated) and that it
-imports Windows system DLLs only (no MinGW runtime DLLs to ship)."""
+"""Checks the DLL's export table (exactly the 21 entry points, undecorated), that it imports
+Windows system DLLs only (no MinGW runtime DLLs to ship) and that it is built for the
+expected machine. Usage: check_exports.py DLL OBJDUMP FORMAT (pei-i386 for the plugin)."""
 import subprocess
 import sys
 
@@ -13,8 +14,9 @@ SYSTEM_DLLS = {"kernel32.dll", "msvcrt.dll", "user32.dll", "gdi32.dll", "comctl3
 
 
 def main():
-    dump = subprocess.run(["i686-w64-mingw32-objdump", "-p", sys.argv[1]], check=True,
-                          capture_output=True, text=True).stdout
+    dll, objdump, expected_format = sys.argv[1:4]
+    dump = subprocess.run([objdump, "-p", dll], check=True, capture_output=True,
+                          text=True).stdout
     exports, imports, in_exports = [], [], False
     for line in dump.splitlines():
         if line.startswith("[Ordinal/Name Pointer] Table"):
@@ -29,6 +31,9 @@ def main():
         if line.strip().startswith("DLL Name:"):
             imports.append(line.split(":", 1)[1].strip().lower())
     ok = True
+    if ("file format " + expected_format) not in dump:
+        print("not a", expected_format, "file")
+        ok = False
     if sorted(exports) != EXPECTED:
         print("exports differ:", sorted(set(exports) ^ set(EXPECTED)))
         ok = False

@@ -157,19 +157,23 @@ TEST_F(StandinTest, SetupApiDetailReportsItsSizeThenThePath) {
 
   std::vector<uint8_t> memory(required + 16, 0xCC);
   auto* detail = reinterpret_cast<SP_DEVICE_INTERFACE_DETAIL_DATA_A*>(memory.data());
-  // On 32-bit Windows the detail record is byte-packed: 4-byte size field + 1 character.
-  detail->cbSize = 5;
+  // The record's size field holds the size of the build's own layout: byte-packed in a
+  // 32-bit program (4-byte size field + 1 character), 8 bytes in a 64-bit one.
+  constexpr DWORD kOwnLayout = sizeof(void*) == 4 ? 5 : 8;
+  constexpr DWORD kOtherLayout = sizeof(void*) == 4 ? 8 : 5;
+  static_assert(kOwnLayout == sizeof(SP_DEVICE_INTERFACE_DETAIL_DATA_A));
+  detail->cbSize = kOwnLayout;
   DWORD again = 0;
   EXPECT_FALSE(
       SetupDiGetDeviceInterfaceDetailA(list, &data, detail, required - 1, &again, nullptr));
   EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INSUFFICIENT_BUFFER));
   EXPECT_EQ(again, required);
 
-  detail->cbSize = 8;  // a 64-bit layout
+  detail->cbSize = kOtherLayout;
   EXPECT_FALSE(SetupDiGetDeviceInterfaceDetailA(list, &data, detail, required, nullptr, nullptr));
   EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INVALID_USER_BUFFER));
 
-  detail->cbSize = 5;
+  detail->cbSize = kOwnLayout;
   SP_DEVINFO_DATA info;
   std::memset(&info, 0, sizeof(info));
   info.cbSize = sizeof(info);
