@@ -11,6 +11,7 @@
 
 #include "profile_test_support.h"
 #include "settings/profile_xml.h"
+#include "settings/text_codec.h"
 #include "sim/scripted_platform.h"
 
 namespace kelvro {
@@ -122,6 +123,35 @@ TEST_F(SourcePreservingDomTest, SerializeShowsTheSplicedBytes) {
   EXPECT_FALSE(dom.AppendNewElement(dom.Document(), "second"));
   EXPECT_FALSE(dom.AppendNewElement(dom.DocumentElement(), "bad name"));
   EXPECT_EQ(dom.Serialize(), "<profile><A>1</A><kelvro_mach_drv/></profile>\r\n");
+}
+
+// A name is looked up as the loaded file writes it: one byte in an ISO-8859-1 file, two in a
+// UTF-8 file, whichever file was loaded before.
+TEST_F(SourcePreservingDomTest, NamesAreFoundInTheEncodingOfTheFileLoadedNow) {
+  const std::string e_acute = Utf8ToPluginText("\xC3\xA9");
+  const struct {
+    const char* bytes;
+    const char* text;
+  } files[] = {
+      {"<?xml version=\"1.0\" encoding=\"ISO-8859-1\"?><profile><\xE9>1</\xE9></profile>", "1"},
+      {"<profile><\xC3\xA9>2</\xC3\xA9></profile>", "2"},
+      {"<?xml version=\"1.0\" encoding=\"ISO-8859-1\"?><profile><\xE9>3</\xE9></profile>", "3"},
+  };
+  SourcePreservingDom dom;
+  for (const auto& file : files) {
+    ASSERT_EQ(dom.LoadBytes(file.bytes), XmlLoadOutcome::kLoaded) << file.bytes;
+    for (int lookup = 0; lookup < 2; ++lookup) {
+      std::string text;
+      ASSERT_TRUE(dom.GetText(dom.FindChild(dom.DocumentElement(), e_acute), text)) << file.bytes;
+      EXPECT_EQ(text, file.text);
+      EXPECT_FALSE(dom.FindChild(dom.DocumentElement(), "bad name"));
+      EXPECT_FALSE(dom.AppendNewElement(dom.DocumentElement(), "bad name"));
+    }
+  }
+  ASSERT_TRUE(dom.AppendNewElement(dom.DocumentElement(), e_acute));
+  EXPECT_EQ(dom.Serialize(),
+            "<?xml version=\"1.0\" encoding=\"ISO-8859-1\"?><profile><\xE9>3</\xE9><\xE9>"
+            "</\xE9></profile>");
 }
 
 }  // namespace
