@@ -35,7 +35,6 @@ void SourcePreservingDom::Clear() {
   encoding_ = SourceEncoding{};
   splicer_.Reset({}, {});
   parsed_.clear();
-  working_names_.clear();  // they depend on the encoding
 }
 
 XmlLoadOutcome SourcePreservingDom::Load(const std::string& path) {
@@ -164,25 +163,14 @@ XmlNode SourcePreservingDom::DocumentElement() {
   return HandleOf(splicer_.Root());
 }
 
-const std::optional<std::string>& SourcePreservingDom::WorkingName(const std::string& name) {
-  const auto known = working_names_.find(name);
-  if (known != working_names_.end()) return known->second;
-  std::string utf8;
-  std::string encoded;
-  std::optional<std::string> working;
-  if (PluginTextToUtf8(name, utf8) && EncodeName(utf8, encoding_.encoding, encoded)) {
-    working = std::move(encoded);
-  }
-  return working_names_.emplace(name, std::move(working)).first->second;
-}
-
 XmlNode SourcePreservingDom::FindChild(XmlNode parent, const std::string& name) {
   const int p = NodeOf(parent);
   if (!splicer_.Exists(p)) return {};
-  const std::optional<std::string>& wanted = WorkingName(name);
-  if (!wanted) return {};
+  std::string utf8;
+  std::string wanted;
+  if (!PluginTextToUtf8(name, utf8) || !EncodeName(utf8, encoding_.encoding, wanted)) return {};
   for (const int child : splicer_.Children(p)) {
-    if (splicer_.Name(child) == *wanted) return HandleOf(child);
+    if (splicer_.Name(child) == wanted) return HandleOf(child);
   }
   return {};
 }
@@ -212,9 +200,10 @@ bool SourcePreservingDom::SetText(XmlNode element, const std::string& text) {
 }
 
 XmlNode SourcePreservingDom::AppendNewElement(XmlNode parent, const std::string& name) {
-  const std::optional<std::string>& encoded = WorkingName(name);
-  if (!encoded) return {};
-  return HandleOf(splicer_.Append(NodeOf(parent), *encoded));
+  std::string utf8;
+  std::string encoded;
+  if (!PluginTextToUtf8(name, utf8) || !EncodeName(utf8, encoding_.encoding, encoded)) return {};
+  return HandleOf(splicer_.Append(NodeOf(parent), std::move(encoded)));
 }
 
 bool SourcePreservingDom::RemoveChild(XmlNode parent, XmlNode child) {

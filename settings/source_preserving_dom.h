@@ -10,9 +10,7 @@
 #pragma once
 
 #include <memory>
-#include <optional>
 #include <string>
-#include <unordered_map>
 #include <vector>
 
 #include "settings/source_splicer.h"
@@ -52,17 +50,12 @@ class SourcePreservingDom final : public XmlDom {
   bool MatchParsedTree(const std::vector<SourceElement>& elements, TextEncoding encoding);
   bool Utf8Text(int node, std::string& utf8);
   bool ReadsBackAsThisDocument(const std::string& path, const std::string& bytes);
-  // An element name of the plugin's as this document's working text; none when it cannot be
-  // written there. Remembered per document: the settings look up the same few hundred keys
-  // again and again, and encoding each one anew was most of a load and save.
-  const std::optional<std::string>& WorkingName(const std::string& name);
 
   ParserFactory make_parser_;
   std::unique_ptr<XmlParser> parser_;
   SourceEncoding encoding_;
   SourceSplicer splicer_;
   std::vector<XmlNode> parsed_;  // the parser's element for each element of the file
-  std::unordered_map<std::string, std::optional<std::string>> working_names_;
 };
 
 }  // namespace kelvro
