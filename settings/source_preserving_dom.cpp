@@ -35,6 +35,7 @@ void SourcePreservingDom::Clear() {
   encoding_ = SourceEncoding{};
   splicer_.Reset({}, {});
   parsed_.clear();
+  encoded_names_.clear();
 }
 
 XmlLoadOutcome SourcePreservingDom::Load(const std::string& path) {
@@ -163,16 +164,23 @@ XmlNode SourcePreservingDom::DocumentElement() {
   return HandleOf(splicer_.Root());
 }
 
+const std::string* SourcePreservingDom::EncodedName(const std::string& name) {
+  auto [it, added] = encoded_names_.try_emplace(name);
+  if (added) {
+    std::string utf8;
+    if (!PluginTextToUtf8(name, utf8) || !EncodeName(utf8, encoding_.encoding, it->second)) {
+      it->second.clear();
+    }
+  }
+  return it->second.empty() ? nullptr : &it->second;
+}
+
 XmlNode SourcePreservingDom::FindChild(XmlNode parent, const std::string& name) {
   const int p = NodeOf(parent);
   if (!splicer_.Exists(p)) return {};
-  std::string utf8;
-  std::string wanted;
-  if (!PluginTextToUtf8(name, utf8) || !EncodeName(utf8, encoding_.encoding, wanted)) return {};
-  for (const int child : splicer_.Children(p)) {
-    if (splicer_.Name(child) == wanted) return HandleOf(child);
-  }
-  return {};
+  const std::string* wanted = EncodedName(name);
+  if (!wanted) return {};
+  return HandleOf(splicer_.ChildNamed(p, *wanted));
 }
 
 bool SourcePreservingDom::Utf8Text(int node, std::string& utf8) {
@@ -200,10 +208,9 @@ bool SourcePreservingDom::SetText(XmlNode element, const std::string& text) {
 }
 
 XmlNode SourcePreservingDom::AppendNewElement(XmlNode parent, const std::string& name) {
-  std::string utf8;
-  std::string encoded;
-  if (!PluginTextToUtf8(name, utf8) || !EncodeName(utf8, encoding_.encoding, encoded)) return {};
-  return HandleOf(splicer_.Append(NodeOf(parent), std::move(encoded)));
+  const std::string* encoded = EncodedName(name);
+  if (!encoded) return {};
+  return HandleOf(splicer_.Append(NodeOf(parent), *encoded));
 }
 
 bool SourcePreservingDom::RemoveChild(XmlNode parent, XmlNode child) {

@@ -11,6 +11,7 @@
 
 #include <memory>
 #include <string>
+#include <unordered_map>
 #include <vector>
 
 #include "settings/source_splicer.h"
@@ -50,12 +51,16 @@ class SourcePreservingDom final : public XmlDom {
   bool MatchParsedTree(const std::vector<SourceElement>& elements, TextEncoding encoding);
   bool Utf8Text(int node, std::string& utf8);
   bool ReadsBackAsThisDocument(const std::string& path, const std::string& bytes);
+  // The plugin's name as this file writes names, or nullptr where the file cannot hold it.
+  const std::string* EncodedName(const std::string& name);
 
   ParserFactory make_parser_;
   std::unique_ptr<XmlParser> parser_;
   SourceEncoding encoding_;
   SourceSplicer splicer_;
   std::vector<XmlNode> parsed_;  // the parser's element for each element of the file
+  // Names already encoded for the file loaded now (empty: cannot be encoded).
+  std::unordered_map<std::string, std::string> encoded_names_;
 };
 
 }  // namespace kelvro

@@ -52,6 +52,24 @@ const std::string& SourceSplicer::Name(int node) const {
   return Valid(node) ? nodes_[static_cast<size_t>(node)].name : kNoName;
 }
 
+int SourceSplicer::ChildNamed(int node, const std::string& name) const {
+  if (!Valid(node)) return kNone;
+  const Node& n = nodes_[static_cast<size_t>(node)];
+  if (!n.indexed) {
+    n.child_named.clear();
+    for (const int child : n.children) n.child_named.emplace(Name(child), child);
+    n.indexed = true;
+  }
+  const auto it = n.child_named.find(name);
+  return it == n.child_named.end() ? kNone : it->second;
+}
+
+void SourceSplicer::DropIndex(int node) {
+  Node& n = nodes_[static_cast<size_t>(node)];
+  n.indexed = false;
+  n.child_named.clear();
+}
+
 bool SourceSplicer::Unchanged(int node) const {
   return Valid(node) && nodes_[static_cast<size_t>(node)].original &&
          !nodes_[static_cast<size_t>(node)].touched;
@@ -75,6 +93,7 @@ bool SourceSplicer::SetContent(int node, std::string content) {
   Node& n = nodes_[static_cast<size_t>(node)];
   for (const int child : n.children) nodes_[static_cast<size_t>(child)].removed = true;
   n.children.clear();
+  DropIndex(node);
   n.replaced = true;
   n.content = std::move(content);
   Touch(node);
@@ -88,7 +107,10 @@ int SourceSplicer::Append(int parent, std::string name) {
   n.parent = parent;
   const int id = static_cast<int>(nodes_.size());
   nodes_.push_back(std::move(n));
-  nodes_[static_cast<size_t>(parent)].children.push_back(id);
+  Node& p = nodes_[static_cast<size_t>(parent)];
+  p.children.push_back(id);
+  // The new child is the last, so an earlier one of the same name stays the first.
+  if (p.indexed) p.child_named.emplace(nodes_[static_cast<size_t>(id)].name, id);
   Touch(parent);
   return id;
 }
@@ -99,6 +121,8 @@ bool SourceSplicer::Remove(int parent, int child) {
   const auto it = std::find(children.begin(), children.end(), child);
   if (it == children.end()) return false;
   children.erase(it);
+  // A later child of the same name may be the first one now.
+  DropIndex(parent);
   nodes_[static_cast<size_t>(child)].removed = true;
   Touch(parent);
   return true;

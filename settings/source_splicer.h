@@ -8,6 +8,7 @@
 #pragma once
 
 #include <string>
+#include <unordered_map>
 #include <vector>
 
 #include "settings/xml_source_map.h"
@@ -31,6 +32,10 @@ class SourceSplicer {
   const std::vector<int>& Children(int node) const;
   // The element's name as written (working text).
   const std::string& Name(int node) const;
+  // The node's first child element named name (working text), or kNone. Settings look up
+  // every key by name, so each node keeps an index of its children by name, made on the
+  // first lookup and kept up to date from then on.
+  int ChildNamed(int node, const std::string& name) const;
   // The element came from the file and neither it nor anything below it changed.
   bool Unchanged(int node) const;
   // The element's content was written since the load (set, or the element is new).
@@ -62,10 +67,14 @@ class SourceSplicer {
     bool replaced = false;  // content set since the load
     std::string content;
     bool touched = false;  // it or something below it changed
+    // First child of each name, while indexed is true.
+    mutable std::unordered_map<std::string, int> child_named;
+    mutable bool indexed = false;
   };
 
   bool Valid(int node) const { return node >= 0 && static_cast<size_t>(node) < nodes_.size(); }
   void Touch(int node);
+  void DropIndex(int node);
   void AppendNode(int node, std::string& out) const;
   void AppendContent(int node, std::string& out) const;
 

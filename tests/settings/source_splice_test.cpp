@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "settings/source_splicer.h"
@@ -198,6 +199,42 @@ TEST(SourceSplicerTest, RefusesChangesThatWouldBreakTheDocument) {
             "<profile><Preferences><Encoder7Cal></Encoder7Cal><Units>0</Units>"
             "</Preferences><kelvro_mach_drv><B></B><C/></kelvro_mach_drv>"
             "</profile>\r\n");
+}
+
+// The first child of a name, found by walking the children as they are now.
+int FirstNamedByWalk(const SourceSplicer& s, int node, const std::string& name) {
+  for (const int child : s.Children(node)) {
+    if (s.Name(child) == name) return child;
+  }
+  return SourceSplicer::kNone;
+}
+
+TEST(SourceSplicerTest, ChildNamedIsTheFirstOfThatNameAfterEveryChange) {
+  // Nodes: 1 r, 2 a, 3 b, 4 a, 5 c.
+  SourceSplicer s = Over("<r><a>1</a><b/><a>2</a><c/></r>");
+  const char* names[] = {"a", "b", "c", "d", "A"};
+  const std::vector<std::pair<const char*, void (*)(SourceSplicer&)>> steps = {
+      {"nothing changed", [](SourceSplicer&) {}},
+      {"first a removed, the second is first now", [](SourceSplicer& t) { t.Remove(1, 2); }},
+      {"a second b appended", [](SourceSplicer& t) { t.Append(1, "b"); }},
+      {"a new name appended", [](SourceSplicer& t) { t.Append(1, "d"); }},
+      {"the last a removed", [](SourceSplicer& t) { t.Remove(1, 4); }},
+      {"a made again at the end", [](SourceSplicer& t) { t.Append(1, "a"); }},
+      {"first b removed, the appended one is first", [](SourceSplicer& t) { t.Remove(1, 3); }},
+      {"content replaced: no children left", [](SourceSplicer& t) { t.SetContent(1, "x"); }},
+      {"a child appended to the replaced content", [](SourceSplicer& t) { t.Append(1, "c"); }},
+  };
+  const std::vector<int> expected_a = {
+      2, 4, 4, 4, SourceSplicer::kNone, 8, 8, SourceSplicer::kNone, SourceSplicer::kNone};
+  for (size_t i = 0; i < steps.size(); ++i) {
+    steps[i].second(s);
+    EXPECT_EQ(s.ChildNamed(1, "a"), expected_a[i]) << steps[i].first;
+    for (const char* name : names) {
+      EXPECT_EQ(s.ChildNamed(1, name), FirstNamedByWalk(s, 1, name))
+          << steps[i].first << ", name " << name;
+    }
+  }
+  EXPECT_EQ(s.ChildNamed(99, "a"), SourceSplicer::kNone);
 }
 
 TEST(SourceSplicerTest, DocumentWithoutAFileTakesOneRoot) {
