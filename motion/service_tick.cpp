@@ -43,7 +43,7 @@ void ServiceTick::Run() {
   // 5. Threading start and end.
   streaming_.Threading();
   // 6. THC offset.
-  thc_.ApplyZOffset(decoder_.last());
+  thc_.ApplyZOffset(decoder_.last(), poll_.ReportPredatesMark());
   // 7. State commands.
   state_commands_.Send();
   // 8. Arc OK and torch-on timing.
@@ -66,7 +66,7 @@ bool ServiceTick::Decode(const StatusPacket& packet) {
   // 7. Spindle speed.
   decoder_.DecodeSpindleSpeed(packet);
   // 8 to 11. Positions, velocities, resynchronisation.
-  decoder_.DecodePositions(packet, first_packet);
+  decoder_.DecodePositions(packet, first_packet, poll_.ReportPredatesMark());
   // 12 to 15. Hand wheel, idle, jogging, E-stop.
   decoder_.DecodeMachineFlags(packet, probing_.settling());
   // 16. Windows.

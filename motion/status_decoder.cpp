@@ -91,7 +91,8 @@ void StatusDecoder::DecodeSpindleSpeed(const StatusPacket& packet) {
   planner.measured_spindle_speed = std::isfinite(rpm) ? rpm : 0.0;
 }
 
-void StatusDecoder::DecodePositions(const StatusPacket& packet, bool first_packet) {
+void StatusDecoder::DecodePositions(const StatusPacket& packet, bool first_packet,
+                                    bool predates_readback) {
   HostMachineState& machine = *ctx_.host.machine;
   const HostPlanner& planner = *ctx_.host.planner;
   // 8. Axes whose position the host has overwritten since the last report.
@@ -101,12 +102,15 @@ void StatusDecoder::DecodePositions(const StatusPacket& packet, bool first_packe
       if (machine.motors[k].step_position != last_written_[k]) changed_axes_ |= 1u << k;
     }
   }
-  // 9. Positions, Z with the THC offset while the controller's THC is active.
+  // 9. Positions, Z with the THC offset while the controller's THC is active. The Z of a
+  // report read before the last Z read-back is older than the Z read back: it stays.
   for (int k = 0; k < kAxisCount; ++k) {
+    if (k == kAxisZ && predates_readback) continue;
     machine.motors[k].step_position = packet.positions[k];
     last_written_[k] = packet.positions[k];
   }
-  if ((packet.flags & kStatusFlagThcActive) && !ctx_.host.GetLed(kLedThcOffsetOff)) {
+  if (!predates_readback && (packet.flags & kStatusFlagThcActive) &&
+      !ctx_.host.GetLed(kLedThcOffsetOff)) {
     const int32_t z = SaturatingAdd(packet.positions[kAxisZ], packet.thc_z_offset);
     machine.motors[kAxisZ].step_position = z;
     last_written_[kAxisZ] = z;
@@ -129,6 +133,7 @@ void StatusDecoder::DecodePositions(const StatusPacket& packet, bool first_packe
     for (int k = 0; k < kAxisCount; ++k) mirror_[k] = machine.motors[k].step_position + 0.5;
     zcorr_.Resync();
     resync_request_ = false;
+    ++mirror_reloads_;
     machine.positions_resynced = 1;
   }
 }
@@ -165,6 +170,7 @@ void StatusDecoder::ApplyZReadback(int32_t z_steps) {
   last_written_[kAxisZ] = z_steps;
   machine.thc_z_offset = 0;
   mirror_[kAxisZ] = static_cast<double>(z_steps) + 0.5;
+  ++mirror_reloads_;
   machine.positions_resynced = 1;
 }
 

@@ -38,8 +38,9 @@ class StatusDecoder {
   // Step 7: the spindle speed from the index period.
   void DecodeSpindleSpeed(const StatusPacket& packet);
   // Steps 8 to 11: axes the host overwrote, positions (Z with the THC offset), velocities,
-  // and the mirror re-taken once the controller rests.
-  void DecodePositions(const StatusPacket& packet, bool first_packet);
+  // and the mirror re-taken once the controller rests. `predates_readback`: the report was
+  // read before the last Z read-back, whose Z stands; its own Z is older.
+  void DecodePositions(const StatusPacket& packet, bool first_packet, bool predates_readback);
   // Steps 12 to 15: hand wheel, idle, jogging flags, and the host's E-stop brought to the
   // controller. `probe_settling`: a probe hit is still settling (the host is not idle).
   void DecodeMachineFlags(const StatusPacket& packet, bool probe_settling);
@@ -54,6 +55,9 @@ class StatusDecoder {
   // The next report in mode IDLE re-takes the mirror from the host.
   void RequestResync() { resync_request_ = true; }
   bool resync_requested() const { return resync_request_; }
+  // Counts the times the mirror was re-taken from outside the stream (the host's positions,
+  // a Z read-back): what the plugin streamed before is no longer where the axes are.
+  uint64_t mirror_reloads() const { return mirror_reloads_; }
   // Axes whose position the host overwrote since the report before (bit per axis).
   uint16_t changed_axes() const { return changed_axes_; }
   // The controller's Z read back by the host's request: host position, mirror and the
@@ -75,6 +79,7 @@ class StatusDecoder {
   std::array<int32_t, kAxisCount> velocity_baseline_{};
   uint32_t baseline_timestamp_ = 0;
   uint16_t changed_axes_ = 0;
+  uint64_t mirror_reloads_ = 0;
 };
 
 }  // namespace kelvro

@@ -6,19 +6,22 @@ namespace kelvro {
 
 bool StatusPoll::Poll() {
   // A read started between two ticks (by anyone) cannot hold segments sent before it.
-  if (link_.read_pending() && !read_tracked_) {
-    read_start_mark_ = streamed_total_;
-    read_tracked_ = true;
-  }
+  if (link_.read_pending() && !read_tracked_) BeginTrackedRead();
   const bool was_pending = link_.read_pending();
   const bool delivered = link_.PollStatus(bytes_.data(), bytes_.size());
-  if (!was_pending && link_.read_pending()) {
-    read_start_mark_ = streamed_total_;
-    read_tracked_ = true;
+  if (!was_pending && link_.read_pending()) BeginTrackedRead();
+  if (delivered && bytes_[0] == kStatusMarker) {
+    report_mark_ = read_start_mark_;
+    report_read_ = current_read_;
   }
-  if (delivered && bytes_[0] == kStatusMarker) report_mark_ = read_start_mark_;
   if (!link_.read_pending()) read_tracked_ = false;
   return delivered;
+}
+
+void StatusPoll::BeginTrackedRead() {
+  read_start_mark_ = streamed_total_;
+  read_tracked_ = true;
+  current_read_ = ++reads_started_;
 }
 
 int StatusPoll::QueueFill(uint16_t reported_fill) const {

@@ -33,7 +33,18 @@ class StatusPoll {
   // from the old connection tells nothing.
   void AfterReset();
 
+  // Something changed the controller's state outside the reports (the Z read-back): reports
+  // from reads started before now describe the controller as it was.
+  void MarkReportsStale() {
+    stale_through_ = reads_started_;
+    marked_ = true;
+  }
+  // The last delivered report came from a read started before the last such mark.
+  bool ReportPredatesMark() const { return marked_ && report_read_ <= stale_through_; }
+
  private:
+  void BeginTrackedRead();
+
   DeviceLink& link_;
   std::array<uint8_t, kStatusPacketSize> bytes_{};
   // Segments streamed since load, and that count when the status read that delivered the
@@ -42,6 +53,13 @@ class StatusPoll {
   uint64_t read_start_mark_ = 0;
   uint64_t report_mark_ = 0;
   bool read_tracked_ = false;
+  // Reads numbered in the order they were started: the read in flight, the one that
+  // delivered the last report, and the last one started before a stale mark.
+  uint64_t reads_started_ = 0;
+  uint64_t current_read_ = 0;
+  uint64_t report_read_ = 0;
+  uint64_t stale_through_ = 0;
+  bool marked_ = false;
 };
 
 }  // namespace kelvro

@@ -31,11 +31,19 @@ void Streaming::StreamTick() {
   // controller in the middle of a Reset, while the host's ring read index moved on.
   if (!ctx_.link.connected()) return;
 
+  if (decoder_.mirror_reloads() != mirror_reloads_seen_) {
+    mirror_reloads_seen_ = decoder_.mirror_reloads();
+    TakeProgramZFromMirror();
+  }
   int fill = QueueFill();
   if (StreamIdleZMove(fill)) return;
   if (StreamStraightMove(zcorr_.move(), false, fill)) return;
   if (StreamStraightMove(probing_.move(), true, fill)) return;
   StreamHostRing(fill);
+}
+
+void Streaming::TakeProgramZFromMirror() {
+  last_host_z_ = decoder_.mirror()[kAxisZ] - 0.5 - zcorr_.applied_steps();
 }
 
 void Streaming::SendReleaseHold() {
@@ -57,7 +65,7 @@ bool Streaming::StreamIdleZMove(int& fill) {
         SegmentRecord record;
         FillRecord(targets, record);
         AppendRecord(record);
-        if (zcorr_.follower_pos() == zcorr_.follower_target()) idle_z_.more_to_send = false;
+        if (zcorr_.follower_settled()) idle_z_.more_to_send = false;
       }
       ctx_.link.BatchFlush();
       fill = kQueueCapacity;
@@ -120,17 +128,29 @@ void Streaming::StreamHostRing(int& fill) {
   const int pending = RingPending(machine);
 
   if (pending == 0) {
-    if (planner.flush && zcorr_.applied_steps() != 0.0 && !idle_z_.active) {
-      if (ctx_.settings.z_limit_corr && machine.soft_limits_on) {
+    // Only while correction is applied: a start move that has ended holds its correction
+    // before correction is active, and nothing is to follow then. After an X or Y jog with
+    // jog correction, Z waits for the next Z jog or program move to be corrected.
+    if (planner.flush && zcorr_.active() && zcorr_.applied_steps() != 0.0 && !idle_z_.active &&
+        !zcorr_.xy_jogged()) {
+      // Z follows the correction at the resting X/Y until it has reached it; once it has,
+      // nothing is left to follow and the held segments are released below. The mirror holds
+      // Z as steps + 0.5, rounded: "reached" allows for that rounding, or a Z resting where the
+      // sum does not come back exactly would start a new idle move every tick.
+      const PositionMirror& mirror = decoder_.mirror();
+      const double x = mirror[kAxisX] - 0.5;
+      const double y = mirror[kAxisY] - 0.5;
+      double wanted = zcorr_.CorrectedTarget(x, y, last_host_z_);
+      if (wanted != last_host_z_ && ctx_.settings.z_limit_corr && machine.soft_limits_on) {
+        // With a correction to add at rest, the program's Z is taken one step inside the
+        // soft limits first (a Z resting where the program left it, the correction only
+        // catching up with it, is not moved).
         const double low = ctx_.config.SoftMinSteps(kAxisZ) + 1.0;
         const double high = ctx_.config.SoftMaxSteps(kAxisZ) - 1.0;
         last_host_z_ = std::max(low, std::min(last_host_z_, high));
+        wanted = zcorr_.CorrectedTarget(x, y, last_host_z_);
       }
-      // Z follows the correction at the resting X/Y until it has reached it; once it has,
-      // nothing is left to follow and the held segments are released below.
-      const PositionMirror& mirror = decoder_.mirror();
-      if (zcorr_.CorrectedTarget(mirror[kAxisX] - 0.5, mirror[kAxisY] - 0.5, last_host_z_) !=
-          mirror[kAxisZ] - 0.5) {
+      if (std::fabs(wanted - (mirror[kAxisZ] - 0.5)) > kZSettledSteps) {
         idle_z_.active = true;
         idle_z_.more_to_send = true;
         return;

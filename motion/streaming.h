@@ -59,6 +59,10 @@ class Streaming {
   void FillRecord(const Axes& targets, SegmentRecord& record);
   void AppendRecord(const SegmentRecord& record);
   void SendReleaseHold();
+  // After the mirror was re-taken from the host, the last ring target is no longer where the
+  // program's Z stands (a jog, homing, a probe or the plugin's own moves came between): it is
+  // taken from the mirror, less the correction Z holds.
+  void TakeProgramZFromMirror();
 
   MotionContext ctx_;
   StatusDecoder& decoder_;
@@ -67,9 +71,12 @@ class Streaming {
   Probing& probing_;
   ZCorrectionHooks& zcorr_;
   IdleZMove idle_z_;
-  double last_host_z_ = 0.0;  // Z target of the last streamed ring entry
-  int dwell_ticks_ = 0;       // DoDwell countdown in ticks
-  int sync_marker_ = -1;      // ring index that carries the threading end marker
+  // The program's Z where the machine rests: the Z target of the last streamed ring entry,
+  // or where Z stands less the correction once the mirror was re-taken.
+  double last_host_z_ = 0.0;
+  uint64_t mirror_reloads_seen_ = 0;
+  int dwell_ticks_ = 0;   // DoDwell countdown in ticks
+  int sync_marker_ = -1;  // ring index that carries the threading end marker
   bool threading_was_active_ = false;
 };
 

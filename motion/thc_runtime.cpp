@@ -66,10 +66,11 @@ void ThcRuntime::ReleaseHoldOnArc(bool dwell_counting) {
   }
 }
 
-void ThcRuntime::ApplyZOffset(const StatusPacket& last) {
+void ThcRuntime::ApplyZOffset(const StatusPacket& last, bool predates_readback) {
   HostMachineState& machine = *ctx_.host.machine;
   if (machine.thc_mode) {
-    machine.thc_z_offset = ctx_.host.GetLed(kLedThcOffsetOff) ? 0 : last.thc_z_offset;
+    const bool offset_off = ctx_.host.GetLed(kLedThcOffsetOff) || predates_readback;
+    machine.thc_z_offset = offset_off ? 0 : last.thc_z_offset;
   }
 }
 

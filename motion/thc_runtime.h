@@ -30,7 +30,9 @@ class ThcRuntime {
   // down and keeps the host's dwell word.
   void ReleaseHoldOnArc(bool dwell_counting);
   // Tick step 6: the controller's THC Z offset into the host while THC mode is on.
-  void ApplyZOffset(const StatusPacket& last);
+  // `predates_readback`: the report was read before the last Z read-back, which took the
+  // offset into Z; its offset is gone and is not written.
+  void ApplyZOffset(const StatusPacket& last, bool predates_readback);
   // Tick step 8: ignitions and cut time, while THC mode is on and no E-stop.
   void TimeArc();
 

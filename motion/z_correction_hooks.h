@@ -7,6 +7,11 @@
 
 namespace kelvro {
 
+// How close (steps) the executed Z must be to the corrected target to count as there. Far
+// above the rounding of a position kept as steps + 0.5 in a double (below 1e-6 steps over the
+// whole 32-bit step range), far below anything a machine shows.
+constexpr double kZSettledSteps = 1e-3;
+
 class ZCorrectionHooks {
  public:
   virtual ~ZCorrectionHooks() = default;
@@ -29,15 +34,15 @@ class ZCorrectionHooks {
   // The Z-correction straight move, streamed by the segment streaming.
   virtual StraightMove& move() = 0;
 
-  // Streaming: the correction contained in the Z position, in steps; where the follower
-  // stands and where it is heading (steps).
+  // Streaming: the correction contained in the Z position, in steps; whether the follower
+  // has reached its target and can stop there.
   virtual double applied_steps() const = 0;
-  virtual double follower_pos() const = 0;
-  virtual double follower_target() const = 0;
+  virtual bool follower_settled() const = 0;
   // Streaming: a started Z-correction move whose end is still to be handled.
   virtual bool start_move_waiting() const = 0;
   virtual void EndStartMoveWait() = 0;
   // X or Y was jogged since Z was last corrected; taking it clears it.
+  virtual bool xy_jogged() const = 0;
   virtual bool TakeXYJogged() = 0;
   // The streams were reset (Reset, host stop): correction starts again afterwards.
   virtual void OnStreamsReset() = 0;

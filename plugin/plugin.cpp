@@ -250,6 +250,8 @@ void Plugin::UpdateZReadback() {
     return;
   }
   decoder.ApplyZReadback(GetI32(value, 0));
+  // The report in flight was read before the latch: its Z and THC offset are the old ones.
+  tick_.poll().MarkReportsStale();
   machine.z_readback_request = 0;
 }
 
@@ -412,7 +414,9 @@ int32_t Plugin::Reset() {
   machine.threading_active = 0;
   tick_.streaming().ClearThreading();
   planner.alternative_homing = 0;
-  tick_.thc().ClearTorchStartHold();
+  // The torch-start hold ends with the host's dwell word it set (unless a dwell of the
+  // program's own still counts down): a word left set would hold all motion after Reset.
+  tick_.thc().ReleaseTorchStartHold(tick_.streaming().dwell_counting());
   machine.positions_resynced = 0;
   machine.stop_code = 0;
 
@@ -422,6 +426,9 @@ int32_t Plugin::Reset() {
   for (const std::string& warning : config_.warnings) ShowMessage(warning);
   tick_.mapper().Configure(settings_.mappings, config_.encoder_host_map, settings_.hw_mpg != 0,
                            config_.mpg_scale);
+  // An enabled correction works from the file as it is now: read it again (a file changed
+  // on disk takes effect; one that cannot be read is told and leaves correction off).
+  if (zcorr_.enabled()) zcorr_.Reload();
 
   // 3, 4. Close the link; carry the latched limit-override flag.
   link_.set_connected(false);

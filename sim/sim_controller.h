@@ -244,6 +244,8 @@ class SimController {
   void SetEncoderCount(int encoder, int32_t count);  // encoder 1 or 2
   void AddEncoderCount(int encoder, int32_t delta);
   void SetAnalogRaw(uint16_t raw) { analog_raw_ = raw; }
+  // The THC loop's Z offset as if it had corrected the torch height by `steps`.
+  void SetThcOffset(int32_t steps) { thc_offset_micro_ = int64_t{steps} * 1000000; }
   // Extra status flag bits reported as they are (e.g. bit 6, mirrored to a host LED).
   void SetExtraFlags(uint8_t bits) { extra_flags_ = bits; }
   // Probe contact as a function of the six positions in whole steps.

@@ -273,15 +273,20 @@ std::string FormatSummary(const RunResult& r) {
 
   if (r.zcorr) {
     const ZCorrectionReport& z = *r.zcorr;
-    Section(
-        out, "Z correction",
-        {Format("map %d x %d points, Z %.4f to %.4f after an offset of %.4f, maximum "
-                "correction %.4f",
-                z.cols, z.rows, z.z_min, z.z_max, z.norm_offset, z.max_correction),
-         Format("plane %.6g x + %.6g y + %.6g z = %.6g, points %.4f above and %.4f below it",
-                z.plane[0], z.plane[1], z.plane[2], z.plane[3], z.dev_above, z.dev_below),
-         Format("followed within %.3f steps over %llu segments once settled",
-                z.max_follow_error_steps, static_cast<unsigned long long>(z.segments_checked))});
+    Section(out, "Z correction",
+            {Format("map %d x %d points, Z %.4f to %.4f after an offset of %.4f, maximum "
+                    "correction %.4f",
+                    z.cols, z.rows, z.z_min, z.z_max, z.norm_offset, z.max_correction),
+             Format("plane %.6g x + %.6g y + %.6g z = %.6g, points %.4f above and %.4f below it",
+                    z.plane[0], z.plane[1], z.plane[2], z.plane[3], z.dev_above, z.dev_below),
+             Format("where the program holds Z: within %.3f steps of the corrected depth over %llu "
+                    "segments once settled",
+                    z.max_hold_error_steps, static_cast<unsigned long long>(z.hold_segments)),
+             Format("where the program moves Z: lag of at most %.3f steps over %llu segments",
+                    z.max_z_move_lag_steps, static_cast<unsigned long long>(z.z_move_segments)),
+             Format("executed Z: speed up to %.4f steps/ms (limit %.4f), change of speed up to "
+                    "%.4f steps/ms per ms (limit %.4f)",
+                    z.max_z_speed, z.z_speed_limit, z.max_z_speed_change, z.z_acceleration_limit)});
   }
   if (r.thc) {
     const ThcReport& t = *r.thc;
@@ -435,8 +440,14 @@ std::string FormatJson(const RunResult& r) {
              JsonNumber(z.plane[2]) + ", " + JsonNumber(z.plane[3]) + "]";
     zcorr += ", \"dev_above\": " + JsonNumber(z.dev_above);
     zcorr += ", \"dev_below\": " + JsonNumber(z.dev_below);
-    zcorr += ", \"max_follow_error_steps\": " + JsonNumber(z.max_follow_error_steps);
-    zcorr += ", \"segments_checked\": " + std::to_string(z.segments_checked) + "}";
+    zcorr += ", \"max_hold_error_steps\": " + JsonNumber(z.max_hold_error_steps);
+    zcorr += ", \"hold_segments\": " + std::to_string(z.hold_segments);
+    zcorr += ", \"max_z_move_lag_steps\": " + JsonNumber(z.max_z_move_lag_steps);
+    zcorr += ", \"z_move_segments\": " + std::to_string(z.z_move_segments);
+    zcorr += ", \"max_z_speed\": " + JsonNumber(z.max_z_speed);
+    zcorr += ", \"max_z_speed_change\": " + JsonNumber(z.max_z_speed_change);
+    zcorr += ", \"z_speed_limit\": " + JsonNumber(z.z_speed_limit);
+    zcorr += ", \"z_acceleration_limit\": " + JsonNumber(z.z_acceleration_limit) + "}";
     field("zcorr", zcorr);
   }
   if (r.thc) {

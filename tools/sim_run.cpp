@@ -118,6 +118,7 @@ class Driver final : public RunnerListener {
   // Loads the point file through the plugin and switches correction on; a text on failure.
   std::string StartZCorrection();
   void WatchZCorrection();
+  void WatchZSpeed();
   void CollectFirmwareUpdate();
   // Plasma runs: the arc model, the voltage log, and each cut watched.
   void PrepareThc();
@@ -163,8 +164,14 @@ class Driver final : public RunnerListener {
 
   int last_timer_ticks_ = -1;
   bool link_was_up_ = false;
-  // Z correction: the follow error is measured once the follower has first settled.
+  // Z correction: the follow error is measured once the follower has first settled; after
+  // the program moved Z itself, the error counts as lag until Z has settled again.
   bool zcorr_settled_ = false;
+  bool zcorr_catching_up_ = false;
+  std::optional<double> zcorr_last_planned_z_;
+  // The executed Z of the millisecond before and its speed (millionths of a step).
+  std::optional<int64_t> z_last_micro_;
+  int64_t z_last_speed_micro_ = 0;
   // THC: the cut in progress (torch on), the report that carried arc OK, the Z read-back.
   std::optional<ThcCutReport> cut_;
   bool cut_offset_seen_ = false;
@@ -410,6 +417,7 @@ void Driver::Observe(uint64_t now) {
   const uint64_t executed = c.segments_executed();
   const uint64_t delta = executed - last_executed_;
   last_executed_ = executed;
+  if (!options_.zmap_path.empty()) WatchZSpeed();
   if (machine.estop) {
     // An E-stop ends motion on purpose: nothing after it is an underrun.
     move_started_ = false;
@@ -425,7 +433,7 @@ void Driver::Observe(uint64_t now) {
       }
     }
     TrackMove(now, delta, !in_flight_.empty());
-    if (delta > 0) WatchZCorrection();
+    if (delta > 0 && !options_.zmap_path.empty()) WatchZCorrection();
     const int fill = static_cast<int>(c.buffer_fill());
     const bool handing_over = runner_.more_to_hand_over() || !TrajectorySource::RingEmpty(machine);
     if (move_working_ && handing_over) {
@@ -585,6 +593,22 @@ std::string Driver::StartZCorrection() {
   return {};
 }
 
+void Driver::WatchZSpeed() {
+  // The executed Z of every millisecond (a segment's Z distance, or none while nothing
+  // executes): its speed and its change against the axis's limits.
+  const int64_t z = host_.controller().position_micro(2);
+  if (!result_.zcorr) result_.zcorr.emplace();
+  ZCorrectionReport& r = *result_.zcorr;
+  if (z_last_micro_) {
+    const int64_t speed = z - *z_last_micro_;
+    const double change = std::fabs(static_cast<double>(speed - z_last_speed_micro_)) / 1e6;
+    r.max_z_speed = std::max(r.max_z_speed, std::fabs(static_cast<double>(speed)) / 1e6);
+    r.max_z_speed_change = std::max(r.max_z_speed_change, change);
+    z_last_speed_micro_ = speed;
+  }
+  z_last_micro_ = z;
+}
+
 void Driver::WatchZCorrection() {
   const ZCorrection& zcorr = host_.plugin().zcorrection();
   const SimController& c = host_.controller();
@@ -596,13 +620,28 @@ void Driver::WatchZCorrection() {
   const double wanted = zcorr.CorrectedTarget(entry.target[0], entry.target[1], entry.target[2]);
   const double executed = (static_cast<double>(c.position_micro(2)) - 500000.0) / 1e6;
   const double error = std::fabs(executed - wanted);
+  const bool program_moves_z = zcorr_last_planned_z_ && entry.target[2] != *zcorr_last_planned_z_;
+  zcorr_last_planned_z_ = entry.target[2];
   if (!zcorr_settled_) {
     zcorr_settled_ = error <= 1.0;
     if (!zcorr_settled_) return;
   }
-  if (!result_.zcorr) result_.zcorr.emplace();
-  result_.zcorr->max_follow_error_steps = std::max(result_.zcorr->max_follow_error_steps, error);
-  ++result_.zcorr->segments_checked;
+  ZCorrectionReport& r = *result_.zcorr;
+  // While the program moves Z, and afterwards until Z is back within a step of the corrected
+  // target, the difference is the follower's lag; otherwise it is the error at a depth the
+  // program holds.
+  if (program_moves_z) {
+    zcorr_catching_up_ = true;
+  } else if (zcorr_catching_up_ && error <= 1.0) {
+    zcorr_catching_up_ = false;
+  }
+  if (zcorr_catching_up_) {
+    r.max_z_move_lag_steps = std::max(r.max_z_move_lag_steps, error);
+    ++r.z_move_segments;
+  } else {
+    r.max_hold_error_steps = std::max(r.max_hold_error_steps, error);
+    ++r.hold_segments;
+  }
 }
 
 void Driver::TrackMove(uint64_t now, uint64_t executed, bool more_to_come) {
@@ -696,6 +735,9 @@ void Driver::Collect(const ProgramPlan& plan) {
     z.plane = {map.plane().nx, map.plane().ny, map.plane().nz, map.plane().d};
     z.dev_above = map.dev_above();
     z.dev_below = map.dev_below();
+    const HostAxisTuning& tuning = host_.planner().axes[kAxisZ];
+    z.z_speed_limit = tuning.max_velocity * tuning.steps_per_unit * 0.001;
+    z.z_acceleration_limit = tuning.acceleration * tuning.steps_per_unit * 0.000001;
     if (zcorr.active()) {
       // The program ends where it was planned, with the correction there added to Z. When
       // there is a correction to add at rest, the plugin first takes the host's Z into one

@@ -126,10 +126,21 @@ struct ZCorrectionReport {
   std::array<double, 4> plane{};  // Nx, Ny, Nz, D
   double dev_above = 0.0;
   double dev_below = 0.0;
-  // The largest difference, over the host's segments executed once the follower had
-  // settled, between the executed Z and the planned Z plus the map's correction there.
-  double max_follow_error_steps = 0.0;
-  uint64_t segments_checked = 0;
+  // Over the host's segments executed once the follower had first settled, the difference
+  // between the executed Z and the planned Z plus the map's correction there: the largest
+  // where the program holds Z still (the depth it cuts at), and the largest lag while the
+  // program moves Z itself and until Z has come back within a step of the target.
+  double max_hold_error_steps = 0.0;
+  uint64_t hold_segments = 0;
+  double max_z_move_lag_steps = 0.0;
+  uint64_t z_move_segments = 0;
+  // The executed Z over the whole run, one value per millisecond: the largest speed (steps
+  // per ms) and the largest change of speed from one millisecond to the next (steps per ms
+  // per ms), to hold against the Z axis's maximum velocity and acceleration.
+  double max_z_speed = 0.0;
+  double max_z_speed_change = 0.0;
+  double z_speed_limit = 0.0;
+  double z_acceleration_limit = 0.0;
 };
 
 // The firmware update the plugin offered at Reset, when the controller reported another

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <limits>
 
 #include "device/wire.h"
 #include "host/host_fields.h"
@@ -72,7 +73,7 @@ void ZCorrection::Tick() {
       }
       const HostAxisTuning& z = ctx_.host.planner->axes[kAxisZ];
       follower_.pos = decoder.mirror()[kAxisZ] - 0.5;
-      follower_.vel = 0.0;
+      StopFollower();
       follower_.v_max = z.max_velocity * z.steps_per_unit * 0.001;
       follower_.a_max = z.acceleration * z.steps_per_unit * 0.000001;
       if (ctx_.settings.z_start_mode == kStartPreserve) {
@@ -131,23 +132,23 @@ double ZCorrection::CorrectedTarget(double x, double y, double z) const {
 }
 
 double ZCorrection::FollowStep(double x, double y, double z) {
-  // The follower moves the correction, not the program: its position starts from the
-  // program's new Z with the correction applied so far, so that the program's own Z motion
-  // passes unchanged and only the added offset is limited in speed and acceleration.
-  follower_.target = CorrectedTarget(x, y, z);
-  follower_.pos = z + state_.applied_steps;
-  FollowerStep();
+  // The follower moves the executed Z: it starts from where the last segment left Z (the
+  // mirror) and heads for the program's new Z plus the correction, so that the program's own
+  // Z motion and the correction together stay within the axis's speed and acceleration.
+  const double target = CorrectedTarget(x, y, z);
+  const double target_speed = follower_.has_last_target ? target - follower_.last_target : 0.0;
+  follower_.last_target = target;
+  follower_.has_last_target = true;
+  follower_.target = target;
+  follower_.pos = tick_.decoder().mirror()[kAxisZ] - 0.5;
+  ZBrakeBounds bounds;
   if (LimitClamp()) {
-    // The correction never takes Z beyond one step inside the soft limits (where the
-    // program itself goes further, the correction only follows it back).
-    const double high = std::max(ctx_.config.SoftMaxSteps(kAxisZ) - 1.0, z);
-    const double low = std::min(ctx_.config.SoftMinSteps(kAxisZ) + 1.0, z);
-    const double limited = std::clamp(follower_.pos, low, high);
-    if (limited != follower_.pos) {
-      follower_.vel = 0.0;
-      follower_.pos = limited;
-    }
+    // Braking into the band one step inside the soft limits; where the program itself goes
+    // beyond it, only as far as the program.
+    bounds.high = std::max(ctx_.config.SoftMaxSteps(kAxisZ) - 1.0, z);
+    bounds.low = std::min(ctx_.config.SoftMinSteps(kAxisZ) + 1.0, z);
   }
+  FollowerStep(target_speed, bounds);
   SetApplied(follower_.pos - z);
   return state_.applied_steps;
 }
@@ -158,35 +159,71 @@ double ZCorrection::StopSpeed(double distance, double acceleration) {
   // Braking at `acceleration` per millisecond from speed v travels v, v - a, v - 2a, ... (and
   // ends at 0): m steps cover at most a m (m + 1) / 2. The fastest speed that still stops
   // within `distance` uses the fewest steps m that can cover it.
-  double m = std::ceil((std::sqrt(8.0 * distance / acceleration + 1.0) - 1.0) / 2.0);
+  const double ratio = distance / acceleration;
+  // Beyond 2^40 milliseconds of braking (decades) the whole-millisecond count makes no
+  // difference any more, and stepping it by one would not change a double: the continuous
+  // braking speed is the answer. Also where the ratio overflows.
+  if (!(ratio < 1e24)) return std::sqrt(2.0) * std::sqrt(distance) * std::sqrt(acceleration);
+  double m = std::ceil((std::sqrt(8.0 * ratio + 1.0) - 1.0) / 2.0);
   if (m < 1.0) m = 1.0;
-  while (m > 1.0 && acceleration * (m - 1.0) * m / 2.0 >= distance) m -= 1.0;
-  while (acceleration * m * (m + 1.0) / 2.0 < distance) m += 1.0;
+  // The closed form is off by at most one either way through rounding.
+  for (int i = 0; i < 2 && m > 1.0 && acceleration * (m - 1.0) * m / 2.0 >= distance; ++i) {
+    m -= 1.0;
+  }
+  for (int i = 0; i < 2 && acceleration * m * (m + 1.0) / 2.0 < distance; ++i) m += 1.0;
   return (distance + acceleration * m * (m - 1.0) / 2.0) / m;
 }
 
-void ZCorrection::FollowerStep() {
+double ZCorrection::BrakingDistance(double speed, double acceleration) {
+  if (!(speed > 0.0)) return 0.0;
+  if (!(acceleration > 0.0)) return std::numeric_limits<double>::infinity();
+  // v, v - a, v - 2a, ... while positive: m = ceil(v / a) milliseconds.
+  const double m = std::ceil(speed / acceleration);
+  if (!(m < 1e12)) return speed * speed / (2.0 * acceleration);
+  return m * speed - acceleration * m * (m - 1.0) / 2.0;
+}
+
+void ZCorrection::FollowerStep(double target_speed, const ZBrakeBounds& bounds) {
   ZFollower& f = follower_;
   const double a = f.a_max;
+  const double v_max = f.v_max;
   const double before = f.pos;
   const double d = f.target - before;
-  // The fastest speed towards the target from which it can still stop exactly on it,
-  // reached by changing speed by at most the acceleration.
-  const double wanted = std::copysign(std::min(f.v_max, StopSpeed(std::fabs(d), a)), d);
-  double v = std::clamp(wanted, f.vel - a, f.vel + a);
-  v = std::clamp(v, -f.v_max, f.v_max);
+  // Along with the target, plus the fastest speed towards it from which the follower can
+  // still stop exactly on it: the distance to close is what separated the two before the
+  // target's own move of this millisecond.
+  const double along = std::clamp(target_speed, -v_max, v_max);
+  const double behind = d - along;
+  double v = along + std::copysign(StopSpeed(std::fabs(behind), a), behind);
+  // Never beyond where the target would come to rest if it braked as hard as the axis can
+  // from now on: a target that slows down is not overrun (the program's Z plunging into
+  // the work would otherwise be followed deeper than it goes).
+  // (It has made this millisecond's move already: braking goes on from one step slower.)
+  const double rest = f.target + std::copysign(BrakingDistance(std::fabs(along) - a, a), along);
+  if (before < rest) v = std::min(v, StopSpeed(rest - before, a));
+  if (before > rest) v = std::max(v, -StopSpeed(before - rest, a));
+  // Never past the bounds: at most the speed from which it can still stop at them.
+  const double up = bounds.high > before ? StopSpeed(bounds.high - before, a) : 0.0;
+  const double down = before > bounds.low ? StopSpeed(before - bounds.low, a) : 0.0;
+  v = std::clamp(v, -down, up);
+  // The axis's own limits come last and always hold.
+  v = std::clamp(v, f.vel - a, f.vel + a);
+  v = std::clamp(v, -v_max, v_max);
   double next = before + v;
-  // A step that would pass the target lands on it when that is within the speed change
-  // allowed (braking for a target that stands still lands so, the sum may only round past
-  // it). A target that moved towards the follower faster than it can brake is passed; it is
-  // then met from the other side.
-  const bool passes = (d > 0.0 && next > f.target) || (d < 0.0 && next < f.target);
-  const double rounding = 1e-9 * (a + std::fabs(f.vel));
-  if (passes && std::fabs(d - f.vel) <= a + rounding && std::fabs(d) <= f.v_max) {
-    next = f.target;
-  }
+  // A step that ends within rounding of the target lands on it.
+  if (std::fabs(f.target - next) <= 1e-14 * (1.0 + std::fabs(f.target))) next = f.target;
   f.vel = next - before;
   f.pos = next;
+}
+
+bool ZCorrection::FollowerSettled() const {
+  return std::fabs(follower_.target - follower_.pos) <= kZSettledSteps &&
+         std::fabs(follower_.vel) <= follower_.a_max + kZSettledSteps;
+}
+
+void ZCorrection::StopFollower() {
+  follower_.vel = 0.0;
+  follower_.has_last_target = false;
 }
 
 // ---- Moves ----
@@ -296,7 +333,7 @@ void ZCorrection::OnStreamsReset() {
   state_.activation_step = 0;
   state_.xy_jogged = false;
   state_.start_move_wait = false;
-  follower_.vel = 0.0;
+  StopFollower();
 }
 
 bool ZCorrection::AllowJog(int axis, bool x_or_y_jogging) {
@@ -319,13 +356,13 @@ void ZCorrection::OnJogStarted(int axis) {
   if (ctx_.settings.z_jog_corr != 0 && (axis == kAxisX || axis == kAxisY)) {
     state_.xy_jogged = true;
   }
-  follower_.vel = 0.0;
+  StopFollower();
 }
 
 void ZCorrection::OnHomeZ() {
   if (!state_.active) return;
   SetApplied(0.0);
-  follower_.vel = 0.0;
+  StopFollower();
 }
 
 // ---- The map and the work-offset commands ----

@@ -29,13 +29,26 @@ struct ZCorrectionState {
   bool xy_jogged = false;        // X or Y jogged since Z was last corrected
 };
 
-// The corrected Z, one millisecond at a time, in Z steps and milliseconds.
+// The corrected Z, one millisecond at a time, in Z steps and milliseconds. It moves the
+// executed Z (the program's Z plus the correction) as one motion, so that together they
+// never exceed the Z axis's speed and acceleration: the correction gets only what the
+// program's own Z motion leaves, and catches up once the program lets it.
 struct ZFollower {
   double pos = 0.0;     // current corrected Z
   double vel = 0.0;     // steps per ms, signed
   double target = 0.0;  // corrected Z wanted
   double v_max = 0.0;   // steps per ms
   double a_max = 0.0;   // steps per ms^2
+  // The target of the previous millisecond, whose change is the speed the target moves at;
+  // none right after the follower was (re)started at rest.
+  double last_target = 0.0;
+  bool has_last_target = false;
+};
+
+// Bounds the follower brakes for (steps): it never runs past them under its own power.
+struct ZBrakeBounds {
+  double low = -1e30;
+  double high = 1e30;
 };
 
 class ZCorrection final : public ZCorrectionHooks {
@@ -69,11 +82,18 @@ class ZCorrection final : public ZCorrectionHooks {
   void AutoSetZOffset();
 
   // The follower's one-millisecond step towards its target: as fast as its speed and
-  // acceleration allow, braking so that it stops exactly on a target that stands still.
-  void FollowerStep();
+  // acceleration allow, moving along with a target that moves at `target_speed` (steps per
+  // ms), braking so that it stops exactly on a target that stands still and never runs past
+  // `bounds`. Speed and acceleration are never exceeded, whatever the target does.
+  void FollowerStep(double target_speed = 0.0, const ZBrakeBounds& bounds = {});
   // The fastest speed (steps per ms) from which braking at `acceleration` (steps per ms
   // per ms) stops within `distance` steps, in whole milliseconds.
   static double StopSpeed(double distance, double acceleration);
+  // How far a speed brakes down to rest at `acceleration`, in whole milliseconds: the
+  // distance StopSpeed gives that speed for.
+  static double BrakingDistance(double speed, double acceleration);
+  // The follower stands on its target and can stop there within one millisecond.
+  bool FollowerSettled() const;
   // Starts the Z-correction move to SafeZ.
   void MoveToSafeZ();
 
@@ -86,10 +106,10 @@ class ZCorrection final : public ZCorrectionHooks {
   void MoveToCorrectedZ() override;
   StraightMove& move() override { return move_; }
   double applied_steps() const override { return state_.applied_steps; }
-  double follower_pos() const override { return follower_.pos; }
-  double follower_target() const override { return follower_.target; }
+  bool follower_settled() const override { return FollowerSettled(); }
   bool start_move_waiting() const override { return state_.start_move_wait; }
   void EndStartMoveWait() override { state_.start_move_wait = false; }
+  bool xy_jogged() const override { return state_.xy_jogged; }
   bool TakeXYJogged() override;
   void OnStreamsReset() override;
   bool AllowJog(int axis, bool x_or_y_jogging) override;
@@ -101,6 +121,8 @@ class ZCorrection final : public ZCorrectionHooks {
   // The limit clamp applies with ZLimitCorr and the host's soft limits on.
   bool LimitClamp() const;
   double ZSteps() const;
+  // The follower starts again from rest: speed 0, no target speed known.
+  void StopFollower();
   // Sets AppliedSteps and the host's Z offset (truncated) together.
   void SetApplied(double steps);
   // The mirror's position in units, per axis.

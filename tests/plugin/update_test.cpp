@@ -41,6 +41,45 @@ TEST_F(UpdateTest, ZReadBackTakesTheLatchedPosition) {
             static_cast<double>(host.controller().position(2)) + 0.5);
 }
 
+// The report in flight when Z is read back was taken before the latch: its THC offset (and
+// the Z without it) are gone once the offset is folded into Z, and are not shown again.
+TEST_F(UpdateTest, AfterAZReadBackTheOldOffsetIsNotShownAgain) {
+  host.machine().thc_mode = 1;
+  host.controller().SetThcOffset(300);
+  host.Run(100);
+  ASSERT_EQ(host.machine().thc_z_offset, 300);
+  const int64_t z_before = host.controller().position(2);
+  host.machine().z_readback_request = 1;
+  host.plugin().Update();
+  ASSERT_EQ(host.machine().z_readback_request, 0);
+  ASSERT_EQ(host.controller().position(2), z_before + 300);
+  for (int tick = 0; tick < 8; ++tick) {
+    host.Run(25);
+    EXPECT_EQ(host.machine().thc_z_offset, 0) << "tick " << tick;
+    EXPECT_EQ(host.machine().motors[2].step_position, z_before + 300) << "tick " << tick;
+  }
+}
+
+// A torch started in THC mode holds motion until the arc is there. E-stop and Reset while it
+// holds must end the hold with the dwell word it set, or nothing moves afterwards.
+TEST_F(UpdateTest, ResetEndsATorchStartHoldAndItsDwellWord) {
+  host.plugin().settings().thc_dwell = 1;
+  host.machine().thc_mode = 1;
+  host.plugin().Notify(kNotifySpindleStart);
+  ASSERT_TRUE(host.plugin().tick().thc().torch_start_hold());
+  ASSERT_EQ(host.machine().dwell_active, 1);
+  host.machine().estop = 1;
+  host.Run(100);
+  host.machine().estop = 0;
+  ASSERT_EQ(host.Reset(), 0xFFFF);
+  EXPECT_FALSE(host.plugin().tick().thc().torch_start_hold());
+  EXPECT_EQ(host.machine().dwell_active, 0);
+  for (int i = 1; i <= 700; ++i) ASSERT_TRUE(host.PushRingEntry({i * 5.0, 0, 0, 0, 0, 0}, 1));
+  host.planner().flush = 1;
+  host.Run(2000);
+  EXPECT_EQ(host.controller().segments_received(), 700u);
+}
+
 TEST_F(UpdateTest, FailedZReadBackShowsOneMessageAndRetriesOnTheNextUpdate) {
   host.controller().FailControlRequests(1);
   // The box's message loop lets the host call Update again; that must not open a second.

@@ -98,7 +98,7 @@ check zmap-usage 2 "option --znormal needs a whole number from 0 to 3" -- \
   "$sim" zmap "$src/examples/board_20x15.zmap" --znormal 4
 check run-zmap-refused 3 "the Z correction point file" -- \
   "$sim" run "$src/examples/engraving.nc" --zmap "$work/header.zmap"
-check run-zmap 0 "followed within" -- "$sim" run "$src/examples/zmap_engraving.nc" \
+check run-zmap 0 "where the program holds Z: within" -- "$sim" run "$src/examples/zmap_engraving.nc" \
   --zmap "$src/examples/board_20x15.zmap" --json "$work/zmap.json"
 if python3 - "$work/zmap.json" <<'PY'
 import json, sys
@@ -107,7 +107,10 @@ z = s["zcorr"]
 assert (z["cols"], z["rows"]) == (20, 15), z
 assert abs(z["max_correction"] + 0.1427) < 1e-9 and abs(z["norm_offset"] - 0.0958) < 1e-9, z
 assert len(z["plane"]) == 4 and z["dev_above"] > 0 > z["dev_below"], z
-assert z["max_follow_error_steps"] <= 1.0 and z["segments_checked"] > 100000, z
+assert z["max_hold_error_steps"] <= 1.0 and z["hold_segments"] > 100000, z
+assert z["z_move_segments"] > 0, z
+assert z["max_z_speed"] <= z["z_speed_limit"] + 1e-6, z
+assert z["max_z_speed_change"] <= z["z_acceleration_limit"] + 2e-6, z
 assert s["positions_match"] and s["underruns"] == 0, s
 PY
 then echo "ok   json-zcorr"; passed=$((passed + 1)); else echo "FAIL json-zcorr"; failed=$((failed + 1)); fi

@@ -12,75 +12,10 @@
 #include <string>
 #include <vector>
 
-#include "device/wire.h"
-#include "host/host_fields.h"
-#include "plugin/plugin.h"
-#include "sim/standin_host.h"
-#include "tests/zcorr/z_map_test_support.h"
+#include "tests/zcorr/z_correction_fixture.h"
 
 namespace kelvro {
 namespace {
-
-using test::GridText;
-using test::TempDir;
-
-// The stand-in host's mill: 1000 steps per unit on every axis, Z at 50 units/s and
-// 500 units/s^2, so the follower may move 50 steps per ms and change speed by 0.5 steps per ms
-// per ms.
-constexpr double kSteps = 1000.0;
-constexpr double kVMax = 50.0;
-constexpr double kAMax = 0.5;
-
-class ZCorrectionTest : public ::testing::Test {
- protected:
-  void SetUp() override {
-    host.DescribeMill();
-    host.planner().plugin_move_feed = 20.0;
-    host.StartUp();
-    ASSERT_EQ(host.Reset(), 0xFFFF);
-    host.Run(300);
-    host.controller().trace().Clear();
-    host.platform().status_texts.clear();
-  }
-  ZCorrection& zcorr() { return host.plugin().zcorrection(); }
-  PluginSettings& settings() { return host.plugin().settings(); }
-
-  // A map over X, Y in [0, 100] (units) with the given height function, loaded through the
-  // settings' file name as the page would.
-  void LoadMap(const std::function<double(double, double)>& z, int normal = kZNormalNone) {
-    std::vector<double> xs, ys;
-    for (int i = 0; i <= 10; ++i) xs.push_back(i * 10.0);
-    for (int i = 0; i <= 10; ++i) ys.push_back(i * 10.0);
-    settings().z_file_name = test::WriteFile(dir, "map.txt", GridText(xs, ys, z));
-    settings().z_normal = normal;
-    ASSERT_TRUE(zcorr().Reload());
-  }
-  // Runs timer ticks until correction is active (or fails after `max_ms`).
-  bool RunUntilActive(uint64_t max_ms = 5000) {
-    return host.RunUntil([&] { return zcorr().active(); }, max_ms);
-  }
-  size_t Count(std::string_view name) {
-    return host.controller().trace().Count(sim::TraceKind::kCommand, name);
-  }
-  bool SawStatus(std::string_view text) {
-    for (const std::string& t : host.platform().status_texts) {
-      if (t == text) return true;
-    }
-    return false;
-  }
-  // Streams a straight XY move at constant Z through the host's ring, one entry per ms.
-  void PushXYMove(double x0, double y0, double x1, double y1, double z, int ms, int line = 1) {
-    for (int i = 1; i <= ms; ++i) {
-      const double f = static_cast<double>(i) / ms;
-      ASSERT_TRUE(host.PushRingEntry(
-          {(x0 + (x1 - x0) * f) * kSteps, (y0 + (y1 - y0) * f) * kSteps, z * kSteps, 0, 0, 0},
-          line));
-    }
-  }
-
-  TempDir dir;
-  sim::HostOf<Plugin> host;
-};
 
 TEST_F(ZCorrectionTest, PreservingStartIsActiveOneTickAfterEnabledWithoutMotion) {
   LoadMap([](double x, double) { return 0.01 * x; });
@@ -115,6 +50,34 @@ TEST_F(ZCorrectionTest, SwitchingOffTakesTheOffsetOutAndResyncs) {
   EXPECT_FALSE(zcorr().active());
   EXPECT_EQ(zcorr().state().applied_steps, 0.0);
   EXPECT_EQ(host.machine().thc_z_offset, 0);
+}
+
+// Reset reads the point file again while correction is enabled: a map is in force after every
+// Reset, a file changed on disk takes effect, and one that can no longer be read is told.
+TEST_F(ZCorrectionTest, ResetReadsThePointFileAgain) {
+  const std::string path = test::WriteFile(
+      dir, "reset.txt", GridText({0, 100}, {0, 100}, [](double, double) { return 0.1; }));
+  settings().z_file_name = path;
+  settings().z_normal = kZNormalNone;
+  settings().z_start_mode = 0;
+  zcorr().set_enabled(true);  // enabled, but nothing loaded yet
+  ASSERT_EQ(host.Reset(), 0xFFFF);
+  ASSERT_TRUE(RunUntilActive());
+  EXPECT_DOUBLE_EQ(zcorr().map().ZCorrectionAt(50, 50), 0.1);
+  test::WriteFile(dir, "reset.txt",
+                  GridText({0, 100}, {0, 100}, [](double, double) { return 0.3; }));
+  ASSERT_EQ(host.Reset(), 0xFFFF);
+  EXPECT_DOUBLE_EQ(zcorr().map().ZCorrectionAt(50, 50), 0.3);
+  host.platform().message_boxes.clear();
+  test::WriteFile(dir, "reset.txt", "not a point file\n");
+  ASSERT_EQ(host.Reset(), 0xFFFF);
+  EXPECT_FALSE(zcorr().map().IsZCorrectionLoaded());
+  EXPECT_EQ(host.platform().message_boxes.back(), "Error loading Z correction file!");
+  // Switched off, Reset leaves the file alone.
+  zcorr().set_enabled(false);
+  host.platform().message_boxes.clear();
+  ASSERT_EQ(host.Reset(), 0xFFFF);
+  EXPECT_TRUE(host.platform().message_boxes.empty());
 }
 
 // ---- The follower ----
@@ -338,6 +301,125 @@ TEST_F(ZCorrectionTest, SafeZStartGoesToSafeZLessTheCorrection) {
   // v = 5 - 0.25, then L = 0.25 on top: the tool ends at SafeZ, 0.25 of it correction.
   EXPECT_EQ(host.controller().position(2), 5000);
   EXPECT_NEAR(zcorr().state().applied_steps, 250.0, 1e-9);
+}
+
+// The SafeZ start in each of the host's SafeZ modes, with the host's soft limits and with the
+// limit clamp on either side: where Z ends (worked out by hand) and the correction it holds.
+struct SafeZCase {
+  const char* name;
+  int mode;            // the host's SafeZ mode
+  double safe_z;       // the host's SafeZ height
+  double work_offset;  // the host's Z work offset
+  double start_z;      // where Z stands before, units
+  double correction;   // a flat map
+  bool soft_limits;    // soft limits on, Z within [-10, 4] units
+  bool limit_clamp;    // ZLimitCorr
+  int64_t end_steps;   // where Z ends
+  double applied;      // AppliedSteps afterwards
+};
+
+class SafeZTest : public ZCorrectionTest, public ::testing::WithParamInterface<SafeZCase> {};
+
+TEST_P(SafeZTest, EndsWhereTheModeAndTheLimitsPutIt) {
+  const SafeZCase& c = GetParam();
+  if (c.soft_limits) {
+    host.planner().axes[2].soft_min = -10.0;
+    host.planner().axes[2].soft_max = 4.0;
+    host.machine().soft_limits_on = 1;
+    ASSERT_EQ(host.Reset(), 0xFFFF);
+    host.Run(300);
+  }
+  PushXYMove(0, 0, 0, 0, c.start_z, 20);
+  host.planner().flush = 1;
+  host.Run(1000);
+  ASSERT_EQ(host.controller().position(2), std::llround(c.start_z * kSteps));
+  LoadMap([&c](double, double) { return c.correction; });
+  host.planner().safe_z = c.safe_z;
+  host.planner().safe_z_mode = c.mode;
+  host.params().values[kParamWorkOffsetX + 2] = c.work_offset;
+  settings().z_limit_corr = c.limit_clamp ? 1 : 0;
+  host.platform().status_texts.clear();
+  settings().z_start_mode = 2;
+  zcorr().set_enabled(true);
+  ASSERT_TRUE(RunUntilActive(10000));
+  EXPECT_EQ(host.controller().position(2), c.end_steps);
+  EXPECT_NEAR(zcorr().state().applied_steps, c.applied, 1e-9);
+  // With the program's Z at rest there, Z stays (the follower's own clamp keeps a program Z
+  // at the soft maximum where it is, a step from the start move's Zmax - 1).
+  host.Run(1000);
+  EXPECT_NEAR(host.controller().position(2), c.end_steps, 1);
+  EXPECT_EQ(SawStatus("Z axis moved to SafeZ position."),
+            c.end_steps != std::llround(c.start_z * kSteps));
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Modes, SafeZTest,
+    ::testing::Values(
+        // SafeZ less the correction, then the correction on top: the tool ends at SafeZ.
+        SafeZCase{"MachineCoordinates", 0, 5.0, -2.0, 0.0, 0.25, false, false, 5000, 250.0},
+        // Mode 1: SafeZ in work coordinates (5 - 2).
+        SafeZCase{"WorkCoordinates", 1, 5.0, -2.0, 0.0, 0.25, false, false, 3000, 250.0},
+        // Mode 2: SafeZ above where Z stands (1 + 5).
+        SafeZCase{"AboveTheCurrentZ", 2, 5.0, 0.0, 1.0, 0.25, false, false, 6000, 250.0},
+        // Soft limits: 3 + 5 = 8 is limited to the soft maximum 4, no clamp of the correction.
+        SafeZCase{"SoftMaximum", 1, 5.0, 3.0, 0.0, 0.0, true, false, 4000, 0.0},
+        // With the clamp: 4 + 0.25 would pass Zmax - 1 (3999): L = -0.001.
+        SafeZCase{"ClampBelowZmax", 0, 5.0, 0.0, 0.0, 0.25, true, true, 3999, -1.0},
+        // Already at Zmax: no correction upwards, and no move at all.
+        SafeZCase{"AtZmaxNoMove", 0, 5.0, 0.0, 4.0, 0.25, true, true, 4000, 0.0},
+        // Below: -20 + 0.5 is limited to the soft minimum -10; -10 - 0.5 would pass Zmin + 1
+        // (-9999): L = 0.001.
+        SafeZCase{"ClampAboveZmin", 0, -20.0, 0.0, 0.0, -0.5, true, true, -9999, 1.0}),
+    [](const ::testing::TestParamInfo<SafeZCase>& info) { return info.param.name; });
+
+TEST_F(ZCorrectionTest, CorrectedStartClampsTheMoveToOneStepAboveZmin) {
+  // The mirror of the Zmax case: correction -0.5, Zmin -10000 steps, Z at -9800 steps.
+  host.planner().axes[2].soft_min = -10.0;
+  host.machine().soft_limits_on = 1;
+  ASSERT_EQ(host.Reset(), 0xFFFF);
+  host.Run(300);
+  PushXYMove(0, 0, 0, 0, -9.8, 20);
+  host.planner().flush = 1;
+  host.Run(2000);
+  ASSERT_EQ(host.controller().position(2), -9800);
+  LoadMap([](double, double) { return -0.5; });
+  settings().z_start_mode = 1;
+  settings().z_limit_corr = 1;
+  zcorr().set_enabled(true);
+  ASSERT_TRUE(RunUntilActive(10000));
+  EXPECT_NEAR(zcorr().state().applied_steps, -199.0, 1e-9);
+  EXPECT_EQ(host.controller().position(2), -9999);
+  EXPECT_EQ(host.machine().thc_z_offset, -199);
+}
+
+// A probe hit while correction is applied: the host gets the Z of the surface as the program
+// sees it, the measured Z less the correction at the hit's X and Y.
+TEST_F(ZCorrectionTest, AProbeHitReportsZWithoutTheCorrection) {
+  LoadMap([](double x, double) { return 0.01 * x; });  // 0.2 at X 20
+  settings().z_start_mode = 0;
+  zcorr().set_enabled(true);
+  ASSERT_TRUE(RunUntilActive());
+  PushXYMove(0, 0, 20, 0, 0.0, 800);
+  host.planner().flush = 1;
+  host.Run(2000);
+  ASSERT_EQ(host.controller().position(0), 20000);
+  ASSERT_NEAR(host.controller().position(2), 200, 1);
+  host.controller().SetProbePredicate(
+      [](const std::array<int64_t, sim::kSimAxes>& p) { return p[2] <= -1500; });
+  host.planner().feed_rate = 5.0;
+  host.planner().feed_override_percent = 100.0;
+  for (int k = 0; k < kAxisCount; ++k) {
+    host.planner().current_position[k] = host.machine().motors[k].step_position / kSteps;
+  }
+  host.planner().current_position[2] -= zcorr().state().applied_steps / kSteps;
+  host.planner().probe_target[0] = 20.0;
+  host.planner().probe_target[2] = -5.0;
+  host.plugin().Probe();
+  ASSERT_TRUE(host.RunUntil([&] { return host.machine().motors[2].probe_pending == 0; }, 10000));
+  const double hit_x = host.controller().position(0) / kSteps;
+  const double hit_z = host.controller().position(2) / kSteps;
+  ASSERT_LE(hit_z, -1.5);
+  EXPECT_DOUBLE_EQ(host.planner().probe_result[2], hit_z - 0.01 * hit_x);
 }
 
 // ---- Hooks ----
