@@ -240,15 +240,21 @@ TEST_F(ZFollowTest, TheClampIsApproachedWithinTheAcceleration) {
   EXPECT_EQ(host.controller().position(2), -1);  // Zmax - 1: 0.5 of correction would pass it
 }
 
-// A follower behind its target (the correction taken up while the program already plunges at
-// the axis's full speed) brakes for where the target comes to rest: Z reaches the bottom of
-// the plunge plus the correction and never goes deeper, though the program turns at once.
+// A follower behind its target brakes for where the target comes to rest: the program plunges
+// at the axis's full speed while the correction, held back at the clamp below Zmax until the
+// program has gone down far enough, is taken up behind it; at the bottom Z reaches the plunge
+// plus the correction and never goes deeper, though the program turns at once.
 TEST_F(ZFollowTest, ALaggingFollowerNeverGoesDeeperThanTheProgram) {
+  host.planner().axes[2].soft_max = 0.0;
+  host.machine().soft_limits_on = 1;
+  settings().z_limit_corr = 1;
+  ASSERT_EQ(host.Reset(), 0xFFFF);
+  host.Run(300);
   LoadMap([](double, double) { return 0.5; });
   Activate();
   Program program{{0, 0, 0, 0, 0, 0}};
   AppendMove(program, 0, 0, -10.0, kVMax, kAMax);
-  AppendMove(program, 0, 0, 0.0, kVMax, kAMax);
+  AppendMove(program, 0, 0, -0.2, kVMax, kAMax);
   host.controller().trace().Clear();
   ASSERT_TRUE(RunProgram(program));
   const std::vector<double> speeds = ZSpeeds();
