@@ -6,8 +6,9 @@ and what the controller received (its trace, streamed to a file by the winusb.dl
 
 Usage: check_standin_run.py WINE_RUN HOST_EXE SCENARIO
 Scenarios: healthy, old-firmware, winusb-missing, no-device, write-failure, config-dialog,
-firmware-update, firmware-update-fault. The firmware scenarios run on a display of their own and
-put screenshots of the update dialog into $KELVRO_GALLERY (default build/gallery)."""
+firmware-update, firmware-update-fault, firmware-update-stale-owner.
+The scenarios firmware-update and firmware-update-fault run on a display of their own and put
+screenshots of the update dialog into $KELVRO_GALLERY (default build/gallery)."""
 import json
 import os
 import shutil
@@ -463,6 +464,31 @@ def scenario_firmware_update_fault(wine_run, host, tmp):
     print("screenshot of the failure: %s" % shots["end"])
 
 
+def scenario_firmware_update_stale_owner(wine_run, host, tmp):
+    """The host's main window handle names a window that no longer exists: the question and
+    the update dialog appear without an owner and the update goes through."""
+    trace = os.path.join(tmp, "trace.jsonl")
+    seen = run_host(wine_run, host, ["--profile", windows_path(os.path.join(tmp, "p.xml")),
+                                     "--seconds", "1", "--answer", "yes", "--stale-main-window"],
+                    {"WINEDLLOVERRIDES": OVERRIDES, "KELVRO_SIM_TRACE": windows_path(trace),
+                     "KELVRO_SIM_FIRMWARE": "01.20"})
+    entries, _ = read_trace(trace)
+    seen = dict(seen, trace_names=[e.get("name") for e in entries
+                                   if e.get("name") != "FlashWrite"])
+    expect(seen["message_boxes"] == [UPDATE_QUESTION], "the update question, answered yes", seen)
+    expect(seen["message_box_owners"] == [""], "the question has no owner", seen)
+    dialog = seen["firmware_dialog"]
+    expect(dialog["seen"] and dialog["closed"], "the update dialog was shown and closed", seen)
+    expect(dialog["samples"][-1]["texts"]["1034"] == "Update completed successfully.",
+           "the update completed", seen)
+    writes = [e for e in entries if e.get("name") == "FlashWrite"]
+    expect(len(writes) == FLASH_WRITES, "%d flash writes" % len(writes), seen)
+    expect(first_index(entries, "LoadMotionConfig") > first_index(entries, "FlashErase"),
+           "configured after the update", seen)
+    expect("USB controller connected." in seen["status_texts"], "status: connected", seen)
+    expect(seen["estop"] == 0, "host not in E-stop", seen)
+
+
 SCENARIOS = {
     "healthy": (scenario_healthy, ["winusb.dll", "setupapi.dll"]),
     "old-firmware": (scenario_old_firmware, ["winusb.dll", "setupapi.dll"]),
@@ -472,6 +498,8 @@ SCENARIOS = {
     "config-dialog": (scenario_config_dialog, ["winusb.dll", "setupapi.dll"]),
     "firmware-update": (scenario_firmware_update, ["winusb.dll", "setupapi.dll"]),
     "firmware-update-fault": (scenario_firmware_update_fault, ["winusb.dll", "setupapi.dll"]),
+    "firmware-update-stale-owner": (scenario_firmware_update_stale_owner,
+                                    ["winusb.dll", "setupapi.dll"]),
 }
 
 
