@@ -73,6 +73,9 @@ class DeviceLink {
   bool BatchFlush();
   size_t batch_length() const { return batch_length_; }
 
+  // Interface path of the open device (see UsbPort::DevicePath).
+  std::string_view DevicePath() const { return port_.DevicePath(); }
+
   // Firmware version text as last read at a successful open; "00.00" before that.
   std::string_view FirmwareVersion() const;
 

@@ -3,7 +3,9 @@
 // controller.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
+#include <string_view>
 
 namespace kelvro {
 
@@ -15,6 +17,26 @@ inline constexpr uint8_t kRequestFirmwareVersion = 0xE0;
 inline constexpr uint8_t kRequestZPosition = 0xE2;
 
 enum class UsbOpenResult { kOk, kNoDevice, kFailed };
+
+// The device interface path under which the simulated controller is found: the native
+// simulated port reports it, and under Wine the stand-in setupapi.dll reports it (a named
+// pipe that the stand-in serves, so that CreateFileA opens it). Windows names the interface
+// of a real USB device "\\?\usb#vid_...#{interface GUID}", whatever the device reports
+// about itself, so no real controller is ever found under this path.
+inline constexpr std::string_view kSimulatedControllerPath =
+    "\\\\.\\pipe\\kelvro-simulated-controller";
+
+// True only for the simulated controller's path (compared without regard to letter case, as
+// Windows compares paths). An empty or unknown path is a real controller's.
+constexpr bool IsSimulatedControllerPath(std::string_view path) {
+  if (path.size() != kSimulatedControllerPath.size()) return false;
+  for (size_t i = 0; i < path.size(); ++i) {
+    char c = path[i];
+    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+    if (c != kSimulatedControllerPath[i]) return false;
+  }
+  return true;
+}
 
 class UsbPort {
  public:
@@ -41,6 +63,10 @@ class UsbPort {
 
   // Class control IN request (bmRequestType 0xA0, value 0, index 0).
   virtual bool ControlIn(uint8_t request, uint8_t* buffer, uint16_t length) = 0;
+
+  // Interface path of the open device; empty while none is open, and for a port that cannot
+  // tell.
+  virtual std::string_view DevicePath() const { return {}; }
 };
 
 }  // namespace kelvro

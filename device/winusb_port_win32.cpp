@@ -205,6 +205,10 @@ uint32_t WinUsbPort::last_find_result() const {
   return state_->last_find_result;
 }
 
+std::string_view WinUsbPort::DevicePath() const {
+  return state_->open ? std::string_view(state_->path) : std::string_view();
+}
+
 UsbOpenResult WinUsbPort::Open() {
   Close();
   State& s = *state_;

@@ -34,6 +34,7 @@ class WinUsbPort final : public UsbPort {
   bool WaitRead(uint32_t ms) override;
   bool ReadResult(uint32_t* transferred) override;
   bool ControlIn(uint8_t request, uint8_t* buffer, uint16_t length) override;
+  std::string_view DevicePath() const override;
 
  private:
   struct State;

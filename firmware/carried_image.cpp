@@ -2,6 +2,8 @@
 
 #include <cstdio>
 
+#include "device/usb_port.h"
+
 namespace kelvro {
 namespace {
 
@@ -27,6 +29,10 @@ std::string DescribeCarriedImageBriefly(const CarriedImageInfo& info) {
   std::snprintf(checksum, sizeof(checksum), "0x%04X", static_cast<unsigned>(info.checksum));
   return "Update image: " + std::string(info.label) + ", " + GroupThousands(info.image_length) +
          " bytes, checksum " + checksum;
+}
+
+bool ImageMayUpdate(const CarriedImageInfo& image, std::string_view device_path) {
+  return !image.test_image || IsSimulatedControllerPath(device_path);
 }
 
 std::string CarriedImageDescription() {

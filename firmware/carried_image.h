@@ -27,4 +27,9 @@ std::string CarriedImageDescription();
 // controller firmware" or "Update image: LABEL, 93,434 bytes, checksum 0x1A2B".
 std::string DescribeCarriedImageBriefly(const CarriedImageInfo& info);
 
+// Whether `image` may be written into the controller found under `device_path`: controller
+// firmware into any controller, the test image only into the simulated one (the test image
+// is no firmware; written into a real controller it would leave it without any).
+bool ImageMayUpdate(const CarriedImageInfo& image, std::string_view device_path);
+
 }  // namespace kelvro

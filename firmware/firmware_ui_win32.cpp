@@ -8,6 +8,7 @@
 #include <string>
 
 #include "firmware/packed_image.h"
+#include "host/owner_window_win32.h"
 #include "host/platform.h"
 
 namespace kelvro {
@@ -147,9 +148,9 @@ bool Win32FirmwareUi::RunModal(void* owner_window, FirmwareDialogClient& client)
   ::InitCommonControlsEx(&controls);
   DialogState state;
   state.client = &client;
-  const INT_PTR result = ::DialogBoxParamA(ThisModule(), MAKEINTRESOURCEA(kFirmwareDialogId),
-                                           static_cast<HWND>(owner_window), DialogProc,
-                                           reinterpret_cast<LPARAM>(&state));
+  HWND owner = static_cast<HWND>(UsableOwnerWindow(owner_window));
+  const INT_PTR result = ::DialogBoxParamA(ThisModule(), MAKEINTRESOURCEA(kFirmwareDialogId), owner,
+                                           DialogProc, reinterpret_cast<LPARAM>(&state));
   return result == IDOK;
 }
 

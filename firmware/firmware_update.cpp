@@ -13,10 +13,15 @@ void FirmwareUpdate::Attach(PackedImageSource* image, FirmwareDialog* dialog) {
   dialog_ = dialog;
 }
 
+bool FirmwareUpdate::MayUpdateOpenController() const {
+  return ImageMayUpdate(*carried_, link_.DevicePath());
+}
+
 bool FirmwareUpdate::Run(void* owner_window) {
   started_ = false;
   result_ = false;
   report_ = {};
+  if (!MayUpdateOpenController()) return false;
   FirmwareDialog& dialog = dialog_ ? *dialog_ : headless_;
   if (!dialog.RunModal(owner_window, *this)) return false;
   return result_;

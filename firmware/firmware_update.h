@@ -7,6 +7,9 @@
 // returns the verdict.
 #pragma once
 
+#include <string_view>
+
+#include "firmware/carried_image.h"
 #include "firmware/firmware_seams.h"
 #include "firmware/headless_ui.h"
 #include "firmware/update_steps.h"
@@ -18,7 +21,21 @@ class Platform;
 
 class FirmwareUpdate final : private FirmwareDialogClient {
  public:
+  // Shown in place of the update question when the carried image may not be written into
+  // the controller that asks for an update.
+  static constexpr std::string_view kNoFirmwareCarried =
+      "KELVRO firmware must be updated to work properly with this plugin version, but this "
+      "build of the plugin carries no controller firmware (its update image is a test image), "
+      "so it does not update a real controller.\n\nPlease use a plugin release that carries "
+      "the controller firmware.";
+
   FirmwareUpdate(DeviceLink& link, Platform& platform);
+
+  // What the carried image is: the build's own (CarriedImage()) unless another is given.
+  void SetCarriedImage(const CarriedImageInfo& image) { carried_ = &image; }
+  // Whether the carried image may be written into the controller the link has open (see
+  // ImageMayUpdate). Run refuses, sending nothing and showing no dialog, when it may not.
+  bool MayUpdateOpenController() const;
 
   // The platform side. Without an image source the update ends with "Error loading packed
   // firmware file."; without a dialog it runs in the headless one (see headless()).
@@ -42,6 +59,7 @@ class FirmwareUpdate final : private FirmwareDialogClient {
   Platform& platform_;
   PackedImageSource* image_ = nullptr;
   FirmwareDialog* dialog_ = nullptr;
+  const CarriedImageInfo* carried_ = &CarriedImage();
   HeadlessFirmwareDialog headless_;
   FirmwareUpdateReport report_;
   bool started_ = false;

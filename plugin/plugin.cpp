@@ -462,10 +462,17 @@ bool Plugin::ConnectController() {
   }
   if (link_.FirmwareVersion() == std::string_view(kRequiredFirmware)) return true;
 
-  const MessageBoxAnswer answer = platform_.MessageBox(
-      "KELVRO firmware must be updated to work properly with this plugin version.\n\n"
-      "Do you want to update firmware now?",
-      MessageBoxKind::kYesNoQuestion);
+  // A build that carries no controller firmware does not offer it to a real controller;
+  // Reset then goes on as after "No".
+  MessageBoxAnswer answer = MessageBoxAnswer::kNo;
+  if (firmware_.MayUpdateOpenController()) {
+    answer = platform_.MessageBox(
+        "KELVRO firmware must be updated to work properly with this plugin version.\n\n"
+        "Do you want to update firmware now?",
+        MessageBoxKind::kYesNoQuestion);
+  } else {
+    ShowMessage(FirmwareUpdate::kNoFirmwareCarried);
+  }
   if (answer != MessageBoxAnswer::kYes) {
     link_.Close();
     machine.estop = 1;

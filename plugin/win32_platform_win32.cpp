@@ -10,6 +10,7 @@
 #include <string>
 
 #include "host/host_fields.h"
+#include "host/owner_window_win32.h"
 
 namespace kelvro {
 namespace {
@@ -40,8 +41,8 @@ void Win32Platform::RunTimerRoutine() {
 MessageBoxAnswer Win32Platform::MessageBox(std::string_view text, MessageBoxKind kind) {
   const std::string message(text);
   const UINT style = kind == MessageBoxKind::kYesNoQuestion ? (MB_YESNO | MB_ICONQUESTION) : MB_OK;
-  const int answer =
-      ::MessageBoxA(static_cast<HWND>(owner_window_), message.c_str(), "KELVRO", style);
+  const int answer = ::MessageBoxA(static_cast<HWND>(UsableOwnerWindow(owner_window_)),
+                                   message.c_str(), "KELVRO", style);
   if (kind == MessageBoxKind::kOk) return MessageBoxAnswer::kOk;
   return answer == IDYES ? MessageBoxAnswer::kYes : MessageBoxAnswer::kNo;
 }

@@ -10,6 +10,9 @@
 // first Reset (a bad value refused on a tab switch, then home retract 42 and PWM 31000, a
 // click on the About tab, OK), leaves the E-stop the dialog forced and resets again, as an
 // operator would; the dialog is captured into the gallery (KELVRO_GALLERY) on the way.
+//
+// With --stale-main-window the host hands over the handle of a main window that no longer
+// exists (made and destroyed before InitControl), as a host with a broken window value would.
 // clang-format off
 #include <windows.h>
 #include <commctrl.h>
@@ -238,6 +241,7 @@ int main(int argc, char** argv) {
   std::string profile;
   double seconds = 2.0;
   bool config_run = false;
+  bool stale_main_window = false;
   unsigned long firmware_hold_ms = 300;
   for (int i = 1; i < argc; ++i) {
     const std::string arg = argv[i];
@@ -251,10 +255,12 @@ int main(int argc, char** argv) {
       config_run = true;
     } else if (arg == "--firmware-hold-ms" && i + 1 < argc) {
       firmware_hold_ms = std::strtoul(argv[++i], nullptr, 10);
+    } else if (arg == "--stale-main-window") {
+      stale_main_window = true;
     } else {
       std::fprintf(stderr,
                    "usage: kelvro-host [--profile FILE] [--seconds N] [--answer yes|no] "
-                   "[--config-run] [--firmware-hold-ms N]\n");
+                   "[--config-run] [--firmware-hold-ms N] [--stale-main-window]\n");
       return 2;
     }
   }
@@ -295,6 +301,7 @@ int main(int argc, char** argv) {
   g_planner = planner.get();
   DescribeMachine(*machine, *planner);
   app->main_window = MakeMainWindow();
+  if (stale_main_window) DestroyWindow(static_cast<HWND>(app->main_window));
   app->flag = 1;
   g_dros[1501] = 100.0;
 

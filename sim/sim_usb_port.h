@@ -16,6 +16,8 @@
 #include <cstdint>
 #include <functional>
 #include <optional>
+#include <string>
+#include <string_view>
 #include <vector>
 
 #include "device/usb_port.h"
@@ -41,7 +43,13 @@ class SimUsbPort final : public UsbPort {
   bool WaitRead(uint32_t ms) override;
   bool ReadResult(uint32_t* transferred) override;
   bool ControlIn(uint8_t request, uint8_t* buffer, uint16_t length) override;
+  std::string_view DevicePath() const override {
+    return open_ ? std::string_view(device_path_) : std::string_view();
+  }
 
+  // The interface path under which the controller is found: the simulated controller's by
+  // default; a test that wants the plugin to take it for a real controller gives another.
+  void set_device_path(std::string_view path) { device_path_ = path; }
   void set_read_latency_ms(uint32_t ms) { read_latency_ms_ = ms; }
   bool is_open() const { return open_; }
   bool read_in_flight() const { return read_.state == ReadState::kInFlight; }
@@ -72,6 +80,7 @@ class SimUsbPort final : public UsbPort {
   std::function<uint64_t()> now_;
   std::function<void(uint32_t)> wait_;
   uint32_t read_latency_ms_ = 1;
+  std::string device_path_{kSimulatedControllerPath};
   bool open_ = false;
   uint64_t open_generation_ = 0;
   Read read_;

@@ -7,6 +7,7 @@
 
 #include <optional>
 
+#include "host/owner_window_win32.h"
 #include "resources/resource_ids.h"
 #include "ui/config_dialog.h"
 #include "ui/hwnd_dialog_controls_win32.h"
@@ -273,8 +274,7 @@ FARPROC Win32DialogRunner::ThemeFunction(const char* name) const {
 
 INT_PTR Win32DialogRunner::RunDialog(int id, DLGPROC procedure, void* state) {
   HWND previous = static_cast<HWND>(owner_.owner_window());
-  // A handle that is no window (a broken host value) would make the dialog fail.
-  HWND owner = previous && ::IsWindow(previous) ? previous : nullptr;
+  HWND owner = static_cast<HWND>(UsableOwnerWindow(previous));
   const INT_PTR result = ::DialogBoxParamA(resources_, MAKEINTRESOURCEA(id), owner, procedure,
                                            reinterpret_cast<LPARAM>(state));
   owner_.SetOwnerWindow(previous);

@@ -4,8 +4,14 @@
 // Wine's builtin setupapi knows no device for the controller's interface GUID. This library
 // answers the four calls kelvro_drv.dll makes (A variants) with exactly one device for
 // {8F974853-102C-47CA-B6EC-613E800EAFAA} while the controller is on the bus, and none for any
-// other interface. The device path is the null device, which CreateFileA opens for overlapped
-// reading and writing; the winusb.dll stand-in serves the transfers.
+// other interface. The winusb.dll stand-in serves the transfers; the device file is only
+// opened and closed.
+//
+// The device path is the simulated controller's (kSimulatedControllerPath): a named pipe that
+// this library serves, so that CreateFileA opens it for overlapped reading and writing, and
+// by which the plugin tells the simulated controller from a real one. KELVRO_SIM_DEVICE_PATH
+// names another path instead, for a controller the plugin is to take for a real one (it must
+// be a path CreateFileA opens, such as the null device \\.\NUL).
 //
 // The controller is on the bus unless KELVRO_SIM_NO_DEVICE=1 or, when the winusb.dll stand-in
 // is loaded, its KelvroSim_DevicePresent says otherwise.
@@ -21,7 +27,10 @@
 #include <algorithm>
 #include <cstddef>
 #include <cstring>
+#include <string>
 #include <vector>
+
+#include "device/usb_port.h"
 
 namespace kelvro::sim {
 namespace {
@@ -33,13 +42,66 @@ const GUID kControllerInterface = {
 const GUID kUsbDeviceClass = {
     0x36FC9E60, 0xC465, 0x11CF, {0x80, 0x56, 0x44, 0x45, 0x53, 0x54, 0x00, 0x00}};
 
-constexpr char kDevicePath[] = "\\\\.\\NUL";
 constexpr DWORD kDeviceInstance = 1;
 
-// One device information list: the devices that matched when it was made.
+// One device information list: the devices that matched when it was made, and the path of
+// the controller's interface.
 struct DeviceList {
   bool has_controller = false;
+  std::string path;
 };
+
+// The server end of the simulated controller's device file. A client's CreateFileA takes a
+// listening instance of the pipe; every discovery that hands out the path keeps one
+// listening, and instances whose client has closed its end are closed here.
+class DevicePipe {
+ public:
+  DevicePipe() { InitializeCriticalSection(&lock_); }
+  DevicePipe(const DevicePipe&) = delete;
+  DevicePipe& operator=(const DevicePipe&) = delete;
+
+  void KeepOneListening() {
+    EnterCriticalSection(&lock_);
+    bool listening = false;
+    for (auto it = instances_.begin(); it != instances_.end();) {
+      DWORD available = 0;
+      const bool connected = PeekNamedPipe(*it, nullptr, 0, nullptr, &available, nullptr);
+      const DWORD error = connected ? NO_ERROR : GetLastError();
+      if (!connected && error == ERROR_PIPE_LISTENING) listening = true;
+      if (!connected && error != ERROR_PIPE_LISTENING) {
+        CloseHandle(*it);
+        it = instances_.erase(it);
+      } else {
+        ++it;
+      }
+    }
+    if (!listening) {
+      const std::string name(kelvro::kSimulatedControllerPath);
+      HANDLE instance = CreateNamedPipeA(name.c_str(), PIPE_ACCESS_DUPLEX | FILE_FLAG_OVERLAPPED,
+                                         PIPE_TYPE_BYTE | PIPE_REJECT_REMOTE_CLIENTS,
+                                         PIPE_UNLIMITED_INSTANCES, 0, 0, 0, nullptr);
+      if (instance != INVALID_HANDLE_VALUE) instances_.push_back(instance);
+    }
+    LeaveCriticalSection(&lock_);
+  }
+
+ private:
+  CRITICAL_SECTION lock_;
+  std::vector<HANDLE> instances_;
+};
+
+// Never destroyed: a client may still hold the pipe open while the process exits.
+DevicePipe& Pipe() {
+  static DevicePipe* const pipe = new DevicePipe;
+  return *pipe;
+}
+
+std::string ControllerPath() {
+  char value[MAX_PATH] = {};
+  const DWORD n = GetEnvironmentVariableA("KELVRO_SIM_DEVICE_PATH", value, sizeof(value));
+  if (n > 0 && n < sizeof(value)) return std::string(value, n);
+  return std::string(kelvro::kSimulatedControllerPath);
+}
 
 // The lists handed out and not yet destroyed, so that a stale or foreign handle is refused
 // instead of being read.
@@ -134,6 +196,7 @@ HDEVINFO WINAPI SetupDiGetClassDevsA(CONST GUID* ClassGuid, PCSTR Enumerator, HW
       (Flags & DIGCF_DEVICEINTERFACE) != 0 &&
       ((Flags & DIGCF_ALLCLASSES) != 0 || SameGuid(*ClassGuid, kControllerInterface));
   list->has_controller = wanted && ControllerPresent();
+  if (list->has_controller) list->path = ControllerPath();
   Lists().Add(list);
   SetLastError(NO_ERROR);
   return list;
@@ -187,10 +250,12 @@ WINBOOL WINAPI SetupDiGetDeviceInterfaceDetailA(
   }
   const DWORD required =
       static_cast<DWORD>(offsetof(SP_DEVICE_INTERFACE_DETAIL_DATA_A, DevicePath) +
-                         sizeof(kDevicePath));  // includes the terminating zero
+                         list->path.size() + 1);  // includes the terminating zero
   if (RequiredSize != nullptr) *RequiredSize = required;
   if (DeviceInterfaceDetailDataSize < required) return Fail(ERROR_INSUFFICIENT_BUFFER);
-  std::memcpy(DeviceInterfaceDetailData->DevicePath, kDevicePath, sizeof(kDevicePath));
+  // The path is handed out to be opened: the pipe must have an instance to open.
+  if (kelvro::IsSimulatedControllerPath(list->path)) Pipe().KeepOneListening();
+  std::memcpy(DeviceInterfaceDetailData->DevicePath, list->path.c_str(), list->path.size() + 1);
   if (DeviceInfoData != nullptr) {
     DeviceInfoData->ClassGuid = kUsbDeviceClass;
     DeviceInfoData->DevInst = kDeviceInstance;

@@ -146,6 +146,70 @@ TEST_F(FirmwareReset, AfterASuccessfulUpdateTheNextResetAsksNothing) {
   EXPECT_EQ(host.controller().completed_flashes(), 1);
 }
 
+// ---------------------------------------------------------------- which controller is offered
+
+constexpr const char* kUpdateQuestion =
+    "KELVRO firmware must be updated to work properly with this plugin version.\n\n"
+    "Do you want to update firmware now?";
+// The interface path Windows gives a real USB controller.
+constexpr const char* kRealControllerPath =
+    "\\\\?\\usb#vid_1d50&pid_60e9#kv0042#{8f974853-102c-47ca-b6ec-613e800eafaa}";
+
+struct Offer {
+  const char* name;
+  bool test_image;          // the carried image is the repository's test image
+  const char* device_path;  // null: the simulated controller's own path
+  bool updates;
+};
+
+// The test image goes only into the simulated controller; controller firmware into any.
+const Offer kOffers[] = {
+    {"TestImageSimulatedController", true, nullptr, true},
+    {"TestImageSimulatedPathInCapitals", true, "\\\\.\\PIPE\\KELVRO-Simulated-Controller", true},
+    {"TestImageRealController", true, kRealControllerPath, false},
+    {"TestImageLookalikePath", true, "\\\\.\\pipe\\kelvro-simulated-controller2", false},
+    {"TestImageUnknownPath", true, "", false},
+    {"FirmwareRealController", false, kRealControllerPath, true},
+    {"FirmwareSimulatedController", false, nullptr, true},
+};
+
+class UpdateOffer : public ::testing::TestWithParam<Offer> {};
+
+TEST_P(UpdateOffer, TestImageNeverReachesARealController) {
+  const Offer& offer = GetParam();
+  const CarriedImageInfo carried{"label", "image.bin", CarriedImage().size(), 0, offer.test_image};
+  Scenario run;
+  if (offer.device_path != nullptr) run.host.port().set_device_path(offer.device_path);
+  run.host.plugin().firmware().SetCarriedImage(carried);
+  run.host.platform().message_boxes.clear();
+  EXPECT_EQ(run.host.Reset(), 0xFFFF);
+
+  if (offer.updates) {
+    EXPECT_EQ(run.host.platform().message_boxes, Strings{kUpdateQuestion});
+    EXPECT_EQ(run.host.controller().FlashedImage(), CarriedImage());
+    EXPECT_EQ(run.Texts().back(), "USB controller connected.");
+    EXPECT_EQ(run.host.machine().estop, 0);
+    return;
+  }
+  // Refused before the question, with nothing sent; Reset goes on as after "No".
+  EXPECT_EQ(run.host.platform().message_boxes,
+            Strings{std::string(FirmwareUpdate::kNoFirmwareCarried)});
+  EXPECT_EQ(run.Commands(), Strings{});
+  EXPECT_EQ(run.host.plugin().firmware().headless().runs(), 0);
+  EXPECT_EQ(run.host.controller().completed_flashes(), 0);
+  EXPECT_EQ(run.host.controller().firmware_version(), "01.20");
+  EXPECT_EQ(run.Texts().back(), "USB controller NOT connected.");
+  EXPECT_EQ(run.host.machine().estop, 1);
+  EXPECT_FALSE(run.host.plugin().link().IsOpen());
+  // The update itself refuses too, should anything else call it.
+  ASSERT_TRUE(run.host.plugin().link().Open());
+  EXPECT_FALSE(run.host.plugin().firmware().Run());
+  EXPECT_EQ(run.Commands(), Strings{});
+}
+
+INSTANTIATE_TEST_SUITE_P(FirmwareReset, UpdateOffer, ::testing::ValuesIn(kOffers),
+                         [](const auto& info) { return std::string(info.param.name); });
+
 // ---------------------------------------------------------------- the fault matrix
 
 struct Injected {

@@ -6,8 +6,9 @@ and what the controller received (its trace, streamed to a file by the winusb.dl
 
 Usage: check_standin_run.py WINE_RUN HOST_EXE SCENARIO
 Scenarios: healthy, old-firmware, winusb-missing, no-device, write-failure, config-dialog,
-firmware-update, firmware-update-fault. The firmware scenarios run on a display of their own and
-put screenshots of the update dialog into $KELVRO_GALLERY (default build/gallery)."""
+firmware-update, firmware-update-fault, firmware-update-stale-owner, firmware-real-controller.
+The scenarios firmware-update and firmware-update-fault run on a display of their own and put
+screenshots of the update dialog into $KELVRO_GALLERY (default build/gallery)."""
 import json
 import os
 import shutil
@@ -20,6 +21,11 @@ import threading
 NOT_FOUND = "Motion controller not found!\nPlease make sure that device is connected."
 UPDATE_QUESTION = ("KELVRO firmware must be updated to work properly with this plugin "
                    "version.\n\nDo you want to update firmware now?")
+NO_FIRMWARE_CARRIED = (
+    "KELVRO firmware must be updated to work properly with this plugin version, but this "
+    "build of the plugin carries no controller firmware (its update image is a test image), "
+    "so it does not update a real controller.\n\nPlease use a plugin release that carries the "
+    "controller firmware.")
 WRITE_ERROR = "Error writing to device!"
 OVERRIDES = "winusb,setupapi=n"
 
@@ -463,6 +469,56 @@ def scenario_firmware_update_fault(wine_run, host, tmp):
     print("screenshot of the failure: %s" % shots["end"])
 
 
+def scenario_firmware_update_stale_owner(wine_run, host, tmp):
+    """The host's main window handle names a window that no longer exists: the question and
+    the update dialog appear without an owner and the update goes through."""
+    trace = os.path.join(tmp, "trace.jsonl")
+    seen = run_host(wine_run, host, ["--profile", windows_path(os.path.join(tmp, "p.xml")),
+                                     "--seconds", "1", "--answer", "yes", "--stale-main-window"],
+                    {"WINEDLLOVERRIDES": OVERRIDES, "KELVRO_SIM_TRACE": windows_path(trace),
+                     "KELVRO_SIM_FIRMWARE": "01.20"})
+    entries, _ = read_trace(trace)
+    seen = dict(seen, trace_names=[e.get("name") for e in entries
+                                   if e.get("name") != "FlashWrite"])
+    expect(seen["message_boxes"] == [UPDATE_QUESTION], "the update question, answered yes", seen)
+    expect(seen["message_box_owners"] == [""], "the question has no owner", seen)
+    dialog = seen["firmware_dialog"]
+    expect(dialog["seen"] and dialog["closed"], "the update dialog was shown and closed", seen)
+    expect(dialog["samples"][-1]["texts"]["1034"] == "Update completed successfully.",
+           "the update completed", seen)
+    writes = [e for e in entries if e.get("name") == "FlashWrite"]
+    expect(len(writes) == FLASH_WRITES, "%d flash writes" % len(writes), seen)
+    expect(first_index(entries, "LoadMotionConfig") > first_index(entries, "FlashErase"),
+           "configured after the update", seen)
+    expect("USB controller connected." in seen["status_texts"], "status: connected", seen)
+    expect(seen["estop"] == 0, "host not in E-stop", seen)
+
+
+def scenario_firmware_real_controller(wine_run, host, tmp):
+    """The stand-in reports the null device as the controller's path, so the plugin takes it
+    for a real controller: this build carries the test image and must not offer it."""
+    trace = os.path.join(tmp, "trace.jsonl")
+    seen = run_host(wine_run, host, ["--profile", windows_path(os.path.join(tmp, "p.xml")),
+                                     "--seconds", "1", "--answer", "yes"],
+                    {"WINEDLLOVERRIDES": OVERRIDES, "KELVRO_SIM_TRACE": windows_path(trace),
+                     "KELVRO_SIM_FIRMWARE": "01.20", "KELVRO_SIM_DEVICE_PATH": "\\\\.\\NUL"})
+    entries, summaries = read_trace(trace)
+    seen = dict(seen, trace=entries, summary=summaries[-1:] if summaries else None)
+    control = first_index(entries, "GetFirmwareVersion")
+    expect(control >= 0 and entries[control]["payload"] == "01.20".encode().hex(),
+           "the controller reported 01.20", seen)
+    expect(seen["message_boxes"] == [NO_FIRMWARE_CARRIED],
+           "no update question: the build carries no controller firmware", seen)
+    expect(not seen["firmware_dialog"]["seen"], "no update dialog", seen)
+    expect(summaries and summaries[-1]["commands"] == 0,
+           "nothing sent to the controller (no Stop, no flash command)", seen)
+    expect(seen["status_texts"][-1] == "USB controller NOT connected.",
+           "status: NOT connected, as after No", seen)
+    expect(seen["estop"] == 1, "host left in E-stop", seen)
+    expect(summaries[-1]["freed"] == summaries[-1]["initialized"] == 1,
+           "the link was closed again", seen)
+
+
 SCENARIOS = {
     "healthy": (scenario_healthy, ["winusb.dll", "setupapi.dll"]),
     "old-firmware": (scenario_old_firmware, ["winusb.dll", "setupapi.dll"]),
@@ -472,6 +528,10 @@ SCENARIOS = {
     "config-dialog": (scenario_config_dialog, ["winusb.dll", "setupapi.dll"]),
     "firmware-update": (scenario_firmware_update, ["winusb.dll", "setupapi.dll"]),
     "firmware-update-fault": (scenario_firmware_update_fault, ["winusb.dll", "setupapi.dll"]),
+    "firmware-update-stale-owner": (scenario_firmware_update_stale_owner,
+                                    ["winusb.dll", "setupapi.dll"]),
+    "firmware-real-controller": (scenario_firmware_real_controller,
+                                 ["winusb.dll", "setupapi.dll"]),
 }
 
 

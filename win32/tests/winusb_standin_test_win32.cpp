@@ -216,6 +216,8 @@ TEST_F(StandinTest, PortOpensAndServesBothControlRequests) {
   ASSERT_TRUE(port.loaded());
   ASSERT_EQ(port.Open(), UsbOpenResult::kOk);
   EXPECT_EQ(port.last_find_result(), 0u);
+  // Found under the simulated controller's path, which the plugin tells from a real one's.
+  EXPECT_TRUE(IsSimulatedControllerPath(port.DevicePath())) << port.DevicePath();
 
   std::array<uint8_t, 5> version{};
   ASSERT_TRUE(port.ControlIn(0xE0, version.data(), 5));
@@ -229,6 +231,7 @@ TEST_F(StandinTest, PortOpensAndServesBothControlRequests) {
   EXPECT_FALSE(port.ControlIn(0x55, unknown, sizeof(unknown)));
   port.Close();
   EXPECT_FALSE(port.ControlIn(0xE0, version.data(), 5));  // closed
+  EXPECT_EQ(port.DevicePath(), "");
 }
 
 TEST_F(StandinTest, StatusReadsCompleteThroughTheEventOneAtATime) {
