@@ -170,18 +170,12 @@ Binding Binding::Check(int control, int& field) {
 
 Binding Binding::Unsigned(int control, int& field, std::optional<int64_t> min,
                           std::optional<int64_t> max) {
-  Binding b(control, BindingKind::kUnsigned, &field);
-  b.min_ = min;
-  b.max_ = max;
-  return b;
+  return Binding(control, BindingKind::kUnsigned, &field, min, max);
 }
 
 Binding Binding::Number(int control, double& field, std::optional<int64_t> min,
                         std::optional<int64_t> max) {
-  Binding b(control, BindingKind::kNumber, &field);
-  b.min_ = min;
-  b.max_ = max;
-  return b;
+  return Binding(control, BindingKind::kNumber, &field, min, max);
 }
 
 Binding Binding::Choice(int control, int& field, std::span<const char* const> items) {

@@ -88,8 +88,10 @@ class Binding {
   std::optional<std::pair<int64_t, int64_t>> StoredRange() const;
 
  private:
-  Binding(int control, BindingKind kind, BoundField field) noexcept
-      : control_(control), kind_(kind), field_(field) {}
+  Binding(int control, BindingKind kind, BoundField field,
+          std::optional<int64_t> min = std::nullopt,
+          std::optional<int64_t> max = std::nullopt) noexcept
+      : control_(control), kind_(kind), field_(field), min_(min), max_(max) {}
   static Binding ByKey(int control, BindingKind kind, PluginSettings& settings,
                        std::string_view key);
 

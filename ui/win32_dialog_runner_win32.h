@@ -45,7 +45,6 @@ class Win32DialogRunner final : public DialogRunner, public PageViewMaker {
   UserMessages& messages() { return messages_; }
   // The visual-styles function looked up by name, or null.
   FARPROC ThemeFunction(const char* name) const;
-  const ShellOpen& shell_open() const { return shell_open_; }
   void DialogOpened(HWND dialog) { owner_.SetOwnerWindow(dialog); }
 
  private:

@@ -17,17 +17,6 @@
 namespace kelvro {
 namespace {
 
-SettingKind SettingKindOf(BindingKind kind) {
-  switch (kind) {
-    case BindingKind::kNumber:
-      return SettingKind::kReal;
-    case BindingKind::kText:
-      return SettingKind::kText;
-    default:
-      return SettingKind::kInt;
-  }
-}
-
 bool BindsField(const Binding& b, PluginSettings& settings, const SettingDetail& detail) {
   switch (detail.kind) {
     case SettingKind::kInt:
@@ -48,7 +37,8 @@ std::string Problem(const Binding& b, PluginSettings& settings) {
   if (b.key().empty()) return b.resolved() ? std::string() : name + ": binds no field";
   const SettingDetail* detail = FindSetting(b.key());
   if (!detail) return name + ": the key is not in the settings table";
-  if (detail->kind != SettingKindOf(b.kind())) return name + ": the kind does not match";
+  // A binding by key holds no field only when its kind cannot exchange the setting's type.
+  if (!b.resolved()) return name + ": the kind does not match";
   if (!BindsField(b, settings, *detail)) return name + ": not the setting's field";
   const auto stored = b.StoredRange();
   if (detail->range && stored &&
