@@ -23,6 +23,8 @@ class AboutPage final : public PageModel {
 
   int template_id() const override;
   ExchangeResult Exchange(DialogControls& controls, ExchangeDirection direction) override;
+  // The page draws its picture and makes its mail and web texts links.
+  std::unique_ptr<PageView> MakeView(PageViewMaker& maker) override { return maker.About(*this); }
 
   // The texts of the two version lines as the page computes them when it opens.
   std::string PluginLine() const;

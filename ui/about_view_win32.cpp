@@ -199,11 +199,22 @@ void ShellOpenTarget(const std::string& target) {
   ::ShellExecuteA(nullptr, "open", target.c_str(), nullptr, nullptr, SW_SHOW);
 }
 
-void AboutView::Attach(HWND page) const {
+void AboutView::Attach(HWND page) {
   MakeLink(page, IDC_ABOUT_MAIL, resources_, open_);
   MakeLink(page, IDC_ABOUT_WEB, resources_, open_);
   MakeLink(page, IDC_ABOUT_SPARE_LINK, resources_, open_);
   AboutPicture::Get(resources_);
+}
+
+bool AboutView::OnMessage(HWND page, UINT message, WPARAM /*wparam*/, LPARAM /*lparam*/,
+                          INT_PTR& result) {
+  if (message != WM_PAINT) return false;
+  PAINTSTRUCT ps;
+  HDC dc = ::BeginPaint(page, &ps);
+  if (dc) Paint(page, dc);
+  ::EndPaint(page, &ps);
+  result = TRUE;
+  return true;
 }
 
 void AboutView::Paint(HWND page, HDC dc) const {

@@ -8,19 +8,23 @@
 #include <functional>
 #include <string>
 
+#include "ui/page_view_win32.h"
+
 namespace kelvro {
 
 // Hands a target to the shell's "open" action (tests record it instead).
 using ShellOpen = std::function<void(const std::string& target)>;
 void ShellOpenTarget(const std::string& target);
 
-class AboutView {
+class AboutView final : public Win32PageView {
  public:
   AboutView(HINSTANCE resources, ShellOpen open) : resources_(resources), open_(std::move(open)) {}
 
   // After the page's load: makes its link controls links and decodes the picture if it is
   // not there yet.
-  void Attach(HWND page) const;
+  void Attach(HWND page) override;
+  // Paints the picture.
+  bool OnMessage(HWND page, UINT message, WPARAM wparam, LPARAM lparam, INT_PTR& result) override;
   // The picture stretched into frame 1023 (nothing when there is none).
   void Paint(HWND page, HDC dc) const;
 

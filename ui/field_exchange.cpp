@@ -1,5 +1,6 @@
 #include "ui/field_exchange.h"
 
+#include <algorithm>
 #include <charconv>
 #include <cmath>
 #include <limits>
@@ -25,127 +26,253 @@ bool IsDigit(char c) {
 }
 
 bool InRange(double value, const Binding& b) {
-  if (b.min && value < static_cast<double>(*b.min)) return false;
-  if (b.max && value > static_cast<double>(*b.max)) return false;
+  if (b.min() && value < static_cast<double>(*b.min())) return false;
+  if (b.max() && value > static_cast<double>(*b.max())) return false;
   return true;
 }
 
 // The range message needs both bounds; a one-sided range names the type's end.
 ExchangeResult RangeFailure(const Binding& b, const char* message) {
-  const int64_t low = b.min.value_or(b.kind == BindingKind::kUnsigned ? 0 : INT32_MIN);
-  const int64_t high = b.max.value_or(b.kind == BindingKind::kUnsigned ? UINT32_MAX : INT32_MAX);
-  return ExchangeResult::Failure(b.control, FormatBounds(message, low, high));
+  const bool is_unsigned = b.kind() == BindingKind::kUnsigned;
+  const int64_t low = b.min().value_or(is_unsigned ? 0 : INT32_MIN);
+  const int64_t high = b.max().value_or(is_unsigned ? UINT32_MAX : INT32_MAX);
+  return ExchangeResult::Failure(b.control(), FormatBounds(message, low, high));
 }
 
-void Load(const Binding& b, DialogControls& controls) {
-  switch (b.kind) {
+// The index of the first checked button of a radio group, -1 when none is.
+int CheckedButton(const Binding& b, DialogControls& controls) {
+  const std::span<const int> buttons = b.buttons();
+  for (size_t i = 0; i < buttons.size(); ++i) {
+    if (controls.Checked(buttons[i])) return static_cast<int>(i);
+  }
+  return -1;
+}
+
+void Load(const Binding& b, int& field, DialogControls& controls) {
+  switch (b.kind()) {
     case BindingKind::kCheck:
-      controls.SetChecked(b.control, *b.int_field != 0);
+      controls.SetChecked(b.control(), field != 0);
       break;
     case BindingKind::kUnsigned:
-      controls.SetText(b.control, std::to_string(*b.int_field));
-      break;
-    case BindingKind::kNumber:
-      controls.SetText(b.control, FormatNumber(*b.number_field));
+      controls.SetText(b.control(), std::to_string(field));
       break;
     case BindingKind::kChoice:
-      controls.SetSelection(b.control, *b.int_field);
+      controls.SetItems(b.control(), b.items());
+      controls.SetSelection(b.control(), field);
       break;
-    case BindingKind::kText:
-      controls.SetText(b.control, *b.text_field);
+    case BindingKind::kRadioGroup: {
+      const std::span<const int> buttons = b.buttons();
+      for (size_t i = 0; i < buttons.size(); ++i) {
+        controls.SetChecked(buttons[i], field >= 0 && static_cast<size_t>(field) == i);
+      }
+      break;
+    }
+    default:
       break;
   }
 }
 
-ExchangeResult Save(const Binding& b, DialogControls& controls) {
-  switch (b.kind) {
+ExchangeResult Save(const Binding& b, int& field, DialogControls& controls) {
+  switch (b.kind()) {
     case BindingKind::kCheck:
-      *b.int_field = controls.Checked(b.control) ? 1 : 0;
+      field = controls.Checked(b.control()) ? 1 : 0;
       return {};
     case BindingKind::kUnsigned: {
-      const std::optional<uint32_t> value = ParseUnsigned(controls.Text(b.control));
-      if (!value) return ExchangeResult::Failure(b.control, kMessagePositiveInteger);
+      const std::optional<uint32_t> value = ParseUnsigned(controls.Text(b.control()));
+      if (!value) return ExchangeResult::Failure(b.control(), kMessagePositiveInteger);
       if (!InRange(*value, b)) return RangeFailure(b, kMessageIntegerBetween);
       // The fields are 32-bit signed; a value above their range is refused like any other
       // value outside the field's range.
       if (*value > static_cast<uint32_t>(std::numeric_limits<int>::max())) {
         return RangeFailure(b, kMessageIntegerBetween);
       }
-      *b.int_field = static_cast<int>(*value);
-      return {};
-    }
-    case BindingKind::kNumber: {
-      const std::optional<double> value = ParseNumber(controls.Text(b.control));
-      if (!value) return ExchangeResult::Failure(b.control, kMessageNumber);
-      if (!InRange(*value, b)) return RangeFailure(b, kMessageNumberBetween);
-      *b.number_field = *value;
+      field = static_cast<int>(*value);
       return {};
     }
     case BindingKind::kChoice: {
-      const int selection = controls.Selection(b.control);
-      *b.int_field = selection < 0 ? 0 : selection;
+      // A list shows no selection when the field held no item's index (a profile value the
+      // page does not offer); the field keeps it until the user picks an item.
+      const int selection = controls.Selection(b.control());
+      if (selection >= 0 && static_cast<size_t>(selection) < b.items().size()) {
+        field = selection;
+      }
       return {};
     }
-    case BindingKind::kText:
-      *b.text_field = controls.Text(b.control);
+    case BindingKind::kRadioGroup: {
+      const int checked = CheckedButton(b, controls);
+      if (checked >= 0) field = checked;
       return {};
+    }
+    default:
+      return {};
+  }
+}
+
+ExchangeResult Save(const Binding& b, double& field, DialogControls& controls) {
+  const std::optional<double> value = ParseNumber(controls.Text(b.control()));
+  if (!value) return ExchangeResult::Failure(b.control(), kMessageNumber);
+  if (!InRange(*value, b)) return RangeFailure(b, kMessageNumberBetween);
+  field = *value;
+  return {};
+}
+
+ExchangeResult ExchangeOne(const Binding& b, DialogControls& controls,
+                           ExchangeDirection direction) {
+  const bool load = direction == ExchangeDirection::kLoad;
+  const BoundField& bound = b.field();
+  if (int* const* field = std::get_if<int*>(&bound)) {
+    if (!load) return Save(b, **field, controls);
+    Load(b, **field, controls);
+  } else if (double* const* number = std::get_if<double*>(&bound)) {
+    if (!load) return Save(b, **number, controls);
+    controls.SetText(b.control(), FormatNumber(**number));
+  } else if (std::string* const* text = std::get_if<std::string*>(&bound)) {
+    if (load) {
+      controls.SetText(b.control(), **text);
+    } else {
+      **text = controls.Text(b.control());
+    }
+  }
+  // An unresolved binding by key has no field: nothing to exchange.
+  return {};
+}
+
+ExchangeResult ExchangeWhere(std::span<const Binding> bindings, DialogControls& controls,
+                             ExchangeDirection direction, const std::initializer_list<int>* only) {
+  for (const Binding& b : bindings) {
+    if (only &&
+        std::none_of(only->begin(), only->end(), [&b](int id) { return b.HasControl(id); })) {
+      continue;
+    }
+    ExchangeResult result = ExchangeOne(b, controls, direction);
+    if (!result.ok) return result;
   }
   return {};
 }
 
-Binding IntBinding(int control, BindingKind kind, int& field) {
-  Binding b;
-  b.control = control;
-  b.kind = kind;
-  b.int_field = &field;
-  return b;
+// The kind of setting each binding kind exchanges.
+SettingKind SettingKindOf(BindingKind kind) {
+  switch (kind) {
+    case BindingKind::kNumber:
+      return SettingKind::kReal;
+    case BindingKind::kText:
+      return SettingKind::kText;
+    default:
+      return SettingKind::kInt;
+  }
 }
 
 }  // namespace
 
-Binding SettingBinding(int control, BindingKind kind, PluginSettings& settings,
+Binding Binding::Check(int control, int& field) {
+  return Binding(control, BindingKind::kCheck, &field);
+}
+
+Binding Binding::Unsigned(int control, int& field, std::optional<int64_t> min,
+                          std::optional<int64_t> max) {
+  return Binding(control, BindingKind::kUnsigned, &field, min, max);
+}
+
+Binding Binding::Number(int control, double& field, std::optional<int64_t> min,
+                        std::optional<int64_t> max) {
+  return Binding(control, BindingKind::kNumber, &field, min, max);
+}
+
+Binding Binding::Choice(int control, int& field, std::span<const char* const> items) {
+  Binding b(control, BindingKind::kChoice, &field);
+  b.items_ = items;
+  return b;
+}
+
+Binding Binding::RadioGroup(std::initializer_list<int> buttons, int& field) {
+  Binding b(buttons.size() > 0 ? *buttons.begin() : 0, BindingKind::kRadioGroup, &field);
+  b.buttons_.assign(buttons.begin(), buttons.end());
+  return b;
+}
+
+Binding Binding::Text(int control, std::string& field) {
+  return Binding(control, BindingKind::kText, &field);
+}
+
+Binding Binding::ByKey(int control, BindingKind kind, PluginSettings& settings,
                        std::string_view key) {
-  Binding b;
-  b.control = control;
-  b.kind = kind;
-  const SettingDetail* detail = FindSetting(key);
-  // Bindings are written against the table; a key that is not there is a programming error
-  // that the page tests catch (the binding then has no field and exchanges nothing).
-  if (detail && detail->kind == SettingKind::kInt) {
-    b.int_field = &IntField(settings, *detail);
-    if (detail->range && kind == BindingKind::kUnsigned) {
-      b.min = detail->range->min;
-      b.max = detail->range->max;
-    }
+  Binding b(control, kind, std::monostate{});
+  b.key_ = std::string(key);
+  b.setting_ = FindSetting(key);
+  const SettingDetail* detail = b.setting_;
+  // A key that is not in the table, or a setting of another type, leaves the binding
+  // without a field; the page tests name it.
+  if (!detail || detail->kind != SettingKindOf(kind)) return b;
+  switch (detail->kind) {
+    case SettingKind::kInt:
+      b.field_ = &IntField(settings, *detail);
+      if (kind == BindingKind::kUnsigned && detail->range) {
+        b.min_ = detail->range->min;
+        b.max_ = detail->range->max;
+      }
+      break;
+    case SettingKind::kReal:
+      b.field_ = &RealField(settings, *detail);
+      break;
+    case SettingKind::kText:
+      b.field_ = &TextField(settings, *detail);
+      break;
+    case SettingKind::kLaserCurve:
+      break;
   }
   return b;
 }
 
-Binding CheckBinding(int control, int& field) {
-  return IntBinding(control, BindingKind::kCheck, field);
+Binding Binding::Check(int control, PluginSettings& settings, std::string_view key) {
+  return ByKey(control, BindingKind::kCheck, settings, key);
 }
 
-Binding UnsignedBinding(int control, int& field, std::optional<int64_t> min,
-                        std::optional<int64_t> max) {
-  Binding b = IntBinding(control, BindingKind::kUnsigned, field);
-  b.min = min;
-  b.max = max;
+Binding Binding::Unsigned(int control, PluginSettings& settings, std::string_view key) {
+  return ByKey(control, BindingKind::kUnsigned, settings, key);
+}
+
+Binding Binding::Number(int control, PluginSettings& settings, std::string_view key) {
+  return ByKey(control, BindingKind::kNumber, settings, key);
+}
+
+Binding Binding::Choice(int control, PluginSettings& settings, std::string_view key,
+                        std::span<const char* const> items) {
+  Binding b = ByKey(control, BindingKind::kChoice, settings, key);
+  b.items_ = items;
   return b;
 }
 
-Binding NumberBinding(int control, double& field, std::optional<int64_t> min,
-                      std::optional<int64_t> max) {
-  Binding b;
-  b.control = control;
-  b.kind = BindingKind::kNumber;
-  b.number_field = &field;
-  b.min = min;
-  b.max = max;
+Binding Binding::RadioGroup(std::initializer_list<int> buttons, PluginSettings& settings,
+                            std::string_view key) {
+  Binding b =
+      ByKey(buttons.size() > 0 ? *buttons.begin() : 0, BindingKind::kRadioGroup, settings, key);
+  b.buttons_.assign(buttons.begin(), buttons.end());
   return b;
 }
 
-Binding ChoiceBinding(int control, int& field) {
-  return IntBinding(control, BindingKind::kChoice, field);
+Binding Binding::Text(int control, PluginSettings& settings, std::string_view key) {
+  return ByKey(control, BindingKind::kText, settings, key);
+}
+
+bool Binding::HasControl(int id) const {
+  if (kind_ != BindingKind::kRadioGroup) return id == control_;
+  return std::find(buttons_.begin(), buttons_.end(), id) != buttons_.end();
+}
+
+std::optional<std::pair<int64_t, int64_t>> Binding::StoredRange() const {
+  switch (kind_) {
+    case BindingKind::kCheck:
+      return std::pair<int64_t, int64_t>{0, 1};
+    case BindingKind::kUnsigned:
+      return std::pair<int64_t, int64_t>{min_.value_or(0),
+                                         max_.value_or(std::numeric_limits<int>::max())};
+    case BindingKind::kChoice:
+      return std::pair<int64_t, int64_t>{0, static_cast<int64_t>(items_.size()) - 1};
+    case BindingKind::kRadioGroup:
+      return std::pair<int64_t, int64_t>{0, static_cast<int64_t>(buttons_.size()) - 1};
+    default:
+      return std::nullopt;
+  }
 }
 
 std::string FormatBounds(std::string_view message, int64_t min, int64_t max) {
@@ -213,15 +340,12 @@ std::string FormatNumber(double value) {
 
 ExchangeResult Exchange(std::span<const Binding> bindings, DialogControls& controls,
                         ExchangeDirection direction) {
-  for (const Binding& b : bindings) {
-    if (direction == ExchangeDirection::kLoad) {
-      Load(b, controls);
-      continue;
-    }
-    ExchangeResult result = Save(b, controls);
-    if (!result.ok) return result;
-  }
-  return {};
+  return ExchangeWhere(bindings, controls, direction, nullptr);
+}
+
+ExchangeResult ExchangeControls(std::span<const Binding> bindings, DialogControls& controls,
+                                ExchangeDirection direction, std::initializer_list<int> ids) {
+  return ExchangeWhere(bindings, controls, direction, &ids);
 }
 
 }  // namespace kelvro

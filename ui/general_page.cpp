@@ -4,31 +4,28 @@
 
 namespace kelvro {
 
-int GeneralPage::template_id() const {
-  return IDD_PAGE_GENERAL;
+GeneralPage::GeneralPage(PluginSettings& settings, ProbeLogDialog& probe_log)
+    : settings_(settings), probe_log_(probe_log) {
+  PluginSettings& s = settings;
+  // In the page's exchange order; each range is checked right after its field.
+  bindings_ = {
+      Binding::Unsigned(IDC_GENERAL_INDEX_COUNT, s, "IndexCnt"),
+      Binding::Check(IDC_GENERAL_LASER_SYNC, s, "LaserSync"),
+      Binding::Check(IDC_GENERAL_LASER_COMP, s, "LaserComp"),
+      Binding::Unsigned(IDC_GENERAL_PWM_FREQ, s, "PWMFreq"),
+      Binding::Unsigned(IDC_GENERAL_GATE_PORT, s, "LaserSyncPort"),
+      Binding::Unsigned(IDC_GENERAL_HOME_RETRACT, s, "HomeRetract"),
+      Binding::Check(IDC_GENERAL_HW_MPG, s, "HwMPG"),
+      Binding::Check(IDC_GENERAL_MPG_FEED_LIMIT, s, "MPGfeedlimit"),
+      Binding::Check(IDC_GENERAL_GRAY_LEVEL, s, "LaserGL"),
+      Binding::Check(IDC_GENERAL_DEREFERENCE, s, "DerefOnDisc"),
+      Binding::Choice(IDC_GENERAL_STEP_FREQ, s, "StepFreq", kStepFrequencyItems),
+      Binding::Check(IDC_GENERAL_PROBE_AS_LIMIT, s, "ProbeAsLimit"),
+  };
 }
 
-ExchangeResult GeneralPage::Exchange(DialogControls& controls, ExchangeDirection direction) {
-  PluginSettings& s = settings_;
-  // In the page's exchange order; each range is checked right after its field.
-  const std::array<Binding, 12> bindings{
-      SettingBinding(IDC_GENERAL_INDEX_COUNT, BindingKind::kUnsigned, s, "IndexCnt"),
-      SettingBinding(IDC_GENERAL_LASER_SYNC, BindingKind::kCheck, s, "LaserSync"),
-      SettingBinding(IDC_GENERAL_LASER_COMP, BindingKind::kCheck, s, "LaserComp"),
-      SettingBinding(IDC_GENERAL_PWM_FREQ, BindingKind::kUnsigned, s, "PWMFreq"),
-      SettingBinding(IDC_GENERAL_GATE_PORT, BindingKind::kUnsigned, s, "LaserSyncPort"),
-      SettingBinding(IDC_GENERAL_HOME_RETRACT, BindingKind::kUnsigned, s, "HomeRetract"),
-      SettingBinding(IDC_GENERAL_HW_MPG, BindingKind::kCheck, s, "HwMPG"),
-      SettingBinding(IDC_GENERAL_MPG_FEED_LIMIT, BindingKind::kCheck, s, "MPGfeedlimit"),
-      SettingBinding(IDC_GENERAL_GRAY_LEVEL, BindingKind::kCheck, s, "LaserGL"),
-      SettingBinding(IDC_GENERAL_DEREFERENCE, BindingKind::kCheck, s, "DerefOnDisc"),
-      SettingBinding(IDC_GENERAL_STEP_FREQ, BindingKind::kChoice, s, "StepFreq"),
-      SettingBinding(IDC_GENERAL_PROBE_AS_LIMIT, BindingKind::kCheck, s, "ProbeAsLimit"),
-  };
-  if (direction == ExchangeDirection::kLoad) {
-    controls.SetItems(IDC_GENERAL_STEP_FREQ, kStepFrequencyItems);
-  }
-  return kelvro::Exchange(bindings, controls, direction);
+int GeneralPage::template_id() const {
+  return IDD_PAGE_GENERAL;
 }
 
 bool GeneralPage::OnCommand(DialogControls& /*controls*/, int control, DialogRunner& runner) {

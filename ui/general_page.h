@@ -4,6 +4,7 @@
 #pragma once
 
 #include <array>
+#include <vector>
 
 #include "settings/plugin_settings.h"
 #include "ui/dialog_runner.h"
@@ -17,11 +18,10 @@ inline constexpr std::array<const char*, 2> kStepFrequencyItems{"125 KHz", "250 
 
 class GeneralPage final : public PageModel {
  public:
-  GeneralPage(PluginSettings& settings, ProbeLogDialog& probe_log)
-      : settings_(settings), probe_log_(probe_log) {}
+  GeneralPage(PluginSettings& settings, ProbeLogDialog& probe_log);
 
   int template_id() const override;
-  ExchangeResult Exchange(DialogControls& controls, ExchangeDirection direction) override;
+  std::span<const Binding> bindings() const override { return bindings_; }
   bool OnCommand(DialogControls& controls, int control, DialogRunner& runner) override;
 
  private:
@@ -29,6 +29,7 @@ class GeneralPage final : public PageModel {
 
   PluginSettings& settings_;
   ProbeLogDialog& probe_log_;
+  std::vector<Binding> bindings_;
 };
 
 }  // namespace kelvro

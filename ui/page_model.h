@@ -1,8 +1,11 @@
 // A page or dialog of the user interface, apart from its window: its template, its data
-// exchange (the shared bindings plus its own checks), its enable rules and its commands.
-// The window (a Win32 dialog, or a map of controls in the tests) only moves values between
-// its controls and the model.
+// exchange (its binding table plus its own checks), its enable rules, its commands, and
+// whether its window needs a view of its own. The window (a Win32 dialog, or a map of
+// controls in the tests) only moves values between its controls and the model.
 #pragma once
+
+#include <memory>
+#include <span>
 
 #include "host/platform.h"
 #include "ui/dialog_controls.h"
@@ -11,14 +14,40 @@
 
 namespace kelvro {
 
+class AboutPage;
+
+// What a page's window does beyond the generic page window (drawing, links, cursors),
+// made by the platform's views; the generic window hands its messages to it first.
+class PageView {
+ public:
+  virtual ~PageView() = default;
+};
+
+// The platform's maker of page views: one method per page that has a view of its own.
+class PageViewMaker {
+ public:
+  virtual ~PageViewMaker() = default;
+  virtual std::unique_ptr<PageView> About(AboutPage& page) = 0;
+};
+
 class PageModel {
  public:
+  PageModel() = default;
+  // Binding tables point into the page's own fields.
+  PageModel(const PageModel&) = delete;
+  PageModel& operator=(const PageModel&) = delete;
   virtual ~PageModel() = default;
 
   // The dialog template the window is built from.
   virtual int template_id() const = 0;
-  // Fields into controls (kLoad) or back, with the checks (kSave).
-  virtual ExchangeResult Exchange(DialogControls& controls, ExchangeDirection direction) = 0;
+  // The page's binding table in exchange order, built with the page (empty when it has
+  // none).
+  virtual std::span<const Binding> bindings() const { return {}; }
+  // Fields into controls (kLoad) or back, with the checks (kSave): the binding table unless
+  // the page adds checks of its own.
+  virtual ExchangeResult Exchange(DialogControls& controls, ExchangeDirection direction) {
+    return kelvro::Exchange(bindings(), controls, direction);
+  }
   // Enables and disables controls from the controls' current state; run after a load and
   // after every command.
   virtual void ApplyEnableRules(DialogControls& /*controls*/) {}
@@ -27,6 +56,9 @@ class PageModel {
   virtual bool OnCommand(DialogControls& /*controls*/, int /*control*/, DialogRunner& /*runner*/) {
     return false;
   }
+  // The view of a page that draws or needs window behaviour of its own; null for a page the
+  // generic window shows alone.
+  virtual std::unique_ptr<PageView> MakeView(PageViewMaker& /*maker*/) { return nullptr; }
 };
 
 // Saves `model` from `controls`. On failure the message is shown, the focus goes to the bad
@@ -44,7 +76,6 @@ class EmptyPage final : public PageModel {
  public:
   explicit EmptyPage(int template_id) : template_id_(template_id) {}
   int template_id() const override { return template_id_; }
-  ExchangeResult Exchange(DialogControls&, ExchangeDirection) override { return {}; }
 
  private:
   int template_id_;

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <array>
+#include <vector>
 
 #include "motion/probing.h"
 #include "ui/page_model.h"
@@ -17,9 +18,10 @@ inline constexpr std::array<const char*, 4> kProbeLogSeparators{",", " ", ";", "
 
 class ProbeLogDialog final : public PageModel {
  public:
-  explicit ProbeLogDialog(ProbeLogOptions& options) : options_(options) {}
+  explicit ProbeLogDialog(ProbeLogOptions& options);
 
   int template_id() const override;
+  std::span<const Binding> bindings() const override { return bindings_; }
   // Load shows the options; save checks every field and only when all pass writes them into
   // the options (a failed or cancelled dialog stores nothing).
   ExchangeResult Exchange(DialogControls& controls, ExchangeDirection direction) override;
@@ -34,6 +36,7 @@ class ProbeLogDialog final : public PageModel {
   double c2_ = 0.0;
   int machine_ = 0;
   int separator_ = 0;
+  std::vector<Binding> bindings_;
 };
 
 }  // namespace kelvro

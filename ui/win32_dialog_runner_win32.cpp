@@ -5,6 +5,7 @@
 #include <commctrl.h>
 // clang-format on
 
+#include <memory>
 #include <optional>
 
 #include "host/owner_window_win32.h"
@@ -12,6 +13,7 @@
 #include "ui/config_dialog.h"
 #include "ui/hwnd_dialog_controls_win32.h"
 #include "ui/page_model.h"
+#include "ui/page_view_win32.h"
 
 namespace kelvro {
 namespace {
@@ -30,6 +32,30 @@ Fn Function(FARPROC proc) {
   return reinterpret_cast<Fn>(reinterpret_cast<void*>(proc));
 }
 
+// The view a page model asks for, made by the runner, while the page's window exists.
+class ViewSlot {
+ public:
+  // After the window's load.
+  void Make(PageModel& model, PageViewMaker& maker, HWND window) {
+    made_ = model.MakeView(maker);
+    // The runner makes Win32 views only.
+    view_ = dynamic_cast<Win32PageView*>(made_.get());
+    if (view_) view_->Attach(window);
+  }
+  // True when the view handled the message, with the procedure's answer in `result`.
+  bool Forward(HWND window, UINT message, WPARAM wparam, LPARAM lparam, INT_PTR& result) {
+    return view_ && view_->OnMessage(window, message, wparam, lparam, result);
+  }
+  void Reset() {
+    view_ = nullptr;
+    made_.reset();
+  }
+
+ private:
+  std::unique_ptr<PageView> made_;
+  Win32PageView* view_ = nullptr;
+};
+
 // State of one open configuration dialog, shared by its frame and page procedures.
 struct FrameState {
   FrameState(ConfigDialogModel& m, Win32DialogRunner& r) : model(m), runner(r) {}
@@ -38,8 +64,8 @@ struct FrameState {
   HWND tabs = nullptr;
   HWND page = nullptr;
   std::optional<HwndDialogControls> page_controls;
-  std::optional<AboutView> about;  // while the About page is shown
-  int opening = 0;                 // the tab whose page is being created
+  ViewSlot view;    // the visible page's own view, if it has one
+  int opening = 0;  // the tab whose page is being created
   bool themed = false;
 };
 
@@ -49,6 +75,7 @@ struct ModalState {
   PageModel& model;
   Win32DialogRunner& runner;
   std::optional<HwndDialogControls> controls;
+  ViewSlot view;
 };
 
 template <typename State>
@@ -82,40 +109,25 @@ INT_PTR CALLBACK PageProc(HWND page, UINT message, WPARAM wparam, LPARAM lparam)
           enable(page, kThemeTabTexture);
         }
       }
-      PageModel& model = frame->model.page(frame->opening);
       frame->model.PageOpened(frame->opening, *frame->page_controls);
-      if (model.template_id() == IDD_PAGE_ABOUT) {
-        frame->about.emplace(frame->runner.resources(), frame->runner.shell_open());
-        frame->about->Attach(page);
-      }
+      frame->view.Make(frame->model.page(frame->opening), frame->runner, page);
       return FALSE;  // the focus stays where the user put it (on the tabs)
     }
     FrameState* frame = StateOf<FrameState>(page);
     if (!frame) return FALSE;
-    switch (message) {
-      case WM_COMMAND:
-        if (!IsModelCommand(wparam) || !frame->page_controls) return FALSE;
-        frame->model.Command(*frame->page_controls, LOWORD(wparam), frame->runner);
-        return TRUE;
-      case WM_PAINT:
-        if (!frame->about) return FALSE;
-        {
-          PAINTSTRUCT ps;
-          HDC dc = ::BeginPaint(page, &ps);
-          if (dc) frame->about->Paint(page, dc);
-          ::EndPaint(page, &ps);
-        }
-        return TRUE;
-      case WM_DESTROY:
-        if (frame->page == page) {
-          frame->page = nullptr;
-          frame->page_controls.reset();
-          frame->about.reset();
-        }
-        return FALSE;
-      default:
-        return FALSE;
+    if (message == WM_DESTROY) {
+      if (frame->page == page) {
+        frame->page = nullptr;
+        frame->page_controls.reset();
+        frame->view.Reset();
+      }
+      return FALSE;
     }
+    INT_PTR result = FALSE;
+    if (frame->view.Forward(page, message, wparam, lparam, result)) return result;
+    if (message != WM_COMMAND || !IsModelCommand(wparam) || !frame->page_controls) return FALSE;
+    frame->model.Command(*frame->page_controls, LOWORD(wparam), frame->runner);
+    return TRUE;
   } catch (...) {
     return FALSE;
   }
@@ -223,10 +235,18 @@ INT_PTR CALLBACK ModalProc(HWND dialog, UINT message, WPARAM wparam, LPARAM lpar
       state->controls.emplace(dialog);
       state->model.Exchange(*state->controls, ExchangeDirection::kLoad);
       state->model.ApplyEnableRules(*state->controls);
+      state->view.Make(state->model, state->runner, dialog);
       return TRUE;
     }
     ModalState* state = StateOf<ModalState>(dialog);
-    if (!state || !state->controls || message != WM_COMMAND) return FALSE;
+    if (!state || !state->controls) return FALSE;
+    if (message == WM_DESTROY) {
+      state->view.Reset();
+      return FALSE;
+    }
+    INT_PTR result = FALSE;
+    if (state->view.Forward(dialog, message, wparam, lparam, result)) return result;
+    if (message != WM_COMMAND) return FALSE;
     switch (LOWORD(wparam)) {
       case IDOK:
         if (SavePage(state->model, *state->controls, state->runner.messages())) {
@@ -295,6 +315,10 @@ DialogResult Win32DialogRunner::RunModal(PageModel& model) {
   ModalState state(model, *this);
   return RunDialog(model.template_id(), ModalProc, &state) == IDOK ? DialogResult::kOk
                                                                    : DialogResult::kCancel;
+}
+
+std::unique_ptr<PageView> Win32DialogRunner::About(AboutPage& /*page*/) {
+  return std::make_unique<AboutView>(resources_, shell_open_);
 }
 
 DialogResult Win32DialogRunner::EditCurve(LaserCurve& /*curve*/, double& /*nominal_feed*/) {

@@ -11,13 +11,14 @@
 #include "ui/about_view_win32.h"
 #include "ui/dialog_runner.h"
 #include "ui/owner_window_slot.h"
+#include "ui/page_model.h"
 
 namespace kelvro {
 
 inline constexpr char kCurveEditorMissing[] =
     "The laser ramp curve editor is not available in this version.";
 
-class Win32DialogRunner final : public DialogRunner {
+class Win32DialogRunner final : public DialogRunner, public PageViewMaker {
  public:
   // `resources`: the module whose resources carry the templates; `uxtheme`: the
   // visual-styles library, or null (no theming); `messages`: the message boxes; `owner`:
@@ -33,6 +34,9 @@ class Win32DialogRunner final : public DialogRunner {
   // Placeholder: tells the user that the editor is not there and leaves the curve as it is.
   DialogResult EditCurve(LaserCurve& curve, double& nominal_feed) override;
 
+  // The views of the pages that have one.
+  std::unique_ptr<PageView> About(AboutPage& page) override;
+
   // The shell's "open" action of the About page's links (tests record it instead).
   void set_shell_open(ShellOpen open) { shell_open_ = std::move(open); }
 
@@ -41,7 +45,6 @@ class Win32DialogRunner final : public DialogRunner {
   UserMessages& messages() { return messages_; }
   // The visual-styles function looked up by name, or null.
   FARPROC ThemeFunction(const char* name) const;
-  const ShellOpen& shell_open() const { return shell_open_; }
   void DialogOpened(HWND dialog) { owner_.SetOwnerWindow(dialog); }
 
  private:

@@ -152,6 +152,37 @@ TEST_F(ConfigDialogTest, OkTakesEveryFieldOfThePage) {
   EXPECT_EQ(settings().step_rate_125khz, 0);
 }
 
+// A StepFreq from the profile that the list does not offer shows as no selection; a tab
+// switch and OK keep it (it does not fall to 0, the 125 kHz rate); a picked item replaces it.
+struct StepFreqCase {
+  int stored;
+  int picked;  // -1: the user leaves the list alone
+  int saved;
+};
+
+class StepFreqTest : public ConfigDialogTest, public ::testing::WithParamInterface<StepFreqCase> {};
+
+TEST_P(StepFreqTest, AValueTheListDoesNotOfferIsKeptUntilTheUserPicksAnItem) {
+  const StepFreqCase& c = GetParam();
+  settings().step_freq = c.stored;
+  std::vector<UserStep> steps;
+  if (c.picked >= 0) steps.push_back(UserStep::Choose(IDC_GENERAL_STEP_FREQ, c.picked));
+  steps.push_back(UserStep::Tab(kAboutTab));
+  steps.push_back(UserStep::Tab(kGeneralTab));
+  steps.push_back(UserStep::Ok());
+  EXPECT_EQ(Run(steps), 0);
+  const bool offered = c.stored == 0 || c.stored == 1;
+  const int shown = c.picked >= 0 ? c.picked : (offered ? c.stored : -1);
+  EXPECT_EQ(runner.visible->Selection(IDC_GENERAL_STEP_FREQ), shown);
+  EXPECT_EQ(settings().step_freq, c.saved);
+}
+
+INSTANTIATE_TEST_SUITE_P(Values, StepFreqTest,
+                         ::testing::Values(StepFreqCase{2, -1, 2}, StepFreqCase{-1, -1, -1},
+                                           StepFreqCase{250, -1, 250}, StepFreqCase{1, -1, 1},
+                                           StepFreqCase{0, -1, 0}, StepFreqCase{2, 1, 1},
+                                           StepFreqCase{7, 0, 0}));
+
 // ---- The frame ----
 
 TEST_F(ConfigDialogTest, ABadValueRefusesTheTabSwitchAndKeepsThePage) {

@@ -5,7 +5,10 @@
 #include <gtest/gtest.h>
 
 #include <array>
+#include <string>
+#include <vector>
 
+#include "settings/settings_table.h"
 #include "tests/ui/ui_test_support.h"
 
 namespace kelvro {
@@ -72,9 +75,9 @@ TEST(FormatNumber, ReadsBackExactly) {
 
 TEST(Exchange, SaveStopsAtTheFirstBadFieldKeepingTheOnesBefore) {
   int a = 1, b = 2, c = 3;
-  const std::array<Binding, 3> bindings{UnsignedBinding(10, a, 0, 100),
-                                        UnsignedBinding(11, b, 0, 100),
-                                        UnsignedBinding(12, c, 0, 100)};
+  const std::array<Binding, 3> bindings{Binding::Unsigned(10, a, 0, 100),
+                                        Binding::Unsigned(11, b, 0, 100),
+                                        Binding::Unsigned(12, c, 0, 100)};
   test::MapControls controls;
   controls.SetText(10, "50");
   controls.SetText(11, "101");
@@ -92,33 +95,124 @@ TEST(Exchange, SaveStopsAtTheFirstBadFieldKeepingTheOnesBefore) {
   EXPECT_EQ(second.message, "Please enter a positive integer.");
 }
 
+constexpr std::array<const char*, 4> kItems{"a", "b", "c", "d"};
+
 TEST(Exchange, LoadWritesEveryKindIntoItsControl) {
-  int check = 1, number = 42, choice = 3;
+  int check = 1, number = 42, choice = 3, radio = 1;
   double real = 0.05;
   std::string text = "zfile.txt";
-  Binding text_binding;
-  text_binding.control = 5;
-  text_binding.kind = BindingKind::kText;
-  text_binding.text_field = &text;
-  const std::array<Binding, 5> bindings{CheckBinding(1, check), UnsignedBinding(2, number),
-                                        NumberBinding(3, real), ChoiceBinding(4, choice),
-                                        text_binding};
+  const std::array<Binding, 6> bindings{
+      Binding::Check(1, check), Binding::Unsigned(2, number),
+      Binding::Number(3, real), Binding::Choice(4, choice, kItems),
+      Binding::Text(5, text),   Binding::RadioGroup({6, 7, 8}, radio)};
   test::MapControls controls;
   EXPECT_TRUE(Exchange(bindings, controls, ExchangeDirection::kLoad).ok);
   EXPECT_TRUE(controls.Checked(1));
   EXPECT_EQ(controls.Text(2), "42");
   EXPECT_EQ(controls.Text(3), "0.05");
+  EXPECT_EQ(controls.controls[4].items, (std::vector<std::string>{"a", "b", "c", "d"}));
   EXPECT_EQ(controls.Selection(4), 3);
   EXPECT_EQ(controls.Text(5), "zfile.txt");
-  // A list without a selection saves index 0.
-  controls.SetSelection(4, -1);
+  EXPECT_FALSE(controls.Checked(6));
+  EXPECT_TRUE(controls.Checked(7));
+  EXPECT_FALSE(controls.Checked(8));
+  controls.SetSelection(4, 1);
+  controls.SetChecked(7, false);
+  controls.SetChecked(8, true);
   EXPECT_TRUE(Exchange(bindings, controls, ExchangeDirection::kSave).ok);
-  EXPECT_EQ(choice, 0);
+  EXPECT_EQ(choice, 1);
+  EXPECT_EQ(radio, 2);
+}
+
+// A value the control cannot show (a profile's value outside the items or buttons) loads as
+// no selection and is saved back as it was; an item or button the user picks replaces it.
+struct UnshownCase {
+  int value;
+  int picked;  // -1: the user picks nothing
+  int saved;
+};
+
+class UnshownValueTest : public ::testing::TestWithParam<UnshownCase> {};
+
+TEST_P(UnshownValueTest, ListAndRadioGroupKeepAValueTheyCannotShow) {
+  const UnshownCase& c = GetParam();
+  int choice = c.value, radio = c.value;
+  const std::array<Binding, 2> bindings{Binding::Choice(4, choice, kItems),
+                                        Binding::RadioGroup({6, 7, 8, 9}, radio)};
+  test::MapControls controls;
+  Exchange(bindings, controls, ExchangeDirection::kLoad);
+  const bool shown = c.value >= 0 && c.value < 4;
+  EXPECT_EQ(controls.Selection(4), shown ? c.value : -1);
+  for (int i = 0; i < 4; ++i) EXPECT_EQ(controls.Checked(6 + i), i == c.value);
+  if (c.picked >= 0) {
+    controls.SetSelection(4, c.picked);
+    for (int i = 0; i < 4; ++i) controls.SetChecked(6 + i, i == c.picked);
+  }
+  EXPECT_TRUE(Exchange(bindings, controls, ExchangeDirection::kSave).ok);
+  EXPECT_EQ(choice, c.saved);
+  EXPECT_EQ(radio, c.saved);
+}
+
+INSTANTIATE_TEST_SUITE_P(Values, UnshownValueTest,
+                         ::testing::Values(UnshownCase{7, -1, 7}, UnshownCase{-3, -1, -3},
+                                           UnshownCase{4, -1, 4}, UnshownCase{7, 0, 0},
+                                           UnshownCase{2, -1, 2}, UnshownCase{2, 3, 3}));
+
+TEST(Exchange, OneControlOrASubsetByIdWithTheSameChecks) {
+  int a = 1, b = 2, radio = 0;
+  const std::array<Binding, 3> bindings{Binding::Unsigned(10, a, 0, 100),
+                                        Binding::Unsigned(11, b, 5, 9),
+                                        Binding::RadioGroup({20, 21}, radio)};
+  test::MapControls controls;
+  controls.SetText(10, "x");
+  controls.SetText(11, "10");
+  controls.SetChecked(21, true);
+  // The bad field 10 is not among the ids: only 11 is read, and refused.
+  const ExchangeResult refused =
+      ExchangeControls(bindings, controls, ExchangeDirection::kSave, {11, 21});
+  EXPECT_EQ(refused.failed_control, 11);
+  EXPECT_EQ(refused.message, "Please enter an integer between 5 and 9.");
+  controls.SetText(11, "9");
+  // A radio group by any of its buttons.
+  EXPECT_TRUE(ExchangeControls(bindings, controls, ExchangeDirection::kSave, {21, 11}).ok);
+  EXPECT_EQ(a, 1);
+  EXPECT_EQ(b, 9);
+  EXPECT_EQ(radio, 1);
+  // A load of one control writes only that control.
+  a = 55;
+  b = 6;
+  EXPECT_TRUE(ExchangeControls(bindings, controls, ExchangeDirection::kLoad, {10}).ok);
+  EXPECT_EQ(controls.Text(10), "55");
+  EXPECT_EQ(controls.Text(11), "9");
+}
+
+TEST(Exchange, AKeyThatIsNotInTheTableBindsNothingAndExchangesNothing) {
+  PluginSettings settings;
+  ApplySettingDefaults(settings);
+  const std::array<Binding, 4> bindings{
+      Binding::Unsigned(1, settings, "PWMFreqq"),      // misspelt
+      Binding::Number(2, settings, "PWMFreq"),         // an integer setting
+      Binding::Check(3, settings, "LMaxFeed"),         // a real setting
+      Binding::Unsigned(4, settings, "HomeRetract")};  // the one that resolves
+  for (size_t i = 0; i < 3; ++i) EXPECT_FALSE(bindings[i].resolved()) << i;
+  ASSERT_TRUE(bindings[3].resolved());
+  EXPECT_EQ(bindings[3].min(), 1);
+  EXPECT_EQ(bindings[3].max(), 100);
+  test::MapControls controls;
+  EXPECT_TRUE(Exchange(bindings, controls, ExchangeDirection::kLoad).ok);
+  EXPECT_EQ(controls.controls.count(1), 0u);
+  EXPECT_EQ(controls.Text(4), "10");
+  controls.SetText(1, "junk");
+  controls.SetText(2, "junk");
+  controls.SetText(4, "55");
+  EXPECT_TRUE(Exchange(bindings, controls, ExchangeDirection::kSave).ok);
+  EXPECT_EQ(settings.pwm_freq, 10000);
+  EXPECT_EQ(settings.home_retract, 55);
 }
 
 TEST(Exchange, NumberMessages) {
   double d = 2.0;
-  const std::array<Binding, 1> bindings{NumberBinding(7, d, 0, 1000)};
+  const std::array<Binding, 1> bindings{Binding::Number(7, d, 0, 1000)};
   test::MapControls controls;
   controls.SetText(7, "abc");
   EXPECT_EQ(Exchange(bindings, controls, ExchangeDirection::kSave).message,

@@ -33,7 +33,12 @@ class MapControls final : public DialogControls {
     controls[id].items.assign(items.begin(), items.end());
   }
   int Selection(int id) override { return controls[id].selection; }
-  void SetSelection(int id, int index) override { controls[id].selection = index; }
+  // As a Win32 list: an index that is no item's clears the selection.
+  void SetSelection(int id, int index) override {
+    Control& control = controls[id];
+    const bool item = index >= 0 && static_cast<size_t>(index) < control.items.size();
+    control.selection = item ? index : -1;
+  }
   void Enable(int id, bool enabled) override { controls[id].enabled = enabled; }
   void Show(int id, bool shown) override { controls[id].shown = shown; }
   void Focus(int id) override { focus = id; }

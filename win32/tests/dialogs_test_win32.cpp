@@ -485,6 +485,22 @@ TEST_F(WineDialogTest, TypedValuesReachTheSettingsOnOkAndTheHostIsInEstop) {
   EXPECT_TRUE(platform().message_boxes.empty()) << "A work offset 0: no gray-level warning";
 }
 
+TEST_F(WineDialogTest, AStepFrequencyTheListDoesNotOfferIsKeptThroughATabSwitchAndOk) {
+  settings().step_freq = 2;  // as a profile may hold it
+  DialogScript script;
+  script.Then(WaitForFrame()).Then([&] {
+    EXPECT_EQ(ComboSelection(page, IDC_GENERAL_STEP_FREQ), -1) << "the list shows no item";
+    return true;
+  });
+  script.Then(SwitchTo(kAboutTab)).Then(SwitchTo(kGeneralTab)).Then([&] {
+    EXPECT_EQ(ComboSelection(page, IDC_GENERAL_STEP_FREQ), -1);
+    return true;
+  });
+  script.Then(Press(IDOK));
+  EXPECT_EQ(ShowConfig(script), 0);
+  EXPECT_EQ(settings().step_freq, 2) << "not the 125 kHz rate";
+}
+
 TEST_F(WineDialogTest, ABadValueRefusesTheTabSwitchAndKeepsThePageWithTheFocusOnIt) {
   HWND general = nullptr;
   DialogScript script;
