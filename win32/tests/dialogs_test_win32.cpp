@@ -182,12 +182,14 @@ void ExpectControls(HWND dialog, std::span<const ControlRow> rows, const char* w
   }
 }
 
-std::vector<std::string> ComboItems(HWND dialog, int id) {
+// The items of a drop-down list (or of a list box).
+std::vector<std::string> ComboItems(HWND dialog, int id, bool list_box = false) {
   std::vector<std::string> items;
-  const LRESULT count = ::SendDlgItemMessageA(dialog, id, CB_GETCOUNT, 0, 0);
+  const LRESULT count =
+      ::SendDlgItemMessageA(dialog, id, list_box ? LB_GETCOUNT : CB_GETCOUNT, 0, 0);
   for (LRESULT i = 0; i < count; ++i) {
     char text[64] = {};
-    ::SendDlgItemMessageA(dialog, id, CB_GETLBTEXT, static_cast<WPARAM>(i),
+    ::SendDlgItemMessageA(dialog, id, list_box ? LB_GETTEXT : CB_GETLBTEXT, static_cast<WPARAM>(i),
                           reinterpret_cast<LPARAM>(text));
     items.emplace_back(text);
   }
@@ -854,18 +856,6 @@ TEST_F(WineDialogTest, AboutShowsTheControllerFirmwareOnceConnected) {
 
 // ---- The Analog input & encoder page ----
 
-std::vector<std::string> ListBoxItems(HWND dialog, int id) {
-  std::vector<std::string> items;
-  const LRESULT count = ::SendDlgItemMessageA(dialog, id, LB_GETCOUNT, 0, 0);
-  for (LRESULT i = 0; i < count; ++i) {
-    char text[64] = {};
-    ::SendDlgItemMessageA(dialog, id, LB_GETTEXT, static_cast<WPARAM>(i),
-                          reinterpret_cast<LPARAM>(text));
-    items.emplace_back(text);
-  }
-  return items;
-}
-
 // Selects an item as the user does: the new selection, then the notification to the page.
 void UserSelects(HWND page, int id, int index, bool list_box) {
   HWND control = ::GetDlgItem(page, id);
@@ -880,7 +870,7 @@ TEST_F(WineDialogTest, AnalogPageSwitchesSourcesInItsListAndRefusesTwoEncodersOn
   host.planner().encoder_counts_per_unit[6] = 40.75;
   DialogScript script;
   script.Then(WaitForFrame()).Then(SwitchTo(kAnalogTab)).Then([&] {
-    EXPECT_EQ(ListBoxItems(page, IDC_ANALOG_SOURCES),
+    EXPECT_EQ(ComboItems(page, IDC_ANALOG_SOURCES, true),
               (std::vector<std::string>{"Analog (none)", "Encoder1 (none)", "Encoder2 (none)"}));
     EXPECT_EQ(ComboItems(page, IDC_ANALOG_FUNCTION).size(), 5u);
     EXPECT_EQ(TextOf(::GetDlgItem(page, IDC_ANALOG_DETENT2)), "2.500000");
@@ -888,9 +878,12 @@ TEST_F(WineDialogTest, AnalogPageSwitchesSourcesInItsListAndRefusesTwoEncodersOn
     UserSelects(page, IDC_ANALOG_SOURCES, 1, true);
     const std::vector<std::string> functions = ComboItems(page, IDC_ANALOG_FUNCTION);
     EXPECT_EQ(functions.size(), 6u);
-    if (!functions.empty()) EXPECT_EQ(functions.back(), "THC Vnom (50-300V)");
+    if (!functions.empty()) {
+      EXPECT_EQ(functions.back(), "THC Vnom (50-300V)");
+    }
     UserSelects(page, IDC_ANALOG_FUNCTION, 3, false);
-    EXPECT_EQ(ListBoxItems(page, IDC_ANALOG_SOURCES)[1], "Encoder1 (VAR)");
+    EXPECT_EQ(ComboItems(page, IDC_ANALOG_SOURCES, true),
+              (std::vector<std::string>{"Analog (none)", "Encoder1 (VAR)", "Encoder2 (none)"}));
     EXPECT_EQ(::SendDlgItemMessageA(page, IDC_ANALOG_SOURCES, LB_GETCURSEL, 0, 0), 1);
     EXPECT_TRUE(::IsWindowEnabled(::GetDlgItem(page, IDC_ANALOG_VAR_ID)));
     test::SetText(page, IDC_ANALOG_VAR_ID, "1234");
