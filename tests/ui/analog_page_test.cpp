@@ -7,6 +7,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cctype>
 #include <string>
 #include <vector>
 
@@ -131,7 +132,13 @@ INSTANTIATE_TEST_SUITE_P(
                       CheckCase{IDC_ANALOG_VAR_ID, "abc", 0, nullptr},  // reads as 0
                       CheckCase{IDC_ANALOG_ZERO_THRESHOLD, "1000", 1000, nullptr},
                       CheckCase{IDC_ANALOG_ZERO_THRESHOLD, "1001", 0, kThresholdMessage},
-                      CheckCase{IDC_ANALOG_ZERO_THRESHOLD, "-5", 0, kThresholdMessage}));
+                      CheckCase{IDC_ANALOG_ZERO_THRESHOLD, "-5", 0, kThresholdMessage}),
+    [](const ::testing::TestParamInfo<CheckCase>& info) {
+      std::string name = info.param.edit == IDC_ANALOG_VAR_ID ? "Id" : "Threshold";
+      for (const char* c = info.param.text; *c; ++c)
+        name += std::isalnum(static_cast<unsigned char>(*c)) ? *c : 'x';
+      return name + "_" + std::to_string(info.index);
+    });
 
 // ---- Enable rules ----
 
@@ -250,16 +257,6 @@ TEST_F(AnalogPageTest, BothEncodersOnOneHostEncoderAreRefusedAndNothingOfTheMapp
   EXPECT_EQ(settings().map_enc1, 0);
   EXPECT_EQ(settings().map_enc2, 4);
   EXPECT_EQ(settings().enc1_mult, 0) << "the resolutions before it are taken";
-}
-
-TEST_F(AnalogPageTest, OkTakesTheEncoderMappingAndResolutions) {
-  const int result = Run({UserStep::Choose(IDC_ANALOG_HOST_ENCODER1, 6),
-                          UserStep::Choose(IDC_ANALOG_HOST_ENCODER2, 2),
-                          UserStep::Choose(IDC_ANALOG_RESOLUTION2, 0), UserStep::Ok()});
-  EXPECT_EQ(result, 0);
-  EXPECT_EQ(settings().map_enc1, 6);
-  EXPECT_EQ(settings().map_enc2, 2);
-  EXPECT_EQ(settings().enc2_mult, 0);
 }
 
 TEST_F(AnalogPageTest, DetentsShowSixDecimalsOnOpeningAndWholeCountsAfterAChange) {
