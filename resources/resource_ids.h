@@ -36,6 +36,19 @@
 #define IDC_GENERAL_DEREFERENCE 1047
 #define IDC_GENERAL_PROBE_LOG 1057
 
+// Analog input & encoder page.
+#define IDC_ANALOG_VAR_ID 1002
+#define IDC_ANALOG_ZERO_THRESHOLD 1003
+#define IDC_ANALOG_DETENT1 1005
+#define IDC_ANALOG_DETENT2 1006
+#define IDC_ANALOG_SOURCES 1014
+#define IDC_ANALOG_FUNCTION 1021
+#define IDC_ANALOG_OUTPUT_TYPE 1027
+#define IDC_ANALOG_RESOLUTION1 1029
+#define IDC_ANALOG_RESOLUTION2 1030
+#define IDC_ANALOG_HOST_ENCODER1 1033
+#define IDC_ANALOG_HOST_ENCODER2 1034
+
 // The maker's addresses the About page links to: placeholders of this project (the reserved
 // ".example" domain reaches no one else), short enough for one line of their link controls.
 #define KELVRO_MAKER_MAIL "support@kelvro.example"

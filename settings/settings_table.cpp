@@ -8,9 +8,6 @@
 namespace kelvro {
 namespace {
 
-// Key prefixes of the three input mappings, in load and save order.
-constexpr std::array<const char*, 3> kMappingNames{"Analog", "Encoder1", "Encoder2"};
-
 std::string Indexed(const char* format, int n) {
   char key[64];
   std::snprintf(key, sizeof key, format, n);
@@ -126,8 +123,8 @@ std::vector<SettingDetail> BuildTable() {
   t.Curve();
   t.Real("LMaxFeed", "1000", KELVRO_REAL_FIELD(l_max_feed));
 
-  for (int m = 0; m < static_cast<int>(kMappingNames.size()); ++m) {
-    const std::string name = kMappingNames[static_cast<size_t>(m)];
+  for (int m = 0; m < static_cast<int>(kInputMappingNames.size()); ++m) {
+    const std::string name = kInputMappingNames[static_cast<size_t>(m)];
     Range(t.Int(
               name + "Fun", 0,
               [](PluginSettings& s, int i) { return &s.mappings[static_cast<size_t>(i)].fun; }, m),

@@ -5,6 +5,7 @@
 // range checks, so that a key is written once in the whole tree.
 #pragma once
 
+#include <array>
 #include <cstdint>
 #include <optional>
 #include <string>
@@ -14,6 +15,10 @@
 #include "settings/plugin_settings.h"
 
 namespace kelvro {
+
+// Names of the three input mappings (the analog input, controller encoders 1 and 2): the
+// prefixes of their keys, in load and save order, and the names the pages show.
+inline constexpr std::array<const char*, 3> kInputMappingNames{"Analog", "Encoder1", "Encoder2"};
 
 enum class SettingKind {
   kInt,         // integer key, read and written through the profile's integer access

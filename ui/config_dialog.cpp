@@ -21,7 +21,7 @@ ConfigDialogModel::ConfigDialogModel(ConfigDialogContext context)
       probe_log_dialog_(ctx_.probe_log),
       general_(ctx_.settings, probe_log_dialog_),
       input_filter_(IDD_PAGE_INPUT_FILTER),
-      analog_(IDD_PAGE_ANALOG),
+      analog_(ctx_.settings, ctx_.host, ctx_.messages),
       thc_(IDD_PAGE_THC),
       zcorr_(IDD_PAGE_ZCORR),
       about_(ctx_.about) {}

@@ -14,6 +14,7 @@
 #include "motion/thc_runtime.h"
 #include "settings/plugin_settings.h"
 #include "ui/about_page.h"
+#include "ui/analog_page.h"
 #include "ui/dialog_runner.h"
 #include "ui/general_page.h"
 #include "ui/page_model.h"
@@ -71,6 +72,7 @@ class ConfigDialogModel {
   GeneralPage& general() { return general_; }
   ProbeLogDialog& probe_log_dialog() { return probe_log_dialog_; }
   AboutPage& about() { return about_; }
+  AnalogPage& analog() { return analog_; }
 
  private:
   void BeforeShow();
@@ -80,7 +82,7 @@ class ConfigDialogModel {
   ProbeLogDialog probe_log_dialog_;
   GeneralPage general_;
   EmptyPage input_filter_;
-  EmptyPage analog_;
+  AnalogPage analog_;
   EmptyPage thc_;
   EmptyPage zcorr_;
   AboutPage about_;

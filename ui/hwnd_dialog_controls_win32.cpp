@@ -3,6 +3,24 @@
 #include <string>
 
 namespace kelvro {
+namespace {
+
+// List boxes and combo boxes take the same requests under different message numbers.
+struct ListMessages {
+  UINT reset, add, get_selection, set_selection;
+  LRESULT error;
+};
+
+ListMessages MessagesOf(HWND control) {
+  char name[16] = {};
+  if (control && ::GetClassNameA(control, name, sizeof name) > 0 &&
+      ::lstrcmpiA(name, "ListBox") == 0) {
+    return {LB_RESETCONTENT, LB_ADDSTRING, LB_GETCURSEL, LB_SETCURSEL, LB_ERR};
+  }
+  return {CB_RESETCONTENT, CB_ADDSTRING, CB_GETCURSEL, CB_SETCURSEL, CB_ERR};
+}
+
+}  // namespace
 
 std::string HwndDialogControls::Text(int id) {
   HWND control = ::GetDlgItem(dialog_, id);
@@ -29,21 +47,28 @@ void HwndDialogControls::SetChecked(int id, bool checked) {
 }
 
 void HwndDialogControls::SetItems(int id, std::span<const char* const> items) {
-  ::SendDlgItemMessageA(dialog_, id, CB_RESETCONTENT, 0, 0);
+  HWND control = ::GetDlgItem(dialog_, id);
+  if (!control) return;
+  const ListMessages m = MessagesOf(control);
+  ::SendMessageA(control, m.reset, 0, 0);
   for (const char* item : items) {
-    ::SendDlgItemMessageA(dialog_, id, CB_ADDSTRING, 0, reinterpret_cast<LPARAM>(item));
+    ::SendMessageA(control, m.add, 0, reinterpret_cast<LPARAM>(item));
   }
 }
 
 int HwndDialogControls::Selection(int id) {
-  if (!::GetDlgItem(dialog_, id)) return -1;
-  const LRESULT index = ::SendDlgItemMessageA(dialog_, id, CB_GETCURSEL, 0, 0);
-  return index == CB_ERR ? -1 : static_cast<int>(index);
+  HWND control = ::GetDlgItem(dialog_, id);
+  if (!control) return -1;
+  const ListMessages m = MessagesOf(control);
+  const LRESULT index = ::SendMessageA(control, m.get_selection, 0, 0);
+  return index == m.error ? -1 : static_cast<int>(index);
 }
 
 void HwndDialogControls::SetSelection(int id, int index) {
+  HWND control = ::GetDlgItem(dialog_, id);
+  if (!control) return;
   // -1 clears the selection.
-  ::SendDlgItemMessageA(dialog_, id, CB_SETCURSEL, static_cast<WPARAM>(index), 0);
+  ::SendMessageA(control, MessagesOf(control).set_selection, static_cast<WPARAM>(index), 0);
 }
 
 void HwndDialogControls::Enable(int id, bool enabled) {

@@ -182,12 +182,14 @@ void ExpectControls(HWND dialog, std::span<const ControlRow> rows, const char* w
   }
 }
 
-std::vector<std::string> ComboItems(HWND dialog, int id) {
+// The items of a drop-down list (or of a list box).
+std::vector<std::string> ComboItems(HWND dialog, int id, bool list_box = false) {
   std::vector<std::string> items;
-  const LRESULT count = ::SendDlgItemMessageA(dialog, id, CB_GETCOUNT, 0, 0);
+  const LRESULT count =
+      ::SendDlgItemMessageA(dialog, id, list_box ? LB_GETCOUNT : CB_GETCOUNT, 0, 0);
   for (LRESULT i = 0; i < count; ++i) {
     char text[64] = {};
-    ::SendDlgItemMessageA(dialog, id, CB_GETLBTEXT, static_cast<WPARAM>(i),
+    ::SendDlgItemMessageA(dialog, id, list_box ? LB_GETTEXT : CB_GETLBTEXT, static_cast<WPARAM>(i),
                           reinterpret_cast<LPARAM>(text));
     items.emplace_back(text);
   }
@@ -241,6 +243,36 @@ const ControlRow kAboutControls[] = {
     {IDC_ABOUT_WEB, kMakerWeb, 85, 134, 107, 8},
     {IDC_ABOUT_SPARE_LINK, "", 85, 145, 107, 8, false},
     {IDC_ABOUT_IMAGE, "Update image: TEST IMAGE, not controller firmware", 4, 156, 271, 9},
+};
+
+// With no detent values in the host's encoder records.
+const ControlRow kAnalogControls[] = {
+    {IDC_STATIC, "Special function", 8, 3, 265, 102},
+    {IDC_ANALOG_SOURCES, "", 14, 16, 81, 85},
+    {IDC_STATIC, "Special function", 110, 22, 61, 8},
+    {IDC_ANALOG_FUNCTION, "None", 173, 20, 88, 88, true, false},
+    {IDC_STATIC, "User Variable/DRO settings", 108, 37, 153, 41},
+    {IDC_STATIC, "ID:", 124, 49, 29, 8},
+    {IDC_ANALOG_VAR_ID, "1000", 114, 60, 48, 14},
+    {IDC_STATIC, "Output type", 185, 49, 55, 8},
+    {IDC_ANALOG_OUTPUT_TYPE, "16bit value (0-65535)", 178, 61, 75, 86, true, false},
+    {IDC_STATIC, "Zero threshold voltage:", 109, 85, 83, 8},
+    {IDC_ANALOG_ZERO_THRESHOLD, "5", 193, 83, 46, 14},
+    {IDC_STATIC, "mV", 244, 86, 11, 8},
+    {IDC_STATIC, "Encoder mapping", 8, 108, 265, 59},
+    {IDC_STATIC, "Mach3 encoder", 54, 120, 51, 8},
+    {IDC_STATIC, "Resolution", 113, 120, 42, 8},
+    {IDC_STATIC, "Detent (counts/unit)", 161, 120, 69, 8},
+    {IDC_STATIC, "Encoder1:", 17, 132, 32, 8},
+    {IDC_STATIC, "Encoder2:", 17, 149, 32, 8},
+    {IDC_ANALOG_HOST_ENCODER1, "ENC#1", 54, 131, 52, 101, true, false},
+    {IDC_ANALOG_HOST_ENCODER2, "MPG#1", 54, 148, 52, 101, true, false},
+    {IDC_ANALOG_RESOLUTION1, "x4", 112, 131, 45, 72, true, false},
+    {IDC_ANALOG_RESOLUTION2, "x4", 112, 148, 45, 72, true, false},
+    {IDC_ANALOG_DETENT1, "0.000000", 161, 130, 40, 14},
+    {IDC_ANALOG_DETENT2, "0.000000", 161, 147, 40, 14},
+    {IDC_STATIC, "To set pins and detent for Encoders/MPG, use Ports&&Pins->Encoder/MPG's setup", 8,
+     169, 265, 17},
 };
 
 const ControlRow kProbeLogControls[] = {
@@ -397,7 +429,7 @@ INSTANTIATE_TEST_SUITE_P(
     Tabs, EveryTab,
     ::testing::Values(TabCase{0, IDD_PAGE_GENERAL, "general", {278, 182}, kGeneralControls},
                       TabCase{1, IDD_PAGE_INPUT_FILTER, "input_filter", {282, 183}, {}},
-                      TabCase{2, IDD_PAGE_ANALOG, "analog", {278, 186}, {}},
+                      TabCase{2, IDD_PAGE_ANALOG, "analog", {278, 186}, kAnalogControls},
                       TabCase{3, IDD_PAGE_THC, "thc", {282, 183}, {}},
                       TabCase{4, IDD_PAGE_ZCORR, "zcorr", {279, 186}, {}},
                       TabCase{5, IDD_PAGE_ABOUT, "about", {279, 169}, kAboutControls}),
@@ -820,6 +852,58 @@ TEST_F(WineDialogTest, AboutShowsTheControllerFirmwareOnceConnected) {
   });
   script.Then(Press(IDCANCEL));
   ShowConfig(script);
+}
+
+// ---- The Analog input & encoder page ----
+
+// Selects an item as the user does: the new selection, then the notification to the page.
+void UserSelects(HWND page, int id, int index, bool list_box) {
+  HWND control = ::GetDlgItem(page, id);
+  ::SendMessageA(control, list_box ? LB_SETCURSEL : CB_SETCURSEL, static_cast<WPARAM>(index), 0);
+  ::SendMessageA(page, WM_COMMAND, MAKEWPARAM(id, list_box ? LBN_SELCHANGE : CBN_SELCHANGE),
+                 reinterpret_cast<LPARAM>(control));
+}
+
+TEST_F(WineDialogTest, AnalogPageSwitchesSourcesInItsListAndRefusesTwoEncodersOnOneMpg) {
+  constexpr int kAnalogTab = 2;
+  host.planner().encoder_counts_per_unit[4] = 2.5;
+  host.planner().encoder_counts_per_unit[6] = 40.75;
+  DialogScript script;
+  script.Then(WaitForFrame()).Then(SwitchTo(kAnalogTab)).Then([&] {
+    EXPECT_EQ(ComboItems(page, IDC_ANALOG_SOURCES, true),
+              (std::vector<std::string>{"Analog (none)", "Encoder1 (none)", "Encoder2 (none)"}));
+    EXPECT_EQ(ComboItems(page, IDC_ANALOG_FUNCTION).size(), 5u);
+    EXPECT_EQ(TextOf(::GetDlgItem(page, IDC_ANALOG_DETENT2)), "2.500000");
+    EXPECT_FALSE(::IsWindowEnabled(::GetDlgItem(page, IDC_ANALOG_ZERO_THRESHOLD)));
+    UserSelects(page, IDC_ANALOG_SOURCES, 1, true);
+    const std::vector<std::string> functions = ComboItems(page, IDC_ANALOG_FUNCTION);
+    EXPECT_EQ(functions.size(), 6u);
+    if (!functions.empty()) {
+      EXPECT_EQ(functions.back(), "THC Vnom (50-300V)");
+    }
+    UserSelects(page, IDC_ANALOG_FUNCTION, 3, false);
+    EXPECT_EQ(ComboItems(page, IDC_ANALOG_SOURCES, true),
+              (std::vector<std::string>{"Analog (none)", "Encoder1 (VAR)", "Encoder2 (none)"}));
+    EXPECT_EQ(::SendDlgItemMessageA(page, IDC_ANALOG_SOURCES, LB_GETCURSEL, 0, 0), 1);
+    EXPECT_TRUE(::IsWindowEnabled(::GetDlgItem(page, IDC_ANALOG_VAR_ID)));
+    test::SetText(page, IDC_ANALOG_VAR_ID, "1234");
+    UserSelects(page, IDC_ANALOG_HOST_ENCODER2, 6, false);
+    EXPECT_EQ(TextOf(::GetDlgItem(page, IDC_ANALOG_DETENT2)), "40");
+    UserSelects(page, IDC_ANALOG_HOST_ENCODER1, 6, false);
+    ::SendMessageA(frame, WM_COMMAND, MAKEWPARAM(IDOK, BN_CLICKED), 0);
+    EXPECT_EQ(platform().message_boxes,
+              std::vector<std::string>{"Cannot map two encoders to same Mach3 encoder!"});
+    EXPECT_TRUE(::IsWindowVisible(frame)) << "the dialog stays open";
+    EXPECT_EQ(::GetFocus(), ::GetDlgItem(page, IDC_ANALOG_HOST_ENCODER1));
+    UserSelects(page, IDC_ANALOG_HOST_ENCODER1, 0, false);
+    return true;
+  });
+  script.Then(Press(IDOK));
+  EXPECT_EQ(ShowConfig(script), 0);
+  EXPECT_EQ(settings().map_enc1, 0);
+  EXPECT_EQ(settings().map_enc2, 6);
+  EXPECT_EQ(settings().mappings[1].fun, 3);
+  EXPECT_EQ(settings().mappings[1].var_id, 1234);
 }
 
 // ---- The screenshot writer ----
