@@ -16,6 +16,7 @@
 #include "ui/about_page.h"
 #include "ui/dialog_runner.h"
 #include "ui/general_page.h"
+#include "ui/input_filter_page.h"
 #include "ui/page_model.h"
 #include "ui/probe_log_dialog.h"
 
@@ -69,6 +70,7 @@ class ConfigDialogModel {
   const std::array<double, 3>& work_offsets_at_open() const { return work_offsets_; }
 
   GeneralPage& general() { return general_; }
+  InputFilterPage& input_filter() { return input_filter_; }
   ProbeLogDialog& probe_log_dialog() { return probe_log_dialog_; }
   AboutPage& about() { return about_; }
 
@@ -79,7 +81,7 @@ class ConfigDialogModel {
   ConfigDialogContext ctx_;
   ProbeLogDialog probe_log_dialog_;
   GeneralPage general_;
-  EmptyPage input_filter_;
+  InputFilterPage input_filter_;
   EmptyPage analog_;
   EmptyPage thc_;
   EmptyPage zcorr_;

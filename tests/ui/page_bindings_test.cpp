@@ -79,7 +79,8 @@ TEST(PageBindings, EveryPageModelBindsWhatTheSettingsTableHolds) {
     EXPECT_EQ(Problems(page->bindings(), host.plugin().settings()), std::vector<std::string>{});
     bound += page->bindings().size();
   }
-  EXPECT_EQ(bound, 12u + 7u);  // the General page and the probe log options
+  // The General page, the probe log options and the Input filter page.
+  EXPECT_EQ(bound, 12u + 7u + 7u);
 }
 
 TEST(PageBindings, TheCheckNamesEveryWrongBinding) {
