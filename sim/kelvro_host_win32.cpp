@@ -221,6 +221,7 @@ ConfigRun DriveConfigDialog(void(__cdecl* config)(), HostMachineState& machine) 
     pins = page ? GetDlgItem(page, IDC_FILTER_PINS) : nullptr;
     if (!pins) return true;
     CheckDlgButton(page, IDC_FILTER_BY_PIN, BST_CHECKED);
+    SendMessageA(pins, LVM_ENSUREVISIBLE, 6, FALSE);
     ClickListCell(pins, 6, 1);  // pin 7's Enable
     ClickListCell(pins, 6, 2);  // its time: the editor opens
     HWND editor = GetDlgItem(pins, IDC_FILTER_PIN_EDITOR);

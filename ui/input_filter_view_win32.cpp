@@ -74,10 +74,15 @@ void InputFilterView::Attach(HWND window) {
     ::SendMessageA(list_, LVM_INSERTITEMA, 0, reinterpret_cast<LPARAM>(&item));
   }
   ::SetWindowSubclass(list_, ListProc, kListSubclass, reinterpret_cast<DWORD_PTR>(this));
-  // The rows were measured while the template was built, before this view existed: a frame
-  // change makes the list measure them again.
-  ::SetWindowPos(list_, nullptr, 0, 0, 0, 0,
-                 SWP_NOMOVE | SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE | SWP_FRAMECHANGED);
+  // The rows were measured while the template was built, before this view existed: a change
+  // of the list's size makes it measure them again (it is given its size back at once).
+  RECT place = {};
+  ::GetWindowRect(list_, &place);
+  const int width = place.right - place.left;
+  const int height = place.bottom - place.top;
+  const UINT flags = SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE;
+  ::SetWindowPos(list_, nullptr, 0, 0, width, height + 1, flags);
+  ::SetWindowPos(list_, nullptr, 0, 0, width, height, flags);
   ReadViewport();
 }
 
