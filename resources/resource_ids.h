@@ -54,6 +54,19 @@
 #define KELVRO_MAKER_MAIL "support@kelvro.example"
 #define KELVRO_MAKER_WEB "https://kelvro.example/"
 
+// Input filter page.
+#define IDC_FILTER_LIMIT 1002
+#define IDC_FILTER_INDEX 1007
+#define IDC_FILTER_ENCODER 1008
+#define IDC_FILTER_OTHER 1009
+#define IDC_FILTER_BY_PIN 1010
+#define IDC_FILTER_PROBE 1011
+#define IDC_FILTER_HOME 1012
+#define IDC_FILTER_PINS 1014
+#define IDC_FILTER_PIN_EDITOR 1000
+#define IDI_PIN_ENABLED 1003
+#define IDI_PIN_DISABLED 1004
+
 // About page.
 #define IDC_ABOUT_PICTURE 1023
 #define IDC_ABOUT_MAIL 1024

@@ -7,9 +7,11 @@
 // person.
 //
 // With --config-run it also plays the user in the plugin's configuration dialog after the
-// first Reset (a bad value refused on a tab switch, then home retract 42 and PWM 31000, a
-// click on the About tab, OK), leaves the E-stop the dialog forced and resets again, as an
-// operator would; the dialog is captured into the gallery (KELVRO_GALLERY) on the way.
+// first Reset (a bad value refused on a tab switch, then home retract 42 and PWM 31000; on
+// the Input filter tab the per-pin switch and, in the list, pin 7 enabled and its time typed
+// into the in-place editor and entered; a click on the About tab, OK), leaves the E-stop the dialog
+// forced and resets again, as an operator would; the dialog is captured into the gallery
+// (KELVRO_GALLERY) on the way.
 //
 // With --stale-main-window the host hands over the handle of a main window that no longer
 // exists (made and destroyed before InitControl), as a host with a broken window value would.
@@ -179,6 +181,8 @@ struct ConfigRun {
   bool focus_on_refused_field = false;
   std::string about_plugin;
   std::string about_firmware;
+  std::string pin_editor_text;  // the in-place editor's text before Enter
+  bool pin_editor_closed = false;
   int captures = 0;
   int estop = -1;
   int stop_code = -1;
@@ -208,6 +212,29 @@ ConfigRun DriveConfigDialog(void(__cdecl* config)(), HostMachineState& machine) 
     SetText(page, IDC_GENERAL_PWM_FREQ, "31000");
     SetText(page, IDC_GENERAL_HOME_RETRACT, "42");
     if (gallery) run.captures += CaptureToGallery(frame, "config_run_general") ? 1 : 0;
+    return true;
+  });
+  HWND pins = nullptr;
+  script.Then([&] {
+    ClickTab(frame, 1);
+    page = VisiblePage(frame);
+    pins = page ? GetDlgItem(page, IDC_FILTER_PINS) : nullptr;
+    if (!pins) return true;
+    CheckDlgButton(page, IDC_FILTER_BY_PIN, BST_CHECKED);
+    SendMessageA(pins, LVM_ENSUREVISIBLE, 6, FALSE);
+    ClickListCell(pins, 6, 1);  // pin 7's Enable
+    ClickListCell(pins, 6, 2);  // its time: the editor opens
+    HWND editor = GetDlgItem(pins, IDC_FILTER_PIN_EDITOR);
+    if (!editor) return true;
+    SendMessageA(editor, EM_SETSEL, 0, -1);
+    for (char c : std::string("1234")) SendMessageA(editor, WM_CHAR, static_cast<WPARAM>(c), 1);
+    run.pin_editor_text = TextOf(editor);
+    if (gallery) run.captures += CaptureToGallery(frame, "config_run_input_filter") ? 1 : 0;
+    PostMessageA(editor, WM_KEYDOWN, VK_RETURN, 1);
+    return true;
+  });
+  script.Then([&] {
+    run.pin_editor_closed = pins && !GetDlgItem(pins, IDC_FILTER_PIN_EDITOR);
     return true;
   });
   script.Then([&] {
@@ -330,6 +357,11 @@ int main(int argc, char** argv) {
   LookAtStatus();
   ConfigRun dialog_run;
   if (config_run) {
+    // Limit and home switches of X on pin 3 and an encoder on pins 11 and 12, for the Input
+    // filter page's list (wired after the first Reset: that one configures the plain mill).
+    machine->inputs[0] = {1, 3, 1, 0, {}, 0, 0};
+    machine->inputs[2] = {1, 3, 1, 0, {}, 0, 0};
+    machine->encoders[0] = {1, 11, 1, 12, 1, {}, 0};
     dialog_run = DriveConfigDialog(x.Config, *machine);
     LookAtStatus();
     // The operator leaves the E-stop; the host resets the plugin.
@@ -386,11 +418,14 @@ int main(int argc, char** argv) {
     std::printf(
         "\"config\": {\"finished\": %s, \"tab_after_refusal\": %d, "
         "\"focus_on_refused_field\": %s, \"about_plugin\": %s, \"about_firmware\": %s, "
+        "\"pin_editor_text\": %s, \"pin_editor_closed\": %s, "
         "\"captures\": %d, \"estop\": %d, \"stop_code\": %d, \"reset_result\": %ld}, ",
         dialog_run.finished ? "true" : "false", dialog_run.tab_after_refusal,
         dialog_run.focus_on_refused_field ? "true" : "false",
         JsonString(dialog_run.about_plugin).c_str(), JsonString(dialog_run.about_firmware).c_str(),
-        dialog_run.captures, dialog_run.estop, dialog_run.stop_code, dialog_run.reset_result);
+        JsonString(dialog_run.pin_editor_text).c_str(),
+        dialog_run.pin_editor_closed ? "true" : "false", dialog_run.captures, dialog_run.estop,
+        dialog_run.stop_code, dialog_run.reset_result);
   }
   std::printf("\"firmware_dialog\": %s, ", firmware_dialog.Json().c_str());
   std::printf("\"timer_ticks\": %d, \"updates\": %d, \"estop\": %d, \"stop_code\": %d}\n",

@@ -17,6 +17,7 @@
 #include "ui/analog_page.h"
 #include "ui/dialog_runner.h"
 #include "ui/general_page.h"
+#include "ui/input_filter_page.h"
 #include "ui/page_model.h"
 #include "ui/probe_log_dialog.h"
 
@@ -70,6 +71,7 @@ class ConfigDialogModel {
   const std::array<double, 3>& work_offsets_at_open() const { return work_offsets_; }
 
   GeneralPage& general() { return general_; }
+  InputFilterPage& input_filter() { return input_filter_; }
   ProbeLogDialog& probe_log_dialog() { return probe_log_dialog_; }
   AboutPage& about() { return about_; }
   AnalogPage& analog() { return analog_; }
@@ -81,7 +83,7 @@ class ConfigDialogModel {
   ConfigDialogContext ctx_;
   ProbeLogDialog probe_log_dialog_;
   GeneralPage general_;
-  EmptyPage input_filter_;
+  InputFilterPage input_filter_;
   AnalogPage analog_;
   EmptyPage thc_;
   EmptyPage zcorr_;

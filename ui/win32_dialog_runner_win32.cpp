@@ -273,7 +273,8 @@ INT_PTR CALLBACK ModalProc(HWND dialog, UINT message, WPARAM wparam, LPARAM lpar
 Win32DialogRunner::Win32DialogRunner(HINSTANCE resources, HMODULE uxtheme, UserMessages& messages,
                                      OwnerWindowSlot& owner)
     : resources_(resources), uxtheme_(uxtheme), messages_(messages), owner_(owner) {
-  INITCOMMONCONTROLSEX classes = {sizeof(classes), ICC_TAB_CLASSES | ICC_STANDARD_CLASSES};
+  INITCOMMONCONTROLSEX classes = {sizeof(classes),
+                                  ICC_TAB_CLASSES | ICC_STANDARD_CLASSES | ICC_LISTVIEW_CLASSES};
   ::InitCommonControlsEx(&classes);
 }
 
@@ -319,6 +320,10 @@ DialogResult Win32DialogRunner::RunModal(PageModel& model) {
 
 std::unique_ptr<PageView> Win32DialogRunner::About(AboutPage& /*page*/) {
   return std::make_unique<AboutView>(resources_, shell_open_);
+}
+
+std::unique_ptr<PageView> Win32DialogRunner::InputFilter(InputFilterPage& page) {
+  return std::make_unique<InputFilterView>(resources_, page);
 }
 
 DialogResult Win32DialogRunner::EditCurve(LaserCurve& /*curve*/, double& /*nominal_feed*/) {

@@ -10,6 +10,7 @@
 #include "host/platform.h"
 #include "ui/about_view_win32.h"
 #include "ui/dialog_runner.h"
+#include "ui/input_filter_view_win32.h"
 #include "ui/owner_window_slot.h"
 #include "ui/page_model.h"
 
@@ -36,6 +37,7 @@ class Win32DialogRunner final : public DialogRunner, public PageViewMaker {
 
   // The views of the pages that have one.
   std::unique_ptr<PageView> About(AboutPage& page) override;
+  std::unique_ptr<PageView> InputFilter(InputFilterPage& page) override;
 
   // The shell's "open" action of the About page's links (tests record it instead).
   void set_shell_open(ShellOpen open) { shell_open_ = std::move(open); }

@@ -79,8 +79,9 @@ TEST(PageBindings, EveryPageModelBindsWhatTheSettingsTableHolds) {
     EXPECT_EQ(Problems(page->bindings(), host.plugin().settings()), std::vector<std::string>{});
     bound += page->bindings().size();
   }
-  // The General page, the probe log options, the Analog input & encoder page.
-  EXPECT_EQ(bound, 12u + 7u + 4u);
+  // The General page, the probe log options, the Input filter and the Analog input & encoder
+  // pages.
+  EXPECT_EQ(bound, 12u + 7u + 7u + 4u);
 }
 
 TEST(PageBindings, TheCheckNamesEveryWrongBinding) {

@@ -236,6 +236,10 @@ def uint8_at(payload_hex, offset):
     return bytes.fromhex(payload_hex)[offset]
 
 
+def uint16_le(payload_hex, offset):
+    return struct.unpack_from("<H", bytes.fromhex(payload_hex), offset)[0]
+
+
 def uint32_le(payload_hex, offset):
     return struct.unpack_from("<I", bytes.fromhex(payload_hex), offset)[0]
 
@@ -243,6 +247,8 @@ def uint32_le(payload_hex, offset):
 # Offsets in the 262-byte motion configuration.
 PWM_FREQUENCY_AT = 240  # 32 bits
 HOME_RETRACT_AT = 256   # 8 bits
+# The I/O map's debounce table: one 16-bit word per input pin from byte 80.
+PIN7_DEBOUNCE_AT = 80 + 2 * 6
 
 
 def scenario_config_dialog(wine_run, host, tmp):
@@ -254,7 +260,8 @@ def scenario_config_dialog(wine_run, host, tmp):
                     {"WINEDLLOVERRIDES": OVERRIDES, "KELVRO_SIM_TRACE": windows_path(trace)})
     entries, summaries = read_trace(trace)
     motion = [e for e in entries if e.get("name") == "LoadMotionConfig"]
-    seen = dict(seen, motion_configs=motion)
+    io = [e for e in entries if e.get("name") == "LoadIoConfig"]
+    seen = dict(seen, motion_configs=motion, io_configs=io)
     run = seen.get("config")
     expect(run is not None and run["finished"], "the script went through the dialog", seen)
     expect(seen["message_boxes"] == ["Please enter a positive integer."],
@@ -269,7 +276,8 @@ def scenario_config_dialog(wine_run, host, tmp):
     expect(run["estop"] == 1 and run["stop_code"] == 8, "after OK: E-stop with stop code 8",
            seen)
     if os.environ.get("KELVRO_GALLERY"):
-        expect(run["captures"] == 2, "the dialog was captured twice into the gallery", seen)
+        expect(run["captures"] == 3, "the dialog was captured three times into the gallery",
+               seen)
     expect(len(motion) == 2, "a motion configuration at each Reset", seen)
     before, after = motion[0]["payload"], motion[1]["payload"]
     expect(uint8_at(before, HOME_RETRACT_AT) == 10 and
@@ -278,6 +286,13 @@ def scenario_config_dialog(wine_run, host, tmp):
     expect(uint8_at(after, HOME_RETRACT_AT) == 42, "after the dialog: byte 256 = 42", seen)
     expect(uint32_le(after, PWM_FREQUENCY_AT) == 31000,
            "after the dialog: bytes 240..243 = 31000", seen)
+    expect(run["pin_editor_text"] == "1234" and run["pin_editor_closed"],
+           "Input filter: pin 7's time typed into the list's editor, entered", seen)
+    expect(len(io) == 2, "an I/O map at each Reset", seen)
+    expect(uint16_le(io[0]["payload"], PIN7_DEBOUNCE_AT) == 30,
+           "first Reset: pin 7 debounced with the other inputs' time (30)", seen)
+    expect(uint16_le(io[1]["payload"], PIN7_DEBOUNCE_AT) == 1234,
+           "after the dialog: pin 7's debounce word (bytes 92, 93) = 1234", seen)
     expect("USB controller connected." in seen["status_texts"], "status: connected", seen)
     expect(seen["estop"] == 0, "running again after the second Reset", seen)
     bad = [e for e in entries if e.get("kind") in ("rejected", "fault", "phase_mismatch")]

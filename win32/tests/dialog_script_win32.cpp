@@ -107,6 +107,22 @@ std::string TextOf(HWND window) {
   return text;
 }
 
+RECT ListCellRect(HWND list, int row, int column) {
+  RECT cell = {};
+  cell.top = column;
+  cell.left = LVIR_BOUNDS;
+  ::SendMessageA(list, LVM_GETSUBITEMRECT, static_cast<WPARAM>(row),
+                 reinterpret_cast<LPARAM>(&cell));
+  return cell;
+}
+
+void ClickListCell(HWND list, int row, int column) {
+  const RECT cell = ListCellRect(list, row, column);
+  const LPARAM at = MAKELPARAM((cell.left + cell.right) / 2, (cell.top + cell.bottom) / 2);
+  ::SendMessageA(list, WM_LBUTTONDOWN, MK_LBUTTON, at);
+  ::SendMessageA(list, WM_LBUTTONUP, 0, at);
+}
+
 void CancelAllDialogs() {
   ::EnumThreadWindows(::GetCurrentThreadId(), CancelDialog, 0);
 }

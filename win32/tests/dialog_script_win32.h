@@ -59,6 +59,10 @@ void ClickTab(HWND frame, int index);
 void PostClick(HWND dialog, int id);
 void SetText(HWND dialog, int id, const std::string& text);
 std::string TextOf(HWND window);
+// A report-style list view's cell (row, column) in the list's client area, and a left click
+// in its middle delivered to the list.
+RECT ListCellRect(HWND list, int row, int column);
+void ClickListCell(HWND list, int row, int column);
 // Cancels every visible dialog of this thread (the script's way out).
 void CancelAllDialogs();
 

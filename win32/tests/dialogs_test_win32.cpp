@@ -13,6 +13,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <array>
 #include <cstdint>
 #include <memory>
@@ -275,6 +276,30 @@ const ControlRow kAnalogControls[] = {
      169, 265, 17},
 };
 
+const ControlRow kInputFilterControls[] = {
+    {IDC_STATIC, "Debounce time by function", 4, 5, 273, 66},
+    {IDC_STATIC, "Limit", 21, 20, 19, 12},
+    {IDC_FILTER_LIMIT, "30", 51, 18, 52, 14},
+    {IDC_STATIC, "x100uS", 109, 21, 26, 8},
+    {IDC_STATIC, "Home", 18, 36, 23, 12},
+    {IDC_FILTER_HOME, "30", 51, 34, 52, 14},
+    {IDC_STATIC, "x100uS", 109, 37, 26, 8},
+    {IDC_STATIC, "Probe", 18, 52, 23, 12},
+    {IDC_FILTER_PROBE, "30", 51, 50, 52, 14},
+    {IDC_STATIC, "x100uS", 109, 53, 26, 8},
+    {IDC_STATIC, "Index", 157, 22, 17, 8},
+    {IDC_FILTER_INDEX, "0", 180, 19, 52, 14},
+    {IDC_STATIC, "x100uS", 238, 22, 26, 8},
+    {IDC_STATIC, "Encoders", 146, 39, 30, 8},
+    {IDC_FILTER_ENCODER, "0", 180, 35, 52, 14},
+    {IDC_STATIC, "x100uS", 238, 38, 26, 8},
+    {IDC_STATIC, "Other", 158, 55, 17, 8},
+    {IDC_FILTER_OTHER, "30", 180, 51, 52, 14},
+    {IDC_STATIC, "x100uS", 238, 54, 26, 8},
+    {IDC_FILTER_BY_PIN, "Debounce time by pin (takes precedence)", 4, 80, 150, 10},
+    {IDC_FILTER_PINS, "", 4, 93, 273, 86},
+};
+
 const ControlRow kProbeLogControls[] = {
     {IDC_PROBE_LOG_ENABLE, "Enable probe log", 16, 13, 81, 10},
     {IDC_STATIC, "", 11, 33, 172, 80},
@@ -371,6 +396,18 @@ class WineDialogTest : public ::testing::Test {
   HMODULE uxtheme_ = nullptr;
 };
 
+// ---- The host's port setup ----
+
+// Pins 3 (LimitX+ and HomeX), 10 (ESTOP), 11 and 12 (an encoder, and the index on 12) and 5
+// (the mill's probe) are wired; the others are unused.
+void WirePins(HostMachineState& machine) {
+  machine.inputs[2] = {1, 3, 1, 0, {}, 0, 0};
+  machine.inputs[0] = {1, 3, 1, 0, {}, 0, 0};
+  machine.inputs[25] = {1, 10, 1, 0, {}, 0, 0};
+  machine.inputs[23] = {1, 12, 1, 0, {}, 0, 0};
+  machine.encoders[0] = {1, 11, 1, 12, 1, {}, 0};
+}
+
 // ---- Every tab: its page from its template ----
 
 struct TabCase {
@@ -385,6 +422,7 @@ class EveryTab : public WineDialogTest, public ::testing::WithParamInterface<Tab
 
 TEST_P(EveryTab, ShowsItsPageFromItsTemplateInMsSansSerif) {
   const TabCase& c = GetParam();
+  WirePins(host.machine());  // the per-pin list shows what the host wired
   DialogScript script;
   script.Then(WaitForFrame()).Then(SwitchTo(c.tab)).Then([&] {
     EXPECT_EQ(SelectedTab(frame), c.tab);
@@ -427,12 +465,13 @@ TEST_P(EveryTab, ShowsItsPageFromItsTemplateInMsSansSerif) {
 
 INSTANTIATE_TEST_SUITE_P(
     Tabs, EveryTab,
-    ::testing::Values(TabCase{0, IDD_PAGE_GENERAL, "general", {278, 182}, kGeneralControls},
-                      TabCase{1, IDD_PAGE_INPUT_FILTER, "input_filter", {282, 183}, {}},
-                      TabCase{2, IDD_PAGE_ANALOG, "analog", {278, 186}, kAnalogControls},
-                      TabCase{3, IDD_PAGE_THC, "thc", {282, 183}, {}},
-                      TabCase{4, IDD_PAGE_ZCORR, "zcorr", {279, 186}, {}},
-                      TabCase{5, IDD_PAGE_ABOUT, "about", {279, 169}, kAboutControls}),
+    ::testing::Values(
+        TabCase{0, IDD_PAGE_GENERAL, "general", {278, 182}, kGeneralControls},
+        TabCase{1, IDD_PAGE_INPUT_FILTER, "input_filter", {282, 183}, kInputFilterControls},
+        TabCase{2, IDD_PAGE_ANALOG, "analog", {278, 186}, kAnalogControls},
+        TabCase{3, IDD_PAGE_THC, "thc", {282, 183}, {}},
+        TabCase{4, IDD_PAGE_ZCORR, "zcorr", {279, 186}, {}},
+        TabCase{5, IDD_PAGE_ABOUT, "about", {279, 169}, kAboutControls}),
     [](const ::testing::TestParamInfo<TabCase>& info) { return std::string(info.param.name); });
 
 // ---- The frame ----
@@ -904,6 +943,234 @@ TEST_F(WineDialogTest, AnalogPageSwitchesSourcesInItsListAndRefusesTwoEncodersOn
   EXPECT_EQ(settings().map_enc2, 6);
   EXPECT_EQ(settings().mappings[1].fun, 3);
   EXPECT_EQ(settings().mappings[1].var_id, 1234);
+}
+
+// ---- The Input filter page's per-pin list ----
+
+constexpr int kInputFilterTab = 1;
+
+HWND PinListOf(HWND page) {
+  return ::GetDlgItem(page, IDC_FILTER_PINS);
+}
+
+using test::ClickListCell;
+using test::ListCellRect;
+
+void Key(HWND window, WPARAM key, bool with_char = false) {
+  ::SendMessageA(window, WM_KEYDOWN, key, 1);
+  if (with_char) ::SendMessageA(window, WM_CHAR, key, 1);
+  ::SendMessageA(window, WM_KEYUP, key, 0xC0000001);
+}
+
+// How many pixels of a cell have `colour` in a capture of the whole list window.
+int CountInCell(const test::Pixels& shot, HWND list, int row, int column, uint32_t colour) {
+  POINT origin = {0, 0};
+  ::ClientToScreen(list, &origin);
+  RECT window;
+  ::GetWindowRect(list, &window);
+  RECT cell = ListCellRect(list, row, column);
+  ::OffsetRect(&cell, origin.x - window.left, origin.y - window.top);
+  int count = 0;
+  for (int y = std::max<int>(cell.top, 0); y < cell.bottom && y < shot.height; ++y) {
+    for (int x = std::max<int>(cell.left, 0); x < cell.right && x < shot.width; ++x) {
+      count += shot.at(x, y) == colour;
+    }
+  }
+  return count;
+}
+
+constexpr uint32_t kBlue = 0x000096;
+constexpr uint32_t kGray = 0x969696;
+constexpr uint32_t kCheckGreen = 0x009600;  // the enabled icon's mark
+
+TEST_F(WineDialogTest, InputFilterListDrawsTheHostsWiringInTheModelsColumnsAndRows) {
+  WirePins(host.machine());
+  settings().deb_pin_ena[2] = 1;
+  settings().deb_pin_time[2] = 150;
+  PinList& pins = host.plugin().config_dialog().input_filter().pins();
+  DialogScript script;
+  script.Then(WaitForFrame()).Then(SwitchTo(kInputFilterTab)).Then([&] {
+    HWND list = PinListOf(page);
+    if (!list) return true;
+    const LONG style = ::GetWindowLongA(list, GWL_STYLE);
+    EXPECT_EQ(style & LVS_TYPEMASK, LVS_REPORT);
+    EXPECT_TRUE(style & LVS_SINGLESEL);
+    EXPECT_TRUE(style & LVS_OWNERDRAWFIXED);
+    HWND header = reinterpret_cast<HWND>(::SendMessageA(list, LVM_GETHEADER, 0, 0));
+    const std::vector<std::string> titles = {"Input No", "Enable", "Debounce time (x100 us)",
+                                             "Pin info"};
+    EXPECT_EQ(::SendMessageA(header, HDM_GETITEMCOUNT, 0, 0), 4);
+    // The columns were laid out on the client width before the rows brought the scroll bar.
+    RECT client;
+    ::GetClientRect(list, &client);
+    const int scroll_bar = ::GetSystemMetrics(SM_CXVSCROLL);
+    const bool scrolls = (::GetWindowLongA(list, GWL_STYLE) & WS_VSCROLL) != 0;
+    EXPECT_TRUE(scrolls) << "14 rows do not fit";
+    const int w = client.right + (scrolls ? scroll_bar : 0) - scroll_bar;
+    const int expected[4] = {static_cast<int>(w * 0.15), static_cast<int>(w * 0.15),
+                             static_cast<int>(w * 0.4), 0};
+    for (int c = 0; c < 4; ++c) {
+      char text[64] = {};
+      HDITEMA item = {};
+      item.mask = HDI_TEXT;
+      item.pszText = text;
+      item.cchTextMax = sizeof(text);
+      ::SendMessageA(header, HDM_GETITEMA, static_cast<WPARAM>(c), reinterpret_cast<LPARAM>(&item));
+      EXPECT_EQ(std::string(text), titles[static_cast<size_t>(c)]);
+      const int width = static_cast<int>(::SendMessageA(list, LVM_GETCOLUMNWIDTH, c, 0));
+      EXPECT_EQ(width, pins.column_widths()[static_cast<size_t>(c)]) << "column " << c;
+      if (c < 3) {
+        EXPECT_EQ(width, expected[c]) << "column " << c;
+      }
+    }
+    EXPECT_EQ(pins.column_widths()[3], w - 2 * expected[0] - expected[2]);
+    EXPECT_EQ(::SendMessageA(list, LVM_GETITEMCOUNT, 0, 0), 14);
+    char item_text[16] = {};
+    LVITEMA item = {};
+    item.pszText = item_text;
+    item.cchTextMax = sizeof(item_text);
+    ::SendMessageA(list, LVM_GETITEMTEXTA, 13, reinterpret_cast<LPARAM>(&item));
+    EXPECT_EQ(std::string(item_text), "in");
+    // Rows as high as the first time edit's client area, at least 20 pixels.
+    RECT edit;
+    ::GetClientRect(::GetDlgItem(page, IDC_FILTER_LIMIT), &edit);
+    const RECT row = ListCellRect(list, 0, 1);
+    EXPECT_EQ(row.bottom - row.top, std::max<int>(edit.bottom, 20));
+    EXPECT_EQ(pins.row_height(), std::max<int>(edit.bottom, 20));
+    // What the host wired, in blue; unused pins in gray; the icons by the switch.
+    EXPECT_EQ(pins.description(2).text, "LimitX+, HomeX");
+    EXPECT_EQ(pins.description(4).text, "Probe");
+    EXPECT_EQ(pins.description(9).text, "ESTOP");
+    EXPECT_EQ(pins.description(10).text, "Encoder/MPG");
+    EXPECT_EQ(pins.description(11).text, "Index, Encoder/MPG");
+    const std::optional<test::Pixels> shot = test::CaptureWindow(list);
+    EXPECT_TRUE(shot.has_value());
+    if (!shot) return true;
+    for (int r : {2, 4}) {
+      EXPECT_GT(CountInCell(*shot, list, r, 3, kBlue), 20) << "row " << r;
+      EXPECT_EQ(CountInCell(*shot, list, r, 3, kGray), 0) << "row " << r;
+    }
+    for (int r : {0, 1, 3}) {
+      EXPECT_GT(CountInCell(*shot, list, r, 3, kGray), 20) << "row " << r;
+      EXPECT_EQ(CountInCell(*shot, list, r, 3, kBlue), 0) << "row " << r;
+    }
+    EXPECT_GT(CountInCell(*shot, list, 2, 1, kCheckGreen), 5);
+    EXPECT_EQ(CountInCell(*shot, list, 1, 1, kCheckGreen), 0);
+    EXPECT_GT(CountInCell(*shot, list, 2, 2, 0x000000), 10) << "the time, in black";
+    EXPECT_GT(CountInCell(*shot, list, 2, 2, 0xFFFFFF), 100) << "on white";
+    EXPECT_GT(CountInCell(*shot, list, 2, 3, 0xB4B4B4), 50) << "the grid lines";
+    // Scrolled to the end: the lower rows are drawn where the list now shows them.
+    ::SendMessageA(list, LVM_ENSUREVISIBLE, 13, FALSE);
+    const std::optional<test::Pixels> lower = test::CaptureWindow(list);
+    EXPECT_TRUE(lower.has_value());
+    if (!lower) return true;
+    for (int r : {9, 10, 11}) {
+      EXPECT_GT(CountInCell(*lower, list, r, 3, kBlue), 20) << "row " << r;
+      EXPECT_EQ(CountInCell(*lower, list, r, 3, kGray), 0) << "row " << r;
+    }
+    EXPECT_GT(CountInCell(*lower, list, 13, 3, kGray), 20);
+    return true;
+  });
+  script.Then(Press(IDCANCEL));
+  EXPECT_EQ(ShowConfig(script), 2);
+}
+
+TEST_F(WineDialogTest, AnEditInTheListReachesTheControllersDebounceTableAtTheNextReset) {
+  ASSERT_EQ(host.Reset(), 0xFFFF);
+  HWND list = nullptr;
+  HWND editor = nullptr;
+  DialogScript script;
+  script.Then(WaitForFrame()).Then(SwitchTo(kInputFilterTab)).Then([&] {
+    list = PinListOf(page);
+    if (!list) return true;
+    ::CheckDlgButton(page, IDC_FILTER_BY_PIN, BST_CHECKED);
+    ::SendMessageA(list, LVM_ENSUREVISIBLE, 6, FALSE);  // scrolled: pin 7 is below the fold
+    ClickListCell(list, 6, 1);                          // Enable
+    ClickListCell(list, 6, 2);                          // the time: the editor opens over it
+    editor = ::GetDlgItem(list, IDC_FILTER_PIN_EDITOR);
+    EXPECT_TRUE(editor && ::IsWindowVisible(editor));
+    if (!editor) return true;
+    EXPECT_EQ(::GetFocus(), editor);
+    EXPECT_EQ(TextOf(editor), "0") << "the row's time";
+    RECT cell = ListCellRect(list, 6, 2);
+    RECT placed;
+    ::GetWindowRect(editor, &placed);
+    ::MapWindowPoints(nullptr, list, reinterpret_cast<POINT*>(&placed), 2);
+    // Where the model puts it: the time cell (its dividers at the model's column edges)
+    // shrunk by a pixel, inside the list's own cell.
+    const auto model = host.plugin().config_dialog().input_filter().pins().EditorRect();
+    EXPECT_TRUE(model.has_value());
+    if (model) {
+      EXPECT_EQ(placed.left, model->left);
+      EXPECT_EQ(placed.top, model->top);
+      EXPECT_EQ(placed.right, model->right);
+      EXPECT_EQ(placed.bottom, model->bottom);
+    }
+    EXPECT_GE(placed.left, cell.left);
+    EXPECT_LT(placed.right, cell.right);
+    EXPECT_GT(placed.top, cell.top);
+    EXPECT_LT(placed.bottom, cell.bottom);
+    for (char c : std::string("1234")) ::SendMessageA(editor, WM_CHAR, static_cast<WPARAM>(c), 1);
+    EXPECT_EQ(TextOf(editor), "01234") << "typed after the caret at the end";
+    if (!test::GalleryFolder().empty()) {
+      EXPECT_TRUE(test::CaptureToGallery(page, "page_input_filter_editing"));
+    }
+    // Through the dialog's loop: the editor, not the default button, takes the Enter.
+    ::PostMessageA(editor, WM_KEYDOWN, VK_RETURN, 1);
+    return true;
+  });
+  script.Then([&] {
+    EXPECT_EQ(::GetDlgItem(list, IDC_FILTER_PIN_EDITOR), nullptr) << "the editor is gone";
+    EXPECT_EQ(settings().deb_pin_time[6], 1234);
+    EXPECT_EQ(settings().deb_pin_ena[6], 1);
+    return true;
+  });
+  script.Then(Press(IDOK));
+  EXPECT_EQ(ShowConfig(script), 0);
+  EXPECT_EQ(settings().debounce_by_pin, 1);
+  host.machine().estop = 0;
+  ASSERT_EQ(host.Reset(), 0xFFFF);
+  const auto io = host.controller().trace().Find(sim::TraceKind::kCommand, "LoadIoConfig");
+  ASSERT_EQ(io.size(), 2u);
+  const std::vector<uint8_t>& sent = io[1]->payload;
+  ASSERT_EQ(sent.size(), 112u);
+  EXPECT_EQ(sent[80 + 2 * 6], 1234 & 0xFF) << "pin 7's word, low byte";
+  EXPECT_EQ(sent[80 + 2 * 6 + 1], 1234 >> 8);
+  EXPECT_EQ(io[0]->payload[80 + 2 * 6], 30) << "before: the other inputs' time";
+}
+
+TEST_F(WineDialogTest, InTheListDigitsOpenTheEditorEscapeKeepsTheTimeSpaceTogglesEnable) {
+  settings().deb_pin_time[4] = 55;
+  HWND list = nullptr;
+  DialogScript script;
+  script.Then(WaitForFrame()).Then(SwitchTo(kInputFilterTab)).Then([&] {
+    list = PinListOf(page);
+    if (!list) return true;
+    EXPECT_EQ(::SendMessageA(list, WM_GETDLGCODE, 0, 0) & DLGC_WANTALLKEYS, DLGC_WANTALLKEYS);
+    ClickListCell(list, 4, 1);
+    EXPECT_EQ(settings().deb_pin_ena[4], 1) << "the click toggles";
+    Key(list, VK_SPACE, true);
+    EXPECT_EQ(settings().deb_pin_ena[4], 0) << "Space in the Enable column";
+    Key(list, VK_RIGHT);
+    Key(list, VK_SPACE, true);
+    EXPECT_EQ(settings().deb_pin_ena[4], 0) << "Space in the time column does nothing";
+    Key(list, '7', true);
+    HWND editor = ::GetDlgItem(list, IDC_FILTER_PIN_EDITOR);
+    EXPECT_TRUE(editor);
+    if (!editor) return true;
+    EXPECT_EQ(TextOf(editor), "7");
+    EXPECT_EQ(::GetFocus(), editor);
+    ::PostMessageA(editor, WM_KEYDOWN, VK_ESCAPE, 1);
+    return true;
+  });
+  script.Then([&] {
+    EXPECT_EQ(::GetDlgItem(list, IDC_FILTER_PIN_EDITOR), nullptr);
+    EXPECT_EQ(settings().deb_pin_time[4], 55) << "Escape keeps the old time";
+    EXPECT_TRUE(::IsWindowVisible(frame)) << "Escape in the editor does not close the dialog";
+    return true;
+  });
+  script.Then(Press(IDCANCEL));
+  EXPECT_EQ(ShowConfig(script), 2);
 }
 
 // ---- The screenshot writer ----
