@@ -1029,11 +1029,16 @@ TEST_F(WineDialogTest, ThcPageShowsTheLiveVoltageAndItsValuesReachTheControllers
     live = ::GetDlgItem(page, IDC_THC_LIVE_VOLTS);
     EXPECT_TRUE(live != nullptr);
     if (!live) return true;
-    // The large display font: Arial, 24 pixels at the screen's 96 dots per inch.
-    const FontFacts font = FontOf(live);
-    EXPECT_EQ(font.face, "Arial");
-    EXPECT_FALSE(font.raster);
-    EXPECT_GE(font.height, 24);
+    // The large display font as made: Arial (the face Wine stands in for it does not
+    // matter), 24 pixels high at the screen's 96 dots per inch, normal weight.
+    LOGFONTA made = {};
+    HFONT font = reinterpret_cast<HFONT>(::SendMessageA(live, WM_GETFONT, 0, 0));
+    EXPECT_EQ(::GetObjectA(font, sizeof(made), &made), static_cast<int>(sizeof(made)));
+    EXPECT_STREQ(made.lfFaceName, "Arial");
+    EXPECT_EQ(made.lfHeight, -24);
+    EXPECT_EQ(made.lfWeight, FW_NORMAL);
+    EXPECT_EQ(made.lfPitchAndFamily, VARIABLE_PITCH | FF_SWISS);
+    EXPECT_FALSE(FontOf(live).raster);
     EXPECT_TRUE(::IsWindowEnabled(live));
     host.controller().SetAnalogRaw(32768);  // 2.5 V
     host.Run(100);
@@ -1074,7 +1079,11 @@ TEST_F(WineDialogTest, ThcPageShowsTheLiveVoltageAndItsValuesReachTheControllers
     if (!test::GalleryFolder().empty()) {
       EXPECT_TRUE(test::CaptureToGallery(advanced, "thc_advanced"));
     }
-    // Vmax below Vmin is refused with the focus on Vmax.
+    // With the lock on, Vmax below Vmin is refused with the focus on Vmax.
+    ::CheckDlgButton(advanced, IDC_THCADV_LOCK, BST_CHECKED);
+    ::SendMessageA(advanced, WM_COMMAND, MAKEWPARAM(IDC_THCADV_LOCK, BN_CLICKED),
+                   reinterpret_cast<LPARAM>(::GetDlgItem(advanced, IDC_THCADV_LOCK)));
+    EXPECT_TRUE(::IsWindowEnabled(::GetDlgItem(advanced, IDC_THCADV_LOCK_MAX)));
     test::SetText(advanced, IDC_THCADV_LOCK_MAX, "60");
     ::SendMessageA(advanced, WM_COMMAND, MAKEWPARAM(IDOK, BN_CLICKED), 0);
     EXPECT_EQ(platform().message_boxes,
