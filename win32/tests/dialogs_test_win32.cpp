@@ -1120,6 +1120,30 @@ TEST_F(WineDialogTest, ThcPageShowsTheLiveVoltageAndItsValuesReachTheControllers
   EXPECT_EQ(host.controller().last_thc()->lock_max, 216);  // 180 % of 120 V
 }
 
+TEST_F(WineDialogTest, ThcPageWarnsWhenTheTorchStartWaitCouldNeverEnd) {
+  constexpr int kThcTab = 3;
+  settings().thc_dwell = 1;  // no arc detection, emulation or arc OK input
+  DialogScript script;
+  script.Then(WaitForFrame()).Then(SwitchTo(kThcTab)).Then([&] {
+    HWND warning = ::GetDlgItem(page, IDC_THC_HOLD_WARNING);
+    EXPECT_TRUE(warning && ::IsWindowVisible(warning));
+    EXPECT_EQ(TextOf(warning), kTorchHoldWarning);
+    if (!test::GalleryFolder().empty()) {
+      EXPECT_TRUE(test::CaptureToGallery(page, "page_thc_warning"));
+    }
+    // Arc detection with internal THC gives arc OK: the warning goes.
+    ::CheckDlgButton(page, IDC_THC_INTERNAL, BST_CHECKED);
+    ::CheckDlgButton(page, IDC_THC_EXTERNAL, BST_UNCHECKED);
+    ::SendMessageA(page, WM_COMMAND, MAKEWPARAM(IDC_THC_INTERNAL, BN_CLICKED), 0);
+    ::CheckDlgButton(page, IDC_THC_ARC_DETECT, BST_CHECKED);
+    ::SendMessageA(page, WM_COMMAND, MAKEWPARAM(IDC_THC_ARC_DETECT, BN_CLICKED), 0);
+    EXPECT_FALSE(warning && ::IsWindowVisible(warning));
+    return true;
+  });
+  script.Then(Press(IDCANCEL));
+  EXPECT_EQ(ShowConfig(script), 2);
+}
+
 // ---- The Input filter page's per-pin list ----
 
 constexpr int kInputFilterTab = 1;
