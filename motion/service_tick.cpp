@@ -105,7 +105,9 @@ void ServiceTick::DispatchSequenceEvents(const StatusPacket& packet, const Statu
   }
 }
 
-void ServiceTick::PostStatusToWindows(const StatusPacket& /*packet*/) {}
+void ServiceTick::PostStatusToWindows(const StatusPacket& packet) {
+  if (thc_page_feed_) thc_page_feed_(packet.analog_raw);
+}
 
 void ServiceTick::TickTail() {
   // 1. Target voltage from DRO 1501.

@@ -4,6 +4,10 @@
 // calls them in the tick's step order; the entry points reach the features through it.
 #pragma once
 
+#include <cstdint>
+#include <functional>
+#include <utility>
+
 #include "motion/homing.h"
 #include "motion/input_mapping.h"
 #include "motion/jogging.h"
@@ -31,6 +35,12 @@ class ServiceTick {
   // After a Reset (whatever its outcome): resynchronise, re-take the encoder baselines and
   // send every state command again.
   void AfterReset();
+
+  // Decode step 16's receiver for the THC options page: gets the raw analog value of every
+  // decoded report (it forwards it to the page's window while that exists).
+  void set_thc_page_feed(std::function<void(uint16_t raw)> feed) {
+    thc_page_feed_ = std::move(feed);
+  }
 
   StatusPoll& poll() { return poll_; }
   StatusDecoder& decoder() { return decoder_; }
@@ -67,6 +77,7 @@ class ServiceTick {
   Jogging jogging_;
   Streaming streaming_;
   StateCommands state_commands_;
+  std::function<void(uint16_t)> thc_page_feed_;
 };
 
 }  // namespace kelvro

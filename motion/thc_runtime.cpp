@@ -93,9 +93,28 @@ void ThcRuntime::TimeArc() {
   arc_was_on_ = arc;
 }
 
-void ThcRuntime::HoldForTorchStart() {
+bool ArcOkHasSource(bool internal_thc, bool arc_detect, const Host& host) {
+  if (internal_thc && arc_detect) return true;
+  if (host.planner && host.planner->arc_ok_emulation) return true;
+  return host.machine && host.machine->inputs[kInputThcOn].enabled;
+}
+
+std::optional<std::string> TorchHoldWarning(const PluginSettings& settings, const Host& host) {
+  if (settings.thc_dwell == 0) return std::nullopt;
+  if (ArcOkHasSource(settings.thc_type != 0, settings.thc_arc_detect != 0, host)) {
+    return std::nullopt;
+  }
+  return std::string(kTorchHoldWarning);
+}
+
+bool ThcRuntime::HoldForTorchStart() {
+  if (const auto warning = TorchHoldWarning(ctx_.settings, ctx_.host)) {
+    ctx_.host.ShowStatus(*warning);
+    return false;
+  }
   ctx_.host.machine->dwell_active = 1;
   torch_start_hold_ = true;
+  return true;
 }
 
 void ThcRuntime::ReleaseTorchStartHold(bool dwell_counting) {

@@ -6,12 +6,25 @@
 
 #include <array>
 #include <cstdint>
+#include <optional>
+#include <string>
 
 #include "device/commands.h"
 #include "motion/motion_context.h"
 #include "motion/thc.h"
 
 namespace kelvro {
+
+// Shown while the torch-start wait is switched on but nothing can ever give arc OK.
+inline constexpr char kTorchHoldWarning[] =
+    "Warning: no arc OK source; waiting for THC_ON is skipped.";
+
+// Whether anything gives the host arc OK: the host's arc-OK input wired to a pin, the host's
+// arc-OK emulation, or the controller's arc detection (internal THC with detection on).
+bool ArcOkHasSource(bool internal_thc, bool arc_detect, const Host& host);
+// The warning for THCDwell on without any arc-OK source: the torch-start hold could only end
+// at the torch stop, so the plugin does not arm it. Empty when the wait can end.
+std::optional<std::string> TorchHoldWarning(const PluginSettings& settings, const Host& host);
 
 class ThcRuntime {
  public:
@@ -36,8 +49,10 @@ class ThcRuntime {
   // Tick step 8: ignitions and cut time, while THC mode is on and no E-stop.
   void TimeArc();
 
-  // Spindle start in THC mode with THCDwell: motion waits for arc OK.
-  void HoldForTorchStart();
+  // Spindle start in THC mode with THCDwell: motion waits for arc OK. Without any source of
+  // arc OK the wait could only end at the torch stop: nothing is held, and the host's status
+  // line says why. True when the hold is armed.
+  bool HoldForTorchStart();
   // Spindle stop: the hold ends.
   void ReleaseTorchStartHold(bool dwell_counting);
   // Reset and host stop: the hold ends without touching the dwell word.

@@ -50,6 +50,7 @@ Plugin::Plugin(Platform& platform, UsbPort& port)
                              [] { return DescribeCarriedImageBriefly(CarriedImage()); }},
           [this] { return zcorr_.enabled(); }, [this] { return zcorr_.Reload() ? 1 : 0; }}) {
   host_.messages = &platform_;
+  tick_.set_thc_page_feed([this](uint16_t raw) { config_dialog_.thc().FeedAnalogReading(raw); });
   laser_curve_ = BuildLaserCurve(settings_.laser_curve);
 }
 

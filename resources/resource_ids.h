@@ -49,6 +49,41 @@
 #define IDC_ANALOG_HOST_ENCODER1 1033
 #define IDC_ANALOG_HOST_ENCODER2 1034
 
+// THC options page.
+#define IDC_THC_NOMINAL 1001
+#define IDC_THC_HYSTERESIS 1002
+#define IDC_THC_DETECT_TIME 1006
+#define IDC_THC_ANALOG_MV 1007
+#define IDC_THC_TORCH_V 1008
+#define IDC_THC_DETECT_VOLTAGE 1009
+#define IDC_THC_VOLTAGE_LOG 1010
+#define IDC_THC_EXTERNAL 1022
+#define IDC_THC_INTERNAL 1023
+#define IDC_THC_PID 1024
+#define IDC_THC_PIERCE_DELAY 1035
+#define IDC_THC_LIVE_VOLTS 1036
+#define IDC_THC_ARC_DETECT 1037
+#define IDC_THC_DWELL 1041
+#define IDC_THC_GET 1057
+#define IDC_THC_ADVANCED 1058
+#define IDC_THC_HOLD_WARNING 1090
+
+// Advanced THC options dialog.
+#define IDD_THC_ADVANCED 1018
+#define IDC_THCADV_LOW_PASS 1010
+#define IDC_THCADV_RESET 1015
+#define IDC_THCADV_KERF 1046
+#define IDC_THCADV_LP_FREQ 1059
+#define IDC_THCADV_KERF_VOLTAGE 1060
+#define IDC_THCADV_KERF_TIME 1061
+#define IDC_THCADV_LOCK 1062
+#define IDC_THCADV_LOCK_MAX 1063
+#define IDC_THCADV_LOCK_MIN 1064
+#define IDC_THCADV_LOCK_CMD 1065
+#define IDC_THCADV_STATS 1066
+#define IDC_THCADV_MANUAL 1069
+#define IDC_THCADV_MANUAL_SPEED 1089
+
 // The maker's addresses the About page links to: placeholders of this project (the reserved
 // ".example" domain reaches no one else), short enough for one line of their link controls.
 #define KELVRO_MAKER_MAIL "support@kelvro.example"

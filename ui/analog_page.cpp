@@ -20,20 +20,6 @@ constexpr int kFunctionUserVariable = 3;
 constexpr int kFunctionUserDro = 4;
 constexpr int kFunctionThcTarget = 5;
 
-// The signed integer an edit's text starts with (spaces, an optional sign, digits), as the
-// page has always read it: a text without one reads 0, and values beyond an int are limited.
-int ReadSigned(std::string_view text) {
-  size_t i = 0;
-  while (i < text.size() && (text[i] == ' ' || text[i] == '\t')) ++i;
-  bool negative = false;
-  if (i < text.size() && (text[i] == '+' || text[i] == '-')) negative = text[i++] == '-';
-  int64_t value = 0;
-  for (; i < text.size() && text[i] >= '0' && text[i] <= '9'; ++i) {
-    value = std::min<int64_t>(value * 10 + (text[i] - '0'), int64_t{INT_MAX} + 1);
-  }
-  return static_cast<int>(std::clamp<int64_t>(negative ? -value : value, INT_MIN, INT_MAX));
-}
-
 template <typename... Args>
 std::string Format(const char* format, Args... args) {
   const int length = std::snprintf(nullptr, 0, format, args...);

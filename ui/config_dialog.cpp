@@ -23,7 +23,7 @@ ConfigDialogModel::ConfigDialogModel(ConfigDialogContext context)
       input_filter_(ctx_.settings,
                     [this]() -> const HostMachineState* { return ctx_.host.machine; }),
       analog_(ctx_.settings, ctx_.host, ctx_.messages),
-      thc_(IDD_PAGE_THC),
+      thc_(ctx_.settings, ctx_.host, ctx_.thc),
       zcorr_(IDD_PAGE_ZCORR),
       about_(ctx_.about) {}
 
@@ -67,7 +67,7 @@ void ConfigDialogModel::Command(DialogControls& controls, int control, DialogRun
 
 void ConfigDialogModel::BeforeShow() {
   const Host& host = ctx_.host;
-  pierce_delay_ms_ = TruncToInt32(host.GetDro(kDroPierceDelay) * 1000.0);
+  thc_.set_pierce_delay_ms(TruncToInt32(host.GetDro(kDroPierceDelay) * 1000.0));
   ctx_.settings.thc_nom_voltage = TruncToInt32(ctx_.thc.target_voltage());
   work_offsets_ = {host.GetDro(kDroWorkOffsetX), host.GetDro(kDroWorkOffsetY),
                    host.GetDro(kDroWorkOffsetZ)};
@@ -77,7 +77,7 @@ int ConfigDialogModel::AfterOk() {
   const Host& host = ctx_.host;
   // The changed settings reach the controller with the host's next Reset.
   host.ForceEstop();
-  host.SetDro(kDroPierceDelay, pierce_delay_ms_ * 0.001);
+  host.SetDro(kDroPierceDelay, thc_.pierce_delay_ms() * 0.001);
   ctx_.thc.WriteTargetVoltage(ctx_.settings.thc_nom_voltage);
   if (ctx_.settings.laser_gl != 0 && host.Param(kParamWorkOffsetX + kAxisA) != 0.0) {
     ctx_.messages.MessageBox(kGrayLevelWarning, MessageBoxKind::kOk);

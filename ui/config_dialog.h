@@ -20,6 +20,7 @@
 #include "ui/input_filter_page.h"
 #include "ui/page_model.h"
 #include "ui/probe_log_dialog.h"
+#include "ui/thc_page.h"
 
 namespace kelvro {
 
@@ -65,8 +66,8 @@ class ConfigDialogModel {
   void Command(DialogControls& controls, int control, DialogRunner& runner);
 
   // The THC page's pierce delay in ms, kept across the dialog (DRO 177 in seconds).
-  int pierce_delay_ms() const { return pierce_delay_ms_; }
-  void set_pierce_delay_ms(int ms) { pierce_delay_ms_ = ms; }
+  int pierce_delay_ms() const { return thc_.pierce_delay_ms(); }
+  void set_pierce_delay_ms(int ms) { thc_.set_pierce_delay_ms(ms); }
   // DROs 47, 48 and 49 as they were when the dialog opened.
   const std::array<double, 3>& work_offsets_at_open() const { return work_offsets_; }
 
@@ -75,6 +76,7 @@ class ConfigDialogModel {
   ProbeLogDialog& probe_log_dialog() { return probe_log_dialog_; }
   AboutPage& about() { return about_; }
   AnalogPage& analog() { return analog_; }
+  ThcPage& thc() { return thc_; }
 
  private:
   void BeforeShow();
@@ -85,11 +87,10 @@ class ConfigDialogModel {
   GeneralPage general_;
   InputFilterPage input_filter_;
   AnalogPage analog_;
-  EmptyPage thc_;
+  ThcPage thc_;
   EmptyPage zcorr_;
   AboutPage about_;
   int current_tab_ = 0;
-  int pierce_delay_ms_ = 0;
   std::array<double, 3> work_offsets_{};
 };
 

@@ -131,6 +131,10 @@ std::optional<uint32_t> ParseUnsigned(std::string_view text);
 // A decimal number (optional sign, digits with an optional fraction, an optional exponent)
 // with spaces and tabs around it; nothing else, and only finite values.
 std::optional<double> ParseNumber(std::string_view text);
+// The signed integer an edit's text starts with (spaces, an optional sign, digits), as the
+// pages that show live values read their edits: a text without one reads 0, and values
+// beyond an int are limited.
+int ReadSigned(std::string_view text);
 // The text a number edit shows for a value: the shortest form that reads back exactly.
 std::string FormatNumber(double value);
 

@@ -278,6 +278,10 @@ Win32DialogRunner::Win32DialogRunner(HINSTANCE resources, HMODULE uxtheme, UserM
   ::InitCommonControlsEx(&classes);
 }
 
+Win32DialogRunner::~Win32DialogRunner() {
+  if (thc_display_font_) ::DeleteObject(thc_display_font_);
+}
+
 HINSTANCE Win32DialogRunner::ThisModule() {
   HMODULE self = nullptr;
   static const char kAnchor = 0;
@@ -324,6 +328,11 @@ std::unique_ptr<PageView> Win32DialogRunner::About(AboutPage& /*page*/) {
 
 std::unique_ptr<PageView> Win32DialogRunner::InputFilter(InputFilterPage& page) {
   return std::make_unique<InputFilterView>(resources_, page);
+}
+
+std::unique_ptr<PageView> Win32DialogRunner::Thc(ThcPage& page) {
+  if (!thc_display_font_) thc_display_font_ = ThcView::CreateDisplayFont();
+  return std::make_unique<ThcView>(page, thc_display_font_);
 }
 
 DialogResult Win32DialogRunner::EditCurve(LaserCurve& /*curve*/, double& /*nominal_feed*/) {

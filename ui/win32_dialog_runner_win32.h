@@ -13,6 +13,7 @@
 #include "ui/input_filter_view_win32.h"
 #include "ui/owner_window_slot.h"
 #include "ui/page_model.h"
+#include "ui/thc_view_win32.h"
 
 namespace kelvro {
 
@@ -26,6 +27,9 @@ class Win32DialogRunner final : public DialogRunner, public PageViewMaker {
   // the window that owns the dialogs and boxes, pointed at each dialog while it is open.
   Win32DialogRunner(HINSTANCE resources, HMODULE uxtheme, UserMessages& messages,
                     OwnerWindowSlot& owner);
+  ~Win32DialogRunner() override;
+  Win32DialogRunner(const Win32DialogRunner&) = delete;
+  Win32DialogRunner& operator=(const Win32DialogRunner&) = delete;
 
   // The module this code is linked into (the plugin DLL, or a test program).
   static HINSTANCE ThisModule();
@@ -38,6 +42,7 @@ class Win32DialogRunner final : public DialogRunner, public PageViewMaker {
   // The views of the pages that have one.
   std::unique_ptr<PageView> About(AboutPage& page) override;
   std::unique_ptr<PageView> InputFilter(InputFilterPage& page) override;
+  std::unique_ptr<PageView> Thc(ThcPage& page) override;
 
   // The shell's "open" action of the About page's links (tests record it instead).
   void set_shell_open(ShellOpen open) { shell_open_ = std::move(open); }
@@ -60,6 +65,7 @@ class Win32DialogRunner final : public DialogRunner, public PageViewMaker {
   OwnerWindowSlot& owner_;
   ShellOpen shell_open_ = ShellOpenTarget;
   bool config_open_ = false;
+  HFONT thc_display_font_ = nullptr;  // made with the THC page's first window, kept
 };
 
 }  // namespace kelvro

@@ -4,6 +4,7 @@
 
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
@@ -131,6 +132,47 @@ TEST_F(ThcTickTest, VoltageOnDro1500AndSignalsIntoTheHost) {
   TickWithPacket(Report(0));
   EXPECT_EQ(dros[1500], 0.0);
 }
+
+// The host's values in the ThcConfig the tick sends: Z's maximum velocity x the THC speed
+// percent x steps per unit x 4096, the two Z limits in steps in their order, DRO 177 in ms.
+struct HostValuesCase {
+  double percent, limit1, limit2, pierce_s;
+  int32_t speed, steps1, steps2;
+  uint16_t pierce_ms;
+};
+
+class ThcHostValuesTest : public ThcTickTest,
+                          public ::testing::WithParamInterface<HostValuesCase> {};
+
+TEST_P(ThcHostValuesTest, TheSentThcConfigCarriesThem) {
+  const HostValuesCase& c = GetParam();
+  planner->axes[kAxisZ].max_velocity = 2.0;
+  planner->axes[kAxisZ].steps_per_unit = 1000.0;
+  planner->thc_speed_percent = c.percent;
+  planner->thc_z_limit1 = c.limit1;
+  planner->thc_z_limit2 = c.limit2;
+  dros[kDroPierceDelay] = c.pierce_s;
+  machine->thc_mode = 1;
+  TakeCommands();
+  TickWithPacket(Report(0));
+  const std::vector<SentCommand> sent = TakeCommands();
+  const auto thc = std::find_if(sent.begin(), sent.end(), [](const SentCommand& command) {
+    return command.code == static_cast<uint8_t>(CommandCode::ThcConfig);
+  });
+  ASSERT_NE(thc, sent.end());
+  ASSERT_GE(thc->payload.size(), 14u);
+  EXPECT_EQ(static_cast<int32_t>(Le32(&thc->payload[0])), c.speed);
+  EXPECT_EQ(static_cast<int32_t>(Le32(&thc->payload[4])), c.steps1);
+  EXPECT_EQ(static_cast<int32_t>(Le32(&thc->payload[8])), c.steps2);
+  EXPECT_EQ(Le16(&thc->payload[12]), c.pierce_ms);
+}
+
+INSTANTIATE_TEST_SUITE_P(Hosts, ThcHostValuesTest,
+                         ::testing::Values(
+                             // 2 x 0.25 x 1000 x 4096 = 2,048,000.
+                             HostValuesCase{25.0, -1.5, 2.25, 0.75, 2048000, -1500, 2250, 750},
+                             // 2 x 0.5 x 1000 x 4096 = 4,096,000; the first limit the higher one.
+                             HostValuesCase{50.0, 0.5, -3.0, 0.2, 4096000, 500, -3000, 200}));
 
 TEST_F(ThcTickTest, ArcOkFromTheControllerOrEmulated) {
   HostInputSignal& arc = machine->inputs[kInputThcOn];

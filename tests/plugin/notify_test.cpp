@@ -154,6 +154,38 @@ TEST_F(NotifyTest, SpeedChangeRestartsOnlyARunningSpindle) {
   EXPECT_EQ(GetI32(LastPayload("Spindle").data(), 5), 2048000);
 }
 
+// A laser synchronised with the moves follows every speed change, running or not; only in
+// PWM mode.
+struct LaserSyncCase {
+  const char* name;
+  int laser_sync;
+  int pwm;
+  size_t starts;
+};
+
+class LaserSyncTest : public NotifyTest, public ::testing::WithParamInterface<LaserSyncCase> {};
+
+TEST_P(LaserSyncTest, SpeedChangeStartsASynchronisedPwmLaser) {
+  const LaserSyncCase& c = GetParam();
+  host.planner().spindle_motor_control = 1;
+  host.planner().spindle_pwm = c.pwm;
+  host.StartUp();
+  host.plugin().settings().laser_sync = c.laser_sync;  // after the profile's load
+  ASSERT_EQ(host.Reset(), 0xFFFF);
+  host.Run(200);
+  host.controller().trace().Clear();
+  host.planner().spindle_speed = 6000.0;
+  host.plugin().Notify(kNotifySpindleSpeed);
+  EXPECT_EQ(Count("Spindle"), c.starts);
+  EXPECT_EQ(host.planner().spindle_running, c.starts > 0 ? 1 : 0);
+}
+
+INSTANTIATE_TEST_SUITE_P(Modes, LaserSyncTest,
+                         ::testing::Values(LaserSyncCase{"SyncPwm", 1, 1, 1},
+                                           LaserSyncCase{"SyncStepDir", 1, 0, 0},
+                                           LaserSyncCase{"NoSyncPwm", 0, 1, 0}),
+                         [](const auto& info) { return std::string(info.param.name); });
+
 // ---- Torch start and stop in THC mode ----
 
 class TorchTest : public NotifyTest {
@@ -164,7 +196,9 @@ class TorchTest : public NotifyTest {
     host.planner().spindle_motor_control = 1;
     host.planner().spindle_pwm = 1;
   }
+  // The torch-start wait with a pin for arc OK (still off), so that it can end.
   void StartWithDwell() {
+    host.machine().inputs[kInputThcOn].enabled = 1;
     Start();
     host.plugin().settings().thc_dwell = 1;
   }
@@ -191,6 +225,28 @@ TEST_F(TorchTest, WithoutThcDwellTheTorchStartHoldsNothing) {
   host.plugin().Notify(kNotifySpindleStart);
   EXPECT_FALSE(Holding());
   EXPECT_EQ(host.machine().dwell_active, 0);
+}
+
+TEST_F(TorchTest, OutsideThcModeTheTorchStartHoldsNothing) {
+  StartWithDwell();
+  host.machine().thc_mode = 0;
+  host.plugin().Notify(kNotifySpindleStart);
+  EXPECT_FALSE(Holding());
+  EXPECT_EQ(host.machine().dwell_active, 0);
+}
+
+// With nothing that could give arc OK the wait could only end at the torch stop: the machine
+// would stand with the torch burning. The start holds nothing and says why.
+TEST_F(TorchTest, WithoutAnArcOkSourceTheStartHoldsNothingAndSaysWhy) {
+  StartWithDwell();
+  host.machine().inputs[kInputThcOn].enabled = 0;
+  host.plugin().Notify(kNotifySpindleStart);
+  EXPECT_FALSE(Holding());
+  EXPECT_EQ(host.machine().dwell_active, 0);
+  EXPECT_TRUE(SawStatus(kTorchHoldWarning));
+  PushSlowMove(700);
+  host.Run(300);
+  EXPECT_GT(host.controller().segments_received(), 0u);
 }
 
 TEST_F(TorchTest, StopKeepsTheDwellWordOfACountingDwell) {

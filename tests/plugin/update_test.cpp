@@ -65,6 +65,7 @@ TEST_F(UpdateTest, AfterAZReadBackTheOldOffsetIsNotShownAgain) {
 TEST_F(UpdateTest, ResetEndsATorchStartHoldAndItsDwellWord) {
   host.plugin().settings().thc_dwell = 1;
   host.machine().thc_mode = 1;
+  host.machine().inputs[kInputThcOn].enabled = 1;  // a pin gives arc OK: the wait can end
   host.plugin().Notify(kNotifySpindleStart);
   ASSERT_TRUE(host.plugin().tick().thc().torch_start_hold());
   ASSERT_EQ(host.machine().dwell_active, 1);

@@ -73,15 +73,16 @@ TEST(PageBindings, EveryPageModelBindsWhatTheSettingsTableHolds) {
   std::vector<PageModel*> pages;
   for (int i = 0; i < dialog.tab_count(); ++i) pages.push_back(&dialog.page(i));
   pages.push_back(&dialog.probe_log_dialog());
+  pages.push_back(&dialog.thc().advanced());
   size_t bound = 0;
   for (PageModel* page : pages) {
     SCOPED_TRACE("template " + std::to_string(page->template_id()));
     EXPECT_EQ(Problems(page->bindings(), host.plugin().settings()), std::vector<std::string>{});
     bound += page->bindings().size();
   }
-  // The General page, the probe log options, the Input filter and the Analog input & encoder
-  // pages.
-  EXPECT_EQ(bound, 12u + 7u + 7u + 4u);
+  // The General page, the probe log options, the Input filter, the Analog input & encoder
+  // and the THC options pages, and the advanced THC options.
+  EXPECT_EQ(bound, 12u + 7u + 7u + 4u + 10u + 11u);
 }
 
 TEST(PageBindings, TheCheckNamesEveryWrongBinding) {

@@ -300,6 +300,66 @@ const ControlRow kInputFilterControls[] = {
     {IDC_FILTER_PINS, "", 4, 93, 273, 86},
 };
 
+// With the settings' defaults, the 100 V target and no pierce delay.
+const ControlRow kThcControls[] = {
+    {IDC_STATIC, "THC type", 5, 2, 272, 32},
+    {IDC_THC_EXTERNAL, "External THC", 17, 15, 56, 10},
+    {IDC_THC_INTERNAL, "Internal THC using voltage sensor on analog input", 79, 9, 108, 22},
+    {IDC_THC_PID, "PID regulation", 186, 15, 58, 10, false},
+    {IDC_THC_ADVANCED, "Advanced options...", 224, 10, 48, 21},
+    {IDC_STATIC, "Internal THC controller settings", 5, 38, 272, 50},
+    {IDC_STATIC, "Nominal torch voltage [V]", 14, 52, 82, 8},
+    {IDC_THC_NOMINAL, "100", 101, 50, 40, 14},
+    {IDC_STATIC, "Hysteresis voltage [Vpp]", 14, 69, 79, 8},
+    {IDC_THC_HYSTERESIS, "5", 101, 67, 40, 14},
+    {IDC_THC_ARC_DETECT, "Arc detection [\xB1V]\nrelative to Vnom", 153, 48, 71, 18},
+    {IDC_THC_DETECT_VOLTAGE, "50", 225, 50, 40, 14},
+    {IDC_STATIC, "Detection time [ms]", 160, 70, 60, 8},
+    {IDC_THC_DETECT_TIME, "200", 225, 67, 40, 14},
+    {IDC_STATIC, "Input calibration", 5, 93, 164, 46},
+    {IDC_STATIC, "Analog input [mV]", 27, 105, 54, 8},
+    {IDC_THC_ANALOG_MV, "5000", 19, 117, 43, 14},
+    {IDC_THC_GET, "Get", 66, 117, 22, 14},
+    {IDC_STATIC, "=>", 94, 121, 17, 8},
+    {IDC_STATIC, "Torch voltage [V]", 110, 106, 53, 8},
+    {IDC_THC_TORCH_V, "250", 117, 118, 43, 14},
+    {IDC_STATIC, "Torch\nvoltage [V]", 172, 95, 48, 18},
+    {IDC_THC_VOLTAGE_LOG, "Log voltage to file", 228, 116, 46, 26},
+    {IDC_STATIC, "Pierce delay [ms]", 6, 149, 60, 8},
+    {IDC_THC_PIERCE_DELAY, "0", 79, 147, 40, 14},
+    {IDC_STATIC,
+     "( delay for Mach3 to respond to z move commands after ARC_OK signal is detected )", 125, 146,
+     156, 20},
+    {IDC_THC_DWELL, "Force wait for THC_ON after M3 (fix Mach3 bug)", 5, 167, 181, 10},
+    {IDC_THC_HOLD_WARNING, "", 5, 178, 272, 8, false},
+};
+
+// The cut statistics are shown (none counted yet).
+const ControlRow kThcAdvancedControls[] = {
+    {IDC_THCADV_LOW_PASS, "Low pass filter [Hz]", 20, 15, 76, 10},
+    {IDC_THCADV_LP_FREQ, "50", 99, 13, 40, 14},
+    {IDC_THCADV_KERF, "Kerf detect (tip saver)", 20, 37, 85, 10},
+    {IDC_STATIC, "Voltage rise above\nVnom [% ]", 29, 54, 68, 17},
+    {IDC_THCADV_KERF_VOLTAGE, "20", 98, 55, 40, 14},
+    {IDC_STATIC, "Time period [ms]", 34, 75, 62, 8},
+    {IDC_THCADV_KERF_TIME, "10", 98, 72, 40, 14},
+    {IDC_THCADV_LOCK, "Lock THC when voltage out of valid range", 162, 15, 140, 10},
+    {IDC_STATIC, "Vmax  [% Vnom]", 180, 32, 60, 8},
+    {IDC_THCADV_LOCK_MAX, "150", 241, 29, 40, 14},
+    {IDC_STATIC, "Vmin  [% Vnom]", 180, 48, 60, 8},
+    {IDC_THCADV_LOCK_MIN, "70", 241, 46, 40, 14},
+    {IDC_THCADV_LOCK_CMD, "Lock THC from g-code by fast port#6 commands", 21, 102, 165, 10},
+    {IDC_THCADV_MANUAL,
+     "Enable manual THC mode when NumLock is active (use numpad keys 9,3 for Up/Down control)", 21,
+     120, 171, 25},
+    {IDC_STATIC, "Speed [%] of THC speed", 32, 152, 83, 8},
+    {IDC_THCADV_MANUAL_SPEED, "10", 117, 149, 40, 14},
+    {IDC_THCADV_STATS, "Ignition count = 0, Cut time = 0", 201, 128, 115, 8},
+    {IDC_THCADV_RESET, "Reset", 254, 146, 34, 14},
+    {IDOK, "OK", 104, 176, 50, 14},
+    {IDCANCEL, "Cancel", 158, 176, 50, 14},
+};
+
 const ControlRow kProbeLogControls[] = {
     {IDC_PROBE_LOG_ENABLE, "Enable probe log", 16, 13, 81, 10},
     {IDC_STATIC, "", 11, 33, 172, 80},
@@ -374,6 +434,13 @@ class WineDialogTest : public ::testing::Test {
       test::SelectTab(frame, tab);
       page = VisiblePage(frame);
       return true;
+    };
+  }
+  // A step that waits for the dialog with `caption` and keeps it in `found`.
+  static std::function<bool()> WaitForDialog(const char* caption, HWND& found) {
+    return [caption, &found] {
+      found = FindDialog(caption);
+      return found != nullptr;
     };
   }
   std::function<bool()> Press(int id) {
@@ -469,7 +536,7 @@ INSTANTIATE_TEST_SUITE_P(
         TabCase{0, IDD_PAGE_GENERAL, "general", {278, 182}, kGeneralControls},
         TabCase{1, IDD_PAGE_INPUT_FILTER, "input_filter", {282, 183}, kInputFilterControls},
         TabCase{2, IDD_PAGE_ANALOG, "analog", {278, 186}, kAnalogControls},
-        TabCase{3, IDD_PAGE_THC, "thc", {282, 183}, {}},
+        TabCase{3, IDD_PAGE_THC, "thc", {282, 186}, kThcControls},
         TabCase{4, IDD_PAGE_ZCORR, "zcorr", {279, 186}, {}},
         TabCase{5, IDD_PAGE_ABOUT, "about", {279, 169}, kAboutControls}),
     [](const ::testing::TestParamInfo<TabCase>& info) { return std::string(info.param.name); });
@@ -695,10 +762,7 @@ TEST_F(WineDialogTest, ProbeLogButtonOpensTheOptionsOwnedByTheFrameAndOkChecksTh
     test::PostClick(page, IDC_GENERAL_PROBE_LOG);
     return true;
   });
-  script.Then([&] {
-    options = FindDialog(kProbeLogCaption);
-    return options != nullptr;
-  });
+  script.Then(WaitForDialog(kProbeLogCaption, options));
   script.Then([&] {
     EXPECT_EQ(::GetWindow(options, GW_OWNER), frame);
     EXPECT_EQ(owner.window, options) << "its message boxes belong to it";
@@ -943,6 +1007,141 @@ TEST_F(WineDialogTest, AnalogPageSwitchesSourcesInItsListAndRefusesTwoEncodersOn
   EXPECT_EQ(settings().map_enc2, 6);
   EXPECT_EQ(settings().mappings[1].fun, 3);
   EXPECT_EQ(settings().mappings[1].var_id, 1234);
+}
+
+// ---- The THC options page and the advanced dialog ----
+
+TEST_F(WineDialogTest, ThcPageShowsTheLiveVoltageAndItsValuesReachTheControllersThcConfig) {
+  constexpr int kThcTab = 3;
+  constexpr char kAdvancedCaption[] = "Advanced THC options";
+  host.machine().thc_mode = 1;
+  settings().thc_type = 1;
+  ASSERT_EQ(host.Reset(), 0xFFFF);
+  host.Run(200);
+  const auto configs_sent = [&] {
+    return host.controller().trace().Count(sim::TraceKind::kCommand, "ThcConfig");
+  };
+  HWND live = nullptr;
+  HWND advanced = nullptr;
+  size_t sent_before_advanced = 0;
+  DialogScript script;
+  script.Then(WaitForFrame()).Then(SwitchTo(kThcTab)).Then([&] {
+    live = ::GetDlgItem(page, IDC_THC_LIVE_VOLTS);
+    EXPECT_TRUE(live != nullptr);
+    if (!live) return true;
+    // The large display font as made: Arial (the face Wine stands in for it does not
+    // matter), 24 pixels high at the screen's 96 dots per inch, normal weight.
+    LOGFONTA made = {};
+    HFONT font = reinterpret_cast<HFONT>(::SendMessageA(live, WM_GETFONT, 0, 0));
+    EXPECT_EQ(::GetObjectA(font, sizeof(made), &made), static_cast<int>(sizeof(made)));
+    EXPECT_STREQ(made.lfFaceName, "Arial");
+    EXPECT_EQ(made.lfHeight, -24);
+    EXPECT_EQ(made.lfWeight, FW_NORMAL);
+    EXPECT_EQ(made.lfPitchAndFamily, VARIABLE_PITCH | FF_SWISS);
+    EXPECT_FALSE(FontOf(live).raster);
+    EXPECT_TRUE(::IsWindowEnabled(live));
+    host.controller().SetAnalogRaw(32768);  // 2.5 V
+    host.Run(100);
+    return true;
+  });
+  // The tick's readings arrive through the page's own message loop.
+  script.Then([&] { return TextOf(live) == "125"; });
+  script.Then([&] {
+    if (!test::GalleryFolder().empty()) {
+      EXPECT_TRUE(test::CaptureToGallery(page, "page_thc_live"));
+    }
+    host.controller().SetAnalogRaw(16384);  // 1.25 V
+    host.Run(100);
+    return true;
+  });
+  script.Then([&] { return TextOf(live) == "62"; });
+  script.Then([&] {
+    test::PostClick(page, IDC_THC_GET);
+    return true;
+  });
+  script.Then([&] { return TextOf(::GetDlgItem(page, IDC_THC_ANALOG_MV)) == "1250"; });
+  script.Then([&] {
+    test::SetText(page, IDC_THC_ANALOG_MV, "5000");
+    test::SetText(page, IDC_THC_NOMINAL, "120");
+    test::SetText(page, IDC_THC_HYSTERESIS, "9");
+    sent_before_advanced = configs_sent();
+    test::PostClick(page, IDC_THC_ADVANCED);
+    return true;
+  });
+  script.Then(WaitForDialog(kAdvancedCaption, advanced));
+  script.Then([&] {
+    EXPECT_EQ(::GetWindow(advanced, GW_OWNER), frame);
+    ExpectMsSansSerif(advanced, "advanced THC options");
+    ExpectTemplateSize(advanced, IDD_THC_ADVANCED, {316, 199}, true, "advanced THC options");
+    ExpectControls(advanced, kThcAdvancedControls, "advanced THC options");
+    EXPECT_TRUE(::IsWindowEnabled(::GetDlgItem(advanced, IDC_THCADV_LOW_PASS)));
+    EXPECT_FALSE(::IsWindowEnabled(::GetDlgItem(advanced, IDC_THCADV_LP_FREQ)));
+    if (!test::GalleryFolder().empty()) {
+      EXPECT_TRUE(test::CaptureToGallery(advanced, "thc_advanced"));
+    }
+    // With the lock on, Vmax below Vmin is refused with the focus on Vmax.
+    ::CheckDlgButton(advanced, IDC_THCADV_LOCK, BST_CHECKED);
+    ::SendMessageA(advanced, WM_COMMAND, MAKEWPARAM(IDC_THCADV_LOCK, BN_CLICKED),
+                   reinterpret_cast<LPARAM>(::GetDlgItem(advanced, IDC_THCADV_LOCK)));
+    EXPECT_TRUE(::IsWindowEnabled(::GetDlgItem(advanced, IDC_THCADV_LOCK_MAX)));
+    test::SetText(advanced, IDC_THCADV_LOCK_MAX, "60");
+    ::SendMessageA(advanced, WM_COMMAND, MAKEWPARAM(IDOK, BN_CLICKED), 0);
+    EXPECT_EQ(platform().message_boxes,
+              std::vector<std::string>{"Max voltage must be larger then min voltage."});
+    EXPECT_TRUE(::IsWindowVisible(advanced));
+    EXPECT_EQ(::GetFocus(), ::GetDlgItem(advanced, IDC_THCADV_LOCK_MAX));
+    EXPECT_EQ(settings().thc_lock_max, 150) << "a refused OK stores nothing";
+    test::SetText(advanced, IDC_THCADV_LOCK_MAX, "180");
+    test::PostClick(advanced, IDOK);
+    return true;
+  });
+  script.Then([&] { return FindDialog(kAdvancedCaption) == nullptr; });
+  script.Then([&] {
+    // The dialog's OK sends ThcConfig again at once: Vmax 180 % of the 100 V target.
+    host.Run(100);
+    EXPECT_EQ(configs_sent(), sent_before_advanced + 1);
+    if (host.controller().last_thc()) {
+      EXPECT_EQ(host.controller().last_thc()->lock_max, 180);
+    }
+    return true;
+  });
+  script.Then(Press(IDOK));
+  EXPECT_EQ(ShowConfig(script), 0);
+  EXPECT_EQ(settings().thc_nom_voltage, 120);
+  EXPECT_EQ(settings().thc_hyst_voltage, 9);
+  EXPECT_EQ(settings().thc_lock_max, 180);
+  // The OK's E-stop and the host's next Reset: the page's values reach the controller.
+  host.machine().estop = 0;
+  ASSERT_EQ(host.Reset(), 0xFFFF);
+  host.Run(200);
+  ASSERT_TRUE(host.controller().last_thc().has_value());
+  EXPECT_EQ(host.controller().last_thc()->target, 120);
+  EXPECT_EQ(host.controller().last_thc()->hysteresis, 9);
+  EXPECT_EQ(host.controller().last_thc()->lock_max, 216);  // 180 % of 120 V
+}
+
+TEST_F(WineDialogTest, ThcPageWarnsWhenTheTorchStartWaitCouldNeverEnd) {
+  constexpr int kThcTab = 3;
+  settings().thc_dwell = 1;  // no arc detection, emulation or arc OK input
+  DialogScript script;
+  script.Then(WaitForFrame()).Then(SwitchTo(kThcTab)).Then([&] {
+    HWND warning = ::GetDlgItem(page, IDC_THC_HOLD_WARNING);
+    EXPECT_TRUE(warning && ::IsWindowVisible(warning));
+    EXPECT_EQ(TextOf(warning), kTorchHoldWarning);
+    if (!test::GalleryFolder().empty()) {
+      EXPECT_TRUE(test::CaptureToGallery(page, "page_thc_warning"));
+    }
+    // Arc detection with internal THC gives arc OK: the warning goes.
+    ::CheckDlgButton(page, IDC_THC_INTERNAL, BST_CHECKED);
+    ::CheckDlgButton(page, IDC_THC_EXTERNAL, BST_UNCHECKED);
+    ::SendMessageA(page, WM_COMMAND, MAKEWPARAM(IDC_THC_INTERNAL, BN_CLICKED), 0);
+    ::CheckDlgButton(page, IDC_THC_ARC_DETECT, BST_CHECKED);
+    ::SendMessageA(page, WM_COMMAND, MAKEWPARAM(IDC_THC_ARC_DETECT, BN_CLICKED), 0);
+    EXPECT_FALSE(warning && ::IsWindowVisible(warning));
+    return true;
+  });
+  script.Then(Press(IDCANCEL));
+  EXPECT_EQ(ShowConfig(script), 2);
 }
 
 // ---- The Input filter page's per-pin list ----
