@@ -7,6 +7,7 @@
 
 #include <cmath>
 #include <cstdint>
+#include <fstream>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -536,6 +537,62 @@ TEST(Faults, DisconnectEndsInEstopWithTheLinkClosed) {
   EXPECT_TRUE(Contains(r.status_texts, "ERROR! Connection closed!"));
   EXPECT_NE(r.error.find("E-stop"), std::string::npos) << r.error;
   EXPECT_LT(r.lines_executed, r.lines_planned);
+}
+
+// ---- The status window's lines during a run ----
+
+std::vector<std::string> LogBlocks(const std::string& path) {
+  std::ifstream in(path);
+  std::vector<std::string> blocks;
+  std::string line;
+  std::string block;
+  while (std::getline(in, line)) {
+    if (line.empty()) {
+      blocks.push_back(block);
+      block.clear();
+    } else {
+      block += line + "\n";
+    }
+  }
+  return blocks;
+}
+
+TEST(StatusLog, EveryTenthReportAsTheWindowShowsIt) {
+  TempDir dir;
+  RunOptions options;
+  options.status_log_path = dir.File("status.log");
+  options.status_log_every = 10;
+  const RunResult r = RunText(dir, kSmallProgram, options);
+  ASSERT_EQ(r.status, RunStatus::kCompleted) << r.error;
+  const std::vector<std::string> blocks = LogBlocks(options.status_log_path);
+  // A report every 25 ms, one block in ten: about one block per 250 ms of the run.
+  ASSERT_GT(blocks.size(), static_cast<size_t>(r.sim_seconds * 4.0) - 6);
+  ASSERT_LT(blocks.size(), static_cast<size_t>(r.sim_seconds * 4.0) + 6);
+  EXPECT_EQ(blocks[0].rfind("report 1 at ", 0), 0u) << blocks[0];
+  EXPECT_EQ(blocks[1].rfind("report 11 at ", 0), 0u) << blocks[1];
+  bool streaming = false;
+  for (const std::string& block : blocks) {
+    streaming = streaming || (block.find("  Online, mode= SEGM\n") != std::string::npos &&
+                              block.find("  Buffer: ") != std::string::npos);
+  }
+  EXPECT_TRUE(streaming);
+  // At the end the counters stand at the program's end point (see SmallProgram).
+  const std::string& last = blocks.back();
+  EXPECT_NE(last.find("X: 162345 Y: 106789 Z: -60000 A: 0 B: 0 C: 0"), std::string::npos) << last;
+  EXPECT_NE(last.find("  Sequence: NONE\n"), std::string::npos) << last;
+  EXPECT_NE(last.find("  In:  ..............  \n"), std::string::npos) << last;
+}
+
+TEST(StatusLog, AnUnpluggedControllerShowsOffline) {
+  TempDir dir;
+  RunOptions options;
+  options.status_log_path = dir.File("status.log");
+  options.faults.disconnect_at_seconds = 1.0;
+  RunText(dir, kSmallProgram, options);
+  const std::vector<std::string> blocks = LogBlocks(options.status_log_path);
+  ASSERT_FALSE(blocks.empty());
+  const std::string& last = blocks.back();
+  EXPECT_NE(last.find("  OFFLINE, press RESET\n  \n  \n"), std::string::npos) << last;
 }
 
 TEST(Faults, CorruptedReportsAreRiddenOut) {

@@ -37,6 +37,14 @@ set_tests_properties(wine_host_standin_config-dialog PROPERTIES
   ENVIRONMENT "${KELVRO_GALLERY_ENV}" TIMEOUT 300
   FIXTURES_REQUIRED gallery_folder FIXTURES_SETUP gallery_shots)
 
+# The status window of the real DLL, fed by the simulated controller through the stand-ins.
+add_test(NAME wine_host_standin_status-window
+  COMMAND ${PYTHON3} ${CMAKE_CURRENT_SOURCE_DIR}/check_standin_run.py ${WINE_RUN}
+          $<TARGET_FILE:kelvro-host> status-window)
+set_tests_properties(wine_host_standin_status-window PROPERTIES
+  ENVIRONMENT "${KELVRO_GALLERY_ENV}" TIMEOUT 300
+  FIXTURES_REQUIRED gallery_folder FIXTURES_SETUP gallery_shots)
+
 # Every screenshot is a PNG that ImageMagick reads, of the size the suite measured.
 find_program(IMAGEMAGICK_IDENTIFY identify)
 if(IMAGEMAGICK_IDENTIFY)
