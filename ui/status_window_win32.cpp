@@ -31,6 +31,8 @@ namespace {
 using Shared = Win32StatusWindowThread::Shared;
 
 constexpr char kIndicatorClass[] = "KelvroStatusIndicator";
+// Any object of this module: its address names the module.
+const char kModuleAnchor = 0;
 // How long Open waits for the new thread to make its window.
 constexpr DWORD kOpenWaitMs = 5000;
 
@@ -177,8 +179,7 @@ INT_PTR CALLBACK StatusDialogProc(HWND dialog, UINT message, WPARAM wparam, LPAR
 DWORD WINAPI WindowThreadMain(void* parameter) {
   // The module reference taken for this thread is given back as the thread ends.
   HMODULE self = nullptr;
-  ::GetModuleHandleExA(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS,
-                       reinterpret_cast<LPCSTR>(&WindowThreadMain), &self);
+  ::GetModuleHandleExA(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS, &kModuleAnchor, &self);
   {
     const std::unique_ptr<std::shared_ptr<Shared>> handed(
         static_cast<std::shared_ptr<Shared>*>(parameter));
