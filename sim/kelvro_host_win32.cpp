@@ -275,19 +275,20 @@ struct StatusRun {
   int captures = 0;
 };
 
+// Collects the plugin's status windows (by their title) into the vector `list` points to.
+BOOL CALLBACK CollectStatusWindow(HWND window, LPARAM list) {
+  char title[64] = {};
+  GetWindowTextA(window, title, sizeof(title));
+  if (std::strcmp(title, "KELVRO status") == 0) {
+    reinterpret_cast<std::vector<HWND>*>(list)->push_back(window);
+  }
+  return TRUE;
+}
+
 // The plugin's status windows on screen.
 std::vector<HWND> StatusWindows() {
   std::vector<HWND> found;
-  EnumWindows(
-      [](HWND window, LPARAM list) -> BOOL {
-        char title[64] = {};
-        GetWindowTextA(window, title, sizeof(title));
-        if (std::strcmp(title, "KELVRO status") == 0) {
-          reinterpret_cast<std::vector<HWND>*>(list)->push_back(window);
-        }
-        return TRUE;
-      },
-      reinterpret_cast<LPARAM>(&found));
+  EnumWindows(CollectStatusWindow, reinterpret_cast<LPARAM>(&found));
   return found;
 }
 
