@@ -1,5 +1,7 @@
 #include "motion/service_tick.h"
 
+#include "host/host_fields.h"
+
 namespace kelvro {
 namespace {
 
@@ -107,6 +109,24 @@ void ServiceTick::DispatchSequenceEvents(const StatusPacket& packet, const Statu
 
 void ServiceTick::PostStatusToWindows(const StatusPacket& packet) {
   if (thc_page_feed_) thc_page_feed_(packet.analog_raw);
+  if (status_listener_) status_listener_->OnStatus(MakeStatusSnapshot(packet));
+}
+
+StatusSnapshot ServiceTick::MakeStatusSnapshot(const StatusPacket& packet) const {
+  const Host& host = ctx_.host;
+  StatusSnapshot snapshot;
+  snapshot.packet = packet;
+  snapshot.threading = host.machine->threading_active != 0;
+  snapshot.zcorr_active = zcorr_.active();
+  if (snapshot.zcorr_active) {
+    // The Z the program asked for: the reported Z without the correction, in work units.
+    const double z_steps = packet.positions[kAxisZ] - zcorr_.applied_steps();
+    snapshot.z_original = z_steps / host.planner->axes[kAxisZ].steps_per_unit -
+                          host.Param(kParamWorkOffsetX + kAxisZ);
+  }
+  snapshot.spindle_axis = host.machine->motors[kSpindleMotor].enabled != 0 &&
+                          ctx_.config.motion[motion_config::kSpindleMode] == kSpindleModeStepDir;
+  return snapshot;
 }
 
 void ServiceTick::TickTail() {

@@ -17,6 +17,7 @@
 #include "motion/state_commands.h"
 #include "motion/status_decoder.h"
 #include "motion/status_poll.h"
+#include "motion/status_snapshot.h"
 #include "motion/streaming.h"
 #include "motion/thc_runtime.h"
 #include "motion/z_correction_hooks.h"
@@ -53,6 +54,10 @@ class ServiceTick {
   Jogging& jogging() { return jogging_; }
   Streaming& streaming() { return streaming_; }
   StateCommands& state_commands() { return state_commands_; }
+  // The status window's feed, told of every decoded report; null for none.
+  void SetStatusListener(StatusListener* listener) { status_listener_ = listener; }
+  // The snapshot of `packet` the status window is given.
+  StatusSnapshot MakeStatusSnapshot(const StatusPacket& packet) const;
 
  private:
   // Steps 2 and 3: false for a report in mode ESTOP (the tail is skipped).
@@ -61,8 +66,8 @@ class ServiceTick {
   void DispatchSequenceEvents(const StatusPacket& packet, const StatusPacket& previous,
                               bool had_previous);
   void TickTail();
-  // Decode step 16: the status window and the THC options page are fed from here once
-  // they exist.
+  // Decode step 16: the status window is fed from here (and the THC options page, once it
+  // exists).
   void PostStatusToWindows(const StatusPacket& packet);
 
   MotionContext ctx_;
@@ -78,6 +83,7 @@ class ServiceTick {
   Streaming streaming_;
   StateCommands state_commands_;
   std::function<void(uint16_t)> thc_page_feed_;
+  StatusListener* status_listener_ = nullptr;
 };
 
 }  // namespace kelvro

@@ -9,6 +9,7 @@
 #include "plugin/plugin.h"
 #include "plugin/win32_platform_win32.h"
 #include "ui/about_view_win32.h"
+#include "ui/status_window_win32.h"
 #include "ui/win32_dialog_runner_win32.h"
 
 namespace {
@@ -25,13 +26,16 @@ struct Library {
   HMODULE uxtheme = ::LoadLibraryA("UxTheme.dll");
   kelvro::Win32DialogRunner dialogs{kelvro::Win32DialogRunner::ThisModule(), uxtheme, platform,
                                     platform};
+  kelvro::Win32StatusWindowThread status_window{kelvro::Win32DialogRunner::ThisModule()};
   Library() {
     platform.SetTimerRoutine([this] { plugin.OnTimer(); });
     plugin.SetDialogRunner(&dialogs);
+    plugin.SetStatusWindowThread(&status_window);
     plugin.firmware().Attach(&firmware_ui, &firmware_ui);
   }
   ~Library() {
     plugin.SetDialogRunner(nullptr);
+    plugin.SetStatusWindowThread(nullptr);
     kelvro::AboutPicture::Release();
   }
 };

@@ -51,6 +51,7 @@ Plugin::Plugin(Platform& platform, UsbPort& port)
           [this] { return zcorr_.enabled(); }, [this] { return zcorr_.Reload() ? 1 : 0; }}) {
   host_.messages = &platform_;
   tick_.set_thc_page_feed([this](uint16_t raw) { config_dialog_.thc().FeedAnalogReading(raw); });
+  tick_.SetStatusListener(&status_window_);
   laser_curve_ = BuildLaserCurve(settings_.laser_curve);
 }
 
@@ -117,6 +118,8 @@ void Plugin::Config() {
 }
 
 void Plugin::StopPlug() {
+  // Reports read from here on are not shown.
+  status_window_.BeginStop();
   SaveSettingsToProfile(settings_, profile_name_, platform_);
   SendOutputsAndSafeState();
   platform_.SleepMs(100);
@@ -129,6 +132,10 @@ void Plugin::StopPlug() {
   link_.set_connected(false);
   platform_.StopTimer();
   timer_running_ = false;
+  // A window that does not answer must not hang the host's stop.
+  if (!status_window_.Stop()) {
+    StatusText("The status window did not close; the plugin stopped without it.");
+  }
 }
 
 void Plugin::SendOutputsAndSafeState() {
@@ -178,7 +185,8 @@ void Plugin::Update() {
   tick_.mapper().UpdateHostEncoders(tick_.decoder().last());
   // 4. Probe-hit hold of the host's probe input.
   tick_.probing().UpdateHostProbeInput();
-  // 5. The status window redraws itself from the tick while connected (not built yet).
+  // 5. The status window shows reports from the tick while connected, and goes offline.
+  status_window_.FollowLink(link_.connected());
   // 6. Soft limits around the alternative homing.
   UpdateSoftLimitLatch();
   // 7. Z position read-back.
@@ -339,7 +347,7 @@ void Plugin::Notify(int32_t code) {
   // id) the plugin has no menu commands: codes 0 or -1 must not open dialogs.
   if (menu_base_ <= 0) return;
   if (code == menu_base_) Config();
-  // menu_base_ + 1 opens the status window, which is not built yet.
+  if (code == menu_base_ + 1) status_window_.Open(host_.app ? host_.app->main_window : nullptr);
   if (code == menu_base_ + 2) {
     if (host_.app && host_.app->main_window) {
       platform_.SendMenuCommand(host_.app->main_window, kHostGeneralConfigCommand);

@@ -17,6 +17,7 @@
 #include "settings/plugin_settings.h"
 #include "ui/config_dialog.h"
 #include "ui/dialog_runner.h"
+#include "ui/status_window.h"
 #include "zcorr/corrected_tick.h"
 
 namespace kelvro {
@@ -62,6 +63,9 @@ class Plugin final : public PluginExports {
   // cannot open and Config behaves as a cancelled dialog.
   void SetDialogRunner(DialogRunner* runner) { dialog_runner_ = runner; }
   ConfigDialogModel& config_dialog() { return config_dialog_; }
+  // The status window's thread; without one the status menu command does nothing.
+  void SetStatusWindowThread(StatusWindowThread* thread) { status_window_.Attach(thread); }
+  StatusWindow& status_window() { return status_window_; }
 
   // Observation for tests and tools.
   const Host& host() const { return host_; }
@@ -102,6 +106,7 @@ class Plugin final : public PluginExports {
   ServiceTick& tick_ = motion_.tick;
   ConfigDialogModel config_dialog_;
   DialogRunner* dialog_runner_ = nullptr;
+  StatusWindow status_window_;
 
   std::string profile_name_;
   std::string version_text_;

@@ -13,6 +13,12 @@
 // forced and resets again, as an operator would; the dialog is captured into the gallery
 // (KELVRO_GALLERY) on the way.
 //
+// With --status-run it opens the plugin's status window from the plugin's menu (twice: the
+// second time only brings it to the front), lights inputs 1, 3 and 5 and lines 2 and 16 of
+// the simulated controller, jogs X, captures the window into the gallery
+// ("status_online"), unplugs the controller, captures it again once the plugin has shown it
+// offline ("status_offline"), and sees whether StopPlug closes it.
+//
 // With --stale-main-window the host hands over the handle of a main window that no longer
 // exists (made and destroyed before InitControl), as a host with a broken window value would.
 // clang-format off
@@ -29,6 +35,7 @@
 #include <vector>
 
 #include "host/host_blocks.h"
+#include "host/host_fields.h"
 #include "resources/resource_ids.h"
 #include "sim/dialog_watch_win32.h"
 #include "sim/json_text.h"
@@ -255,6 +262,99 @@ ConfigRun DriveConfigDialog(void(__cdecl* config)(), HostMachineState& machine) 
   return run;
 }
 
+// What the run with the status window saw.
+struct StatusRun {
+  int windows_after_second_open = -1;
+  std::string online_link;
+  std::string online_buffer;
+  std::string offline_link;
+  std::string offline_buffer;
+  std::string counter_x_online;
+  std::string counter_x_offline;
+  bool gone_after_stop = false;
+  int captures = 0;
+};
+
+// Collects the plugin's status windows (by their title) into the vector `list` points to.
+BOOL CALLBACK CollectStatusWindow(HWND window, LPARAM list) {
+  char title[64] = {};
+  GetWindowTextA(window, title, sizeof(title));
+  if (std::strcmp(title, "KELVRO status") == 0) {
+    reinterpret_cast<std::vector<HWND>*>(list)->push_back(window);
+  }
+  return TRUE;
+}
+
+// The plugin's status windows on screen.
+std::vector<HWND> StatusWindows() {
+  std::vector<HWND> found;
+  EnumWindows(CollectStatusWindow, reinterpret_cast<LPARAM>(&found));
+  return found;
+}
+
+// Dispatches this thread's messages for `ms`, calling Update every 50 ms as the host does.
+void RunHost(void(__cdecl* update)(), DWORD ms) {
+  const UINT_PTR update_timer = SetTimer(nullptr, 0, 50, nullptr);
+  const DWORD end = GetTickCount() + ms;
+  MSG msg;
+  while (static_cast<LONG>(GetTickCount() - end) < 0) {
+    if (!PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE)) {
+      MsgWaitForMultipleObjects(0, nullptr, FALSE, 10, QS_ALLINPUT);
+      continue;
+    }
+    if (msg.message == WM_TIMER && msg.hwnd == nullptr && msg.wParam == update_timer) {
+      update();
+      ++g_seen.updates;
+      continue;
+    }
+    if (msg.message == WM_TIMER && msg.hwnd == nullptr) ++g_seen.timer_ticks;
+    DispatchMessageA(&msg);
+  }
+  KillTimer(nullptr, update_timer);
+  LookAtStatus();
+}
+
+StatusRun DriveStatusWindow(const Exports& x, HostParams& params) {
+  using namespace kelvro::test;
+  StatusRun run;
+  using ControlFn = BOOL(WINAPI*)(const char*);
+  HMODULE winusb = GetModuleHandleA("winusb.dll");
+  const auto control = winusb ? reinterpret_cast<ControlFn>(reinterpret_cast<void*>(
+                                    GetProcAddress(winusb, "KelvroSim_Control")))
+                              : nullptr;
+  if (control) {
+    control("inputs 21");        // inputs 1, 3 and 5
+    control("line_word 32770");  // lines 2 and 16
+  }
+  x.Notify(5001);
+  RunHost(x.Update, 200);
+  x.Notify(5001);
+  run.windows_after_second_open = static_cast<int>(StatusWindows().size());
+  params.values[kParamJogRatePercent] = 100.0;
+  x.JogOn(0, 1, 5.0);
+  RunHost(x.Update, 700);
+  const std::vector<HWND> windows = StatusWindows();
+  HWND window = windows.empty() ? nullptr : windows.front();
+  if (window) {
+    run.online_link = TextOf(GetDlgItem(window, IDC_STATUS_LINK));
+    run.online_buffer = TextOf(GetDlgItem(window, IDC_STATUS_BUFFER));
+    run.counter_x_online = TextOf(GetDlgItem(window, IDC_STATUS_COUNTER_X));
+    run.captures += CaptureToGallery(window, "status_online") ? 1 : 0;
+  }
+  x.JogOff(0);
+  RunHost(x.Update, 200);
+  if (control) control("disconnect");
+  // Twenty ticks without a report close the link; the next Update shows the window offline.
+  RunHost(x.Update, 1500);
+  if (window && IsWindow(window)) {
+    run.offline_link = TextOf(GetDlgItem(window, IDC_STATUS_LINK));
+    run.offline_buffer = TextOf(GetDlgItem(window, IDC_STATUS_BUFFER));
+    run.counter_x_offline = TextOf(GetDlgItem(window, IDC_STATUS_COUNTER_X));
+    run.captures += CaptureToGallery(window, "status_offline") ? 1 : 0;
+  }
+  return run;
+}
+
 template <typename F>
 bool Bind(HMODULE dll, const char* name, F* slot) {
   *slot = reinterpret_cast<F>(reinterpret_cast<void*>(GetProcAddress(dll, name)));
@@ -269,6 +369,7 @@ int main(int argc, char** argv) {
   double seconds = 2.0;
   bool config_run = false;
   bool stale_main_window = false;
+  bool status_run = false;
   unsigned long firmware_hold_ms = 300;
   for (int i = 1; i < argc; ++i) {
     const std::string arg = argv[i];
@@ -282,12 +383,14 @@ int main(int argc, char** argv) {
       config_run = true;
     } else if (arg == "--firmware-hold-ms" && i + 1 < argc) {
       firmware_hold_ms = std::strtoul(argv[++i], nullptr, 10);
+    } else if (arg == "--status-run") {
+      status_run = true;
     } else if (arg == "--stale-main-window") {
       stale_main_window = true;
     } else {
       std::fprintf(stderr,
                    "usage: kelvro-host [--profile FILE] [--seconds N] [--answer yes|no] "
-                   "[--config-run] [--firmware-hold-ms N] [--stale-main-window]\n");
+                   "[--config-run] [--status-run] [--firmware-hold-ms N] [--stale-main-window]\n");
       return 2;
     }
   }
@@ -370,6 +473,9 @@ int main(int argc, char** argv) {
     LookAtStatus();
   }
 
+  StatusRun status;
+  if (status_run) status = DriveStatusWindow(x, *params);
+
   // Message loop: Update about every 50 ms; the plugin's own 25 ms thread timer arrives
   // here as WM_TIMER messages without a window.
   const UINT_PTR update_timer = SetTimer(nullptr, 0, 50, nullptr);
@@ -404,6 +510,7 @@ int main(int argc, char** argv) {
   const int general_config_id = config ? static_cast<int>(GetMenuItemID(config, 0)) : -1;
   x.StopPlug();
   LookAtStatus();
+  if (status_run) status.gone_after_stop = StatusWindows().empty();
   UnhookWindowsHookEx(hook);
   g_firmware_dialog = nullptr;
 
@@ -426,6 +533,18 @@ int main(int argc, char** argv) {
         JsonString(dialog_run.pin_editor_text).c_str(),
         dialog_run.pin_editor_closed ? "true" : "false", dialog_run.captures, dialog_run.estop,
         dialog_run.stop_code, dialog_run.reset_result);
+  }
+  if (status_run) {
+    std::printf(
+        "\"status\": {\"windows_after_second_open\": %d, \"online_link\": %s, "
+        "\"online_buffer\": %s, \"counter_x_online\": %s, \"offline_link\": %s, "
+        "\"offline_buffer\": %s, \"counter_x_offline\": %s, \"gone_after_stop\": %s, "
+        "\"captures\": %d}, ",
+        status.windows_after_second_open, JsonString(status.online_link).c_str(),
+        JsonString(status.online_buffer).c_str(), JsonString(status.counter_x_online).c_str(),
+        JsonString(status.offline_link).c_str(), JsonString(status.offline_buffer).c_str(),
+        JsonString(status.counter_x_offline).c_str(), status.gone_after_stop ? "true" : "false",
+        status.captures);
   }
   std::printf("\"firmware_dialog\": %s, ", firmware_dialog.Json().c_str());
   std::printf("\"timer_ticks\": %d, \"updates\": %d, \"estop\": %d, \"stop_code\": %d}\n",

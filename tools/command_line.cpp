@@ -105,6 +105,9 @@ std::string UsageText() {
          "                        2 to the lowest, 3 to the middle\n"
          "  --thc-log DIR         plasma machines: switch the plugin's voltage log on (as the\n"
          "                        THC page does); it writes DIR/thc_voltage.log\n"
+         "  --status-log FILE     write the lines the plugin's status window shows, one block\n"
+         "                        per status report (about every 25 ms)\n"
+         "  --status-log-every N  with --status-log: one block every N reports (default 1)\n"
          "  --controller-version TEXT\n"
          "                        the firmware version the simulated controller reports (up\n"
          "                        to 5 characters; default 01.22, the plugin's own): another\n"
@@ -284,6 +287,12 @@ bool ParseCommandLine(const std::vector<std::string>& args, CommandLine* out, st
         return false;
       }
       line.run.tool_lengths.push_back(tool);
+    } else if (arg == "--status-log") {
+      if (!take_value(&line.run.status_log_path)) return false;
+    } else if (arg == "--status-log-every") {
+      int every = 1;
+      if (!take_int(&every, 1, 1000000)) return false;
+      line.run.status_log_every = static_cast<uint32_t>(every);
     } else if (arg == "--thc-log") {
       if (!take_value(&line.run.thc_log_dir)) return false;
     } else if (arg == "--controller-version") {

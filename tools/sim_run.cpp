@@ -25,6 +25,7 @@
 #include "tools/default_profile.h"
 #include "tools/jitter.h"
 #include "tools/plugin_view.h"
+#include "tools/status_log.h"
 #include "tools/temp_file.h"
 
 namespace kelvro::sim {
@@ -145,6 +146,8 @@ class Driver final : public RunnerListener {
   ProgramRunner runner_;
   std::unique_ptr<TimerJitter> jitter_;
   std::ofstream trace_file_;
+  std::ofstream status_file_;
+  std::unique_ptr<StatusLog> status_log_;
 
   bool probe_touched_ = false;  // the controller has reported the contact (PROBE2)
   uint64_t dropped_before_probe_ = 0;
@@ -188,6 +191,16 @@ bool Driver::Prepare(const std::string& profile_file, std::string* error) {
       *error = "cannot write the trace file \"" + options_.trace_path + "\"";
       return false;
     }
+  }
+  if (!options_.status_log_path.empty()) {
+    status_file_.open(options_.status_log_path, std::ios::binary | std::ios::trunc);
+    if (!status_file_) {
+      *error = "cannot write the status log \"" + options_.status_log_path + "\"";
+      return false;
+    }
+    status_log_ = std::make_unique<StatusLog>(status_file_, options_.status_log_every,
+                                              [this] { return host_.now(); });
+    host_.plugin().SetStatusWindowThread(&status_log_->window());
   }
   SimTrace& trace = host_.controller().trace();
   // Segments are only wanted in the file: a long run streams hundreds of thousands.
@@ -247,6 +260,8 @@ bool Driver::Prepare(const std::string& profile_file, std::string* error) {
   for (int k = 0; k < kAxisCount; ++k) result_.axis_enabled[k] = machine_.axes[k].enabled;
   result_.units = machine_.units == Units::kInch ? "inch" : "mm";
   runner_.StartHost(profile_file);
+  // The operator opens the status window from the plugin's menu.
+  if (status_log_) host_.plugin().Notify(host_.plugin().menu_base() + 1);
   CollectFirmwareUpdate();
   return true;
 }

@@ -68,6 +68,9 @@ struct RunOptions {
   // Plasma (a machine with THCOn): a folder for the plugin's voltage log "thc_voltage.log",
   // switched on as the THC page's option does; empty: no log.
   std::string thc_log_dir;
+  // The status window's lines, one block per status report (or every Nth); empty: no log.
+  std::string status_log_path;
+  uint32_t status_log_every = 1;
   double surface_z = -3.0;
   double surface_slope_x = 0.02;
   double surface_slope_y = 0.01;

@@ -672,6 +672,10 @@ bool SimDevice::Control(const std::string& command) {
     controller_.FailNextWrite(static_cast<uint8_t>(count));
   } else if (verb == "estop" && fits && count <= 0xFF) {
     controller_.TriggerEstop(static_cast<uint8_t>(count));
+  } else if (verb == "inputs" && fits && count <= 0xFFFF) {
+    controller_.SetInputPins(static_cast<uint16_t>(count));
+  } else if (verb == "line_word" && fits && count <= 0xFFFF) {
+    controller_.SetLineWord(static_cast<uint16_t>(count));
   } else if (verb == "disconnect") {
     controller_.Disconnect();
   } else if (verb == "reconnect") {

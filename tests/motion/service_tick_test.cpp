@@ -3,6 +3,7 @@
 #include <cmath>
 #include <limits>
 
+#include "host/host_fields.h"
 #include "tests/motion/tick_fixture.h"
 
 namespace kelvro::test {
@@ -817,6 +818,46 @@ TEST_F(ServiceTickTest, ThcOffsetIntoTheHostWhileThcModeIsOn) {
   leds[805] = 1;
   TickWithoutPacket();
   EXPECT_EQ(machine->thc_z_offset, 0);
+}
+
+}  // namespace
+}  // namespace kelvro::test
+
+namespace kelvro::test {
+namespace {
+
+// What the status window is given beside each report: the host's threading flag, the
+// uncorrected Z in work units while Z correction is applied, and whether the spindle runs
+// as a step/dir axis (its enabled motor and spindle mode 2 of the configuration).
+TEST_F(TickTest, StatusSnapshotCarriesTheHostsValues) {
+  StatusPacket packet = Idle();
+  packet.positions[kAxisZ] = -4200;
+  packet.thc_z_offset = 31;
+  machine->threading_active = 5;
+  planner->axes[kAxisZ].steps_per_unit = 200.0;
+  params->values[kParamWorkOffsetX + kAxisZ] = 1.5;
+  zcorr->state().active = true;
+  zcorr->state().applied_steps = 100.0;
+  machine->motors[kSpindleMotor].enabled = 1;
+  config.motion[motion_config::kSpindleMode] = kSpindleModeStepDir;
+  StatusSnapshot s = tick->MakeStatusSnapshot(packet);
+  EXPECT_EQ(s.packet, packet);
+  EXPECT_TRUE(s.threading);
+  EXPECT_TRUE(s.zcorr_active);
+  // (-4200 - 100) / 200 - 1.5
+  EXPECT_DOUBLE_EQ(s.z_original, -23.0);
+  EXPECT_TRUE(s.spindle_axis);
+
+  machine->threading_active = 0;
+  zcorr->state().active = false;
+  config.motion[motion_config::kSpindleMode] = kSpindleModePwm;
+  s = tick->MakeStatusSnapshot(packet);
+  EXPECT_FALSE(s.threading);
+  EXPECT_FALSE(s.zcorr_active);
+  EXPECT_FALSE(s.spindle_axis);
+  config.motion[motion_config::kSpindleMode] = kSpindleModeStepDir;
+  machine->motors[kSpindleMotor].enabled = 0;
+  EXPECT_FALSE(tick->MakeStatusSnapshot(packet).spindle_axis);
 }
 
 }  // namespace

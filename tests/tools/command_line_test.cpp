@@ -74,6 +74,19 @@ TEST(CommandLine, FirmwareUpdateOptions) {
   EXPECT_TRUE(line.run.update_answer_yes);
 }
 
+TEST(CommandLine, StatusLog) {
+  CommandLine line;
+  std::string error;
+  ASSERT_TRUE(ParseCommandLine({"run", "a.nc", "--status-log", "s.log", "--status-log-every=40"},
+                               &line, &error))
+      << error;
+  EXPECT_EQ(line.run.status_log_path, "s.log");
+  EXPECT_EQ(line.run.status_log_every, 40u);
+  ASSERT_TRUE(ParseCommandLine({"run", "a.nc"}, &line, &error)) << error;
+  EXPECT_TRUE(line.run.status_log_path.empty());
+  EXPECT_EQ(line.run.status_log_every, 1u);
+}
+
 TEST(CommandLine, Defaults) {
   CommandLine line;
   std::string error;
@@ -185,6 +198,9 @@ INSTANTIATE_TEST_SUITE_P(
                        "\"smoke\")"},
         UsageErrorCase{
             "FaultNoIndex", {"run", "a.nc", "--fw-fault", "chunk:"}, "--fw-fault needs erase"},
+        UsageErrorCase{"StatusLogEveryZero",
+                       {"run", "a.nc", "--status-log", "s.log", "--status-log-every", "0"},
+                       "--status-log-every needs a whole number from 1 to 1000000"},
         UsageErrorCase{
             "FaultNegative", {"run", "a.nc", "--fw-fault", "no-reply:-1"}, "--fw-fault needs"}),
     [](const ::testing::TestParamInfo<UsageErrorCase>& info) { return info.param.name; });

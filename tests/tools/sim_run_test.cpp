@@ -7,6 +7,7 @@
 
 #include <cmath>
 #include <cstdint>
+#include <fstream>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -536,6 +537,79 @@ TEST(Faults, DisconnectEndsInEstopWithTheLinkClosed) {
   EXPECT_TRUE(Contains(r.status_texts, "ERROR! Connection closed!"));
   EXPECT_NE(r.error.find("E-stop"), std::string::npos) << r.error;
   EXPECT_LT(r.lines_executed, r.lines_planned);
+}
+
+// ---- The status window's lines during a run ----
+
+std::vector<std::string> LogBlocks(const std::string& path) {
+  std::ifstream in(path);
+  std::vector<std::string> blocks;
+  std::string line;
+  std::string block;
+  while (std::getline(in, line)) {
+    if (line.empty()) {
+      blocks.push_back(block);
+      block.clear();
+    } else {
+      block += line + "\n";
+    }
+  }
+  return blocks;
+}
+
+TEST(StatusLog, EveryTenthReportAsTheWindowShowsIt) {
+  TempDir dir;
+  RunOptions options;
+  options.status_log_path = dir.File("status.log");
+  options.status_log_every = 10;
+  const RunResult r = RunText(dir, kSmallProgram, options);
+  ASSERT_EQ(r.status, RunStatus::kCompleted) << r.error;
+  const std::vector<std::string> blocks = LogBlocks(options.status_log_path);
+  // Reports 1, 11, 21, ...: one block in ten, in order.
+  ASSERT_FALSE(blocks.empty());
+  for (size_t i = 0; i < blocks.size(); ++i) {
+    const std::string head = "report " + std::to_string(10 * i + 1) + " at ";
+    ASSERT_EQ(blocks[i].rfind(head, 0), 0u) << blocks[i];
+  }
+  // One report every 25 to 50 ms of the run (a status read spans one or two ticks).
+  const double reports = 10.0 * static_cast<double>(blocks.size());
+  EXPECT_GT(reports, r.sim_seconds * 20.0 - 10.0);
+  EXPECT_LT(reports, r.sim_seconds * 40.0 + 10.0);
+  bool streaming = false;
+  for (const std::string& block : blocks) {
+    streaming = streaming || (block.find("  Online, mode= SEGM\n") != std::string::npos &&
+                              block.find("  Buffer: ") != std::string::npos);
+  }
+  EXPECT_TRUE(streaming);
+}
+
+TEST(StatusLog, TheLastReportShowsWhereTheProgramEnded) {
+  TempDir dir;
+  RunOptions options;
+  options.status_log_path = dir.File("status.log");
+  const RunResult r = RunText(dir, kSmallProgram, options);
+  ASSERT_EQ(r.status, RunStatus::kCompleted) << r.error;
+  const std::vector<std::string> blocks = LogBlocks(options.status_log_path);
+  ASSERT_FALSE(blocks.empty());
+  // The counters stand at the program's end point (see SmallProgram), the queue is empty.
+  const std::string& last = blocks.back();
+  EXPECT_NE(last.find("X: 162345 Y: 106789 Z: -60000 A: 0 B: 0 C: 0"), std::string::npos) << last;
+  EXPECT_NE(last.find("  Online, mode= IDLE\n  Sequence: NONE\n  Buffer: 0 % (0 ms)\n"),
+            std::string::npos)
+      << last;
+  EXPECT_NE(last.find("  In:  ..............  \n"), std::string::npos) << last;
+}
+
+TEST(StatusLog, AnUnpluggedControllerShowsOffline) {
+  TempDir dir;
+  RunOptions options;
+  options.status_log_path = dir.File("status.log");
+  options.faults.disconnect_at_seconds = 1.0;
+  RunText(dir, kSmallProgram, options);
+  const std::vector<std::string> blocks = LogBlocks(options.status_log_path);
+  ASSERT_FALSE(blocks.empty());
+  const std::string& last = blocks.back();
+  EXPECT_NE(last.find("  OFFLINE, press RESET\n  \n  \n"), std::string::npos) << last;
 }
 
 TEST(Faults, CorruptedReportsAreRiddenOut) {

@@ -6,7 +6,8 @@ and what the controller received (its trace, streamed to a file by the winusb.dl
 
 Usage: check_standin_run.py WINE_RUN HOST_EXE SCENARIO
 Scenarios: healthy, old-firmware, winusb-missing, no-device, write-failure, config-dialog,
-firmware-update, firmware-update-fault, firmware-update-stale-owner, firmware-real-controller.
+firmware-update, firmware-update-fault, firmware-update-stale-owner, firmware-real-controller,
+status-window.
 The scenarios firmware-update and firmware-update-fault run on a display of their own and put
 screenshots of the update dialog into $KELVRO_GALLERY (default build/gallery)."""
 import json
@@ -534,7 +535,29 @@ def scenario_firmware_real_controller(wine_run, host, tmp):
            "the link was closed again", seen)
 
 
+def scenario_status_window(wine_run, host, tmp):
+    """The host opens the plugin's status window from the plugin's menu twice, jogs X with
+    inputs and lines lit, unplugs the controller and stops the plugin; the window is captured
+    online and offline into the gallery."""
+    seen = run_host(wine_run, host, ["--profile", windows_path(os.path.join(tmp, "p.xml")),
+                                     "--seconds", "0.2", "--status-run"],
+                    {"WINEDLLOVERRIDES": OVERRIDES})
+    run = seen.get("status")
+    expect(run is not None, "the host drove the status window", seen)
+    expect(run["windows_after_second_open"] == 1, "opened twice: one window", seen)
+    expect(run["online_link"] == "Online, mode= JOG", "online during the jog, mode JOG", seen)
+    expect(run["online_buffer"].startswith("Buffer: "), "the buffer line is shown", seen)
+    expect(run["counter_x_online"] not in ("", "0"), "the X counter follows the jog", seen)
+    expect(run["offline_link"] == "OFFLINE, press RESET", "offline after the unplug", seen)
+    expect(run["offline_buffer"] == "", "offline: the buffer line is blank", seen)
+    expect(run["counter_x_offline"] not in ("", "0"), "offline: the counters stay", seen)
+    expect(run["gone_after_stop"], "StopPlug closed the window", seen)
+    if os.environ.get("KELVRO_GALLERY"):
+        expect(run["captures"] == 2, "the window was captured online and offline", seen)
+
+
 SCENARIOS = {
+    "status-window": (scenario_status_window, ["winusb.dll", "setupapi.dll"]),
     "healthy": (scenario_healthy, ["winusb.dll", "setupapi.dll"]),
     "old-firmware": (scenario_old_firmware, ["winusb.dll", "setupapi.dll"]),
     "winusb-missing": (scenario_winusb_missing, ["setupapi.dll"]),

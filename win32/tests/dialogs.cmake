@@ -30,12 +30,16 @@ set_tests_properties(wine_dialogs_suite PROPERTIES
   ENVIRONMENT "${KELVRO_GALLERY_ENV}" TIMEOUT 300
   FIXTURES_REQUIRED gallery_folder FIXTURES_SETUP gallery_shots)
 
-add_test(NAME wine_host_standin_config-dialog
-  COMMAND ${PYTHON3} ${CMAKE_CURRENT_SOURCE_DIR}/check_standin_run.py ${WINE_RUN}
-          $<TARGET_FILE:kelvro-host> config-dialog)
-set_tests_properties(wine_host_standin_config-dialog PROPERTIES
-  ENVIRONMENT "${KELVRO_GALLERY_ENV}" TIMEOUT 300
-  FIXTURES_REQUIRED gallery_folder FIXTURES_SETUP gallery_shots)
+# The scripted run through the configuration dialog, and the status window fed by the
+# simulated controller through the stand-ins.
+foreach(scenario config-dialog status-window)
+  add_test(NAME wine_host_standin_${scenario}
+    COMMAND ${PYTHON3} ${CMAKE_CURRENT_SOURCE_DIR}/check_standin_run.py ${WINE_RUN}
+            $<TARGET_FILE:kelvro-host> ${scenario})
+  set_tests_properties(wine_host_standin_${scenario} PROPERTIES
+    ENVIRONMENT "${KELVRO_GALLERY_ENV}" TIMEOUT 300
+    FIXTURES_REQUIRED gallery_folder FIXTURES_SETUP gallery_shots)
+endforeach()
 
 # Every screenshot is a PNG that ImageMagick reads, of the size the suite measured.
 find_program(IMAGEMAGICK_IDENTIFY identify)
