@@ -105,6 +105,10 @@ std::string UsageText() {
          "                        2 to the lowest, 3 to the middle\n"
          "  --thc-log DIR         plasma machines: switch the plugin's voltage log on (as the\n"
          "                        THC page does); it writes DIR/thc_voltage.log\n"
+         "  --arc-fail N          plasma machines: the Nth torch start (from 1) never strikes\n"
+         "                        an arc\n"
+         "  --arc-loss T          plasma machines: the arc goes out T seconds after the\n"
+         "                        program's start (or when it next burns)\n"
          "  --controller-version TEXT\n"
          "                        the firmware version the simulated controller reports (up\n"
          "                        to 5 characters; default 01.22, the plugin's own): another\n"
@@ -286,6 +290,19 @@ bool ParseCommandLine(const std::vector<std::string>& args, CommandLine* out, st
       line.run.tool_lengths.push_back(tool);
     } else if (arg == "--thc-log") {
       if (!take_value(&line.run.thc_log_dir)) return false;
+    } else if (arg == "--arc-fail") {
+      int start = 0;
+      if (!take_int(&start, 1, 1000000)) return false;
+      line.run.arc_fail = start;
+    } else if (arg == "--arc-loss") {
+      std::string text;
+      double seconds = 0.0;
+      if (!take_value(&text)) return false;
+      if (!ParseReal(text, &seconds) || seconds < 0.0 || seconds > 1e7) {
+        *error = "option --arc-loss needs a time from 0 to 10000000 seconds (got \"" + text + "\")";
+        return false;
+      }
+      line.run.arc_loss_seconds = seconds;
     } else if (arg == "--controller-version") {
       std::string text;
       if (!take_value(&text)) return false;
