@@ -179,6 +179,14 @@ TEST(PlasmaWarning, AHoldThatOnlyM5CanEndIsReported) {
   EXPECT_TRUE(RunSheet().thc->warnings.empty());
 }
 
+TEST(PlasmaFaults, NeedAPlasmaMachine) {
+  RunOptions options;
+  options.arc_fail = 1;
+  const RunResult r = RunExample("engraving.nc", options);
+  EXPECT_EQ(r.status, RunStatus::kBadInput);
+  EXPECT_EQ(r.error, "arc faults need a machine with torch height control (THCOn 1)");
+}
+
 TEST(PlasmaJson, TorchHeightForTheRunAndEveryCut) {
   const RunResult r = RunSheet();
   ASSERT_TRUE(r.thc.has_value());
