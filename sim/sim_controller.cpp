@@ -47,6 +47,7 @@ void SimController::PowerOn() {
   torch_on_ms_ = 0;
   arc_ok_ = false;
   arc_burning_ = false;
+  loop_ = {};
   thc_active_ = false;
   torch_up_ = false;
   torch_down_ = false;
@@ -158,13 +159,8 @@ std::array<uint8_t, kSimStatusLength> SimController::StatusBytes() const {
   s[54] = stop_reason_;
   s[55] = homed_axis_;
   PutU16(s.data(), 56, executing_tag_);
-  uint16_t analog = analog_raw_;
-  if (last_thc_ && last_thc_->full_scale > 0 && last_spindle_ && last_spindle_->on != 0) {
-    // The analog input sees the arc voltage through the torch voltage divider.
-    const double raw = arc_voltage_ / last_thc_->full_scale * 65536.0;
-    analog = static_cast<uint16_t>(std::clamp(raw, 0.0, 65535.0));
-  }
-  PutU16(s.data(), 58, analog);
+  const bool torch_on = last_spindle_ && last_spindle_->on != 0;
+  PutU16(s.data(), 58, torch_on ? ArcAnalogRaw() : analog_raw_);
   return s;
 }
 

@@ -28,11 +28,19 @@
 //   report taken between arming and the first segment never reads as a finished probe. The
 //   probe touches when the test's predicate (or the forced probe input) says so.
 // - THC: the torch is the spindle output. The arc strikes `arc_strike_ms` after the torch
-//   goes on and is reported OK `detect_time` ms later; the arc voltage is a function of the
-//   torch's position (Z with the THC offset); `pierce_delay` ms after arc OK, with THC
-//   mode on (SetOutputs flag bit 3) the loop moves the offset at the configured speed outside
-//   target +/- hysteresis / 2, within the two Z limits taken as absolute Z bounds. LatchZ
-//   latches Z + offset and, unless segments run, folds the offset into Z.
+//   goes on (never, when a test says the ignition fails) and burns until the torch goes off
+//   (or a test puts it out). Its voltage is a function of the torch's position (Z with the
+//   THC offset). The analog input sees it through the table's voltage divider
+//   (`divider_full_scale` torch volts at 5 V; 0: the divider ThcConfig describes); the loop
+//   reads it back with ThcConfig's calibration, through the low-pass filter when its flag is
+//   set. Arc OK: the reading has stayed within target +/- the detection voltage (any
+//   reading while that is 0) for the detection time. `pierce_delay` ms after arc OK, with
+//   THC mode on (SetOutputs flag bit 3) the loop moves the offset at the configured speed
+//   outside target +/- hysteresis / 2, within the two Z limits taken as absolute Z bounds.
+//   It holds the offset while the voltage lock is on and the reading is outside the lock
+//   band, and, with kerf detection on, from the moment the reading has been above target +
+//   kerf voltage for the kerf time until it falls below that again. LatchZ latches Z +
+//   offset and, unless segments run, folds the offset into Z.
 // - ESTOP and SAFE are left only by LoadMotionConfig (the plugin's reset), which also
 //   flushes the queue and ends every sequence. Stop without payload while segments execute
 //   runs down (mode RDOWN) for `rundown_ms`, then IDLE.
@@ -130,6 +138,7 @@ struct SimControllerOptions {
   int64_t phase_tolerance_micro = 2;
   uint32_t dropped_report_retry_ms = 10;  // a dropped report is replaced this much later
   uint32_t arc_strike_ms = 0;             // torch on to the arc
+  double divider_full_scale = 0.0;        // torch volts that give 5 V at the analog input
   double arc_volts_at_surface = 100.0;
   double arc_volts_per_step = 0.01;
   int64_t surface_z = 0;
@@ -225,6 +234,11 @@ class SimController {
   double arc_voltage() const { return arc_voltage_; }
   bool arc_ok() const { return arc_ok_; }
   bool thc_active() const { return thc_active_; }
+  // The loop's reading of the arc voltage (calibrated, filtered when the filter is on).
+  double measured_voltage() const { return loop_.measured_voltage; }
+  // The loop holds its offset: the reading is outside the lock band / a kerf is crossed.
+  bool thc_locked() const { return loop_.locked; }
+  bool kerf_hold() const { return loop_.kerf_hold; }
   int32_t latched_z() const { return latched_z_; }
 
   bool flashing() const { return flash_mode_; }
@@ -256,6 +270,11 @@ class SimController {
   // Called with every status report delivered whole to the plugin.
   std::function<void(const std::array<uint8_t, kSimStatusLength>&)> on_report_delivered;
   void SetArcCanStart(bool can_start) { arc_can_start_ = can_start; }
+  // The burning arc goes out; it strikes again only after the torch has been off.
+  void ExtinguishArc() {
+    if (arc_burning_) loop_.arc_out = true;
+  }
+  bool arc_burning() const { return arc_burning_; }
   // The controller stops by itself (limit, e-stop input): mode ESTOP with this reason.
   void TriggerEstop(uint8_t reason);
 
@@ -308,6 +327,11 @@ class SimController {
   void StepHoming();
   void StepMpg();
   void StepThc();
+  // The analog input's raw value for the arc voltage now.
+  uint16_t ArcAnalogRaw() const;
+  // The loop's reading of `raw`: calibrated and, with the filter on, low-passed.
+  double ReadArcVoltage(uint16_t raw);
+  bool KerfCrossed(double volts);
   bool ProbeTouching() const;
   bool InputFunctionActive(int function) const;
   void SnapToStepCentre(int axis);
@@ -402,6 +426,18 @@ class SimController {
   std::function<double(const std::array<int64_t, kSimAxes>&)> arc_model_;
   bool arc_burning_ = false;
   bool arc_can_start_ = true;
+  // The loop's reading and its timers, cleared at power-on.
+  struct ThcLoop {
+    bool arc_out = false;
+    double measured_voltage = 0.0;
+    double filter_input = 0.0;  // the previous unfiltered reading
+    uint32_t in_window_ms = 0;  // reading within the detection window since
+    uint64_t arc_ok_ms = 0;     // arc OK since
+    uint32_t kerf_ms = 0;       // reading above the kerf threshold since
+    bool locked = false;
+    bool kerf_hold = false;
+  };
+  ThcLoop loop_;
   uint64_t torch_on_ms_ = 0;
   bool arc_ok_ = false;
   bool thc_active_ = false;

@@ -16,6 +16,10 @@ constexpr uint32_t kPhasePerMicro = 250;  // start phase unit: 1/250,000,000 ste
 constexpr uint32_t kPhaseRange = 250000000;
 constexpr size_t kMaxSyncEvents = 100000;
 constexpr uint16_t kNoTag = 0xFFFF;
+// ThcConfig flag word (offset 25).
+constexpr uint16_t kThcFlagKerf = 0x01;
+constexpr uint16_t kThcFlagLowPass = 0x02;
+constexpr uint16_t kThcFlagLock = 0x04;
 
 }  // namespace
 
@@ -330,13 +334,49 @@ void SimController::StepMpg() {
   if (!mpg_moving_) resync_pending_ = true;
 }
 
+uint16_t SimController::ArcAnalogRaw() const {
+  // The analog input sees the arc voltage through the table's torch voltage divider.
+  const double full_scale = options_.divider_full_scale > 0.0 ? options_.divider_full_scale
+                            : last_thc_                       ? last_thc_->full_scale
+                                                              : 0.0;
+  if (full_scale <= 0.0) return analog_raw_;
+  const double raw = arc_voltage_ / full_scale * 65536.0;
+  return static_cast<uint16_t>(std::clamp(raw, 0.0, 65535.0));
+}
+
+double SimController::ReadArcVoltage(uint16_t raw) {
+  // The calibration ThcConfig carries: torch volts at full scale of the input.
+  const double volts = static_cast<double>(raw) * last_thc_->full_scale / 65536.0;
+  const bool filter = (last_thc_->flags & kThcFlagLowPass) != 0;
+  double reading = volts;
+  if (filter) {
+    // First-order filter at 1000 Hz, coefficients in fixed point (1.0 = 32768).
+    reading = (last_thc_->b0 * volts + last_thc_->b1 * loop_.filter_input -
+               last_thc_->a1 * loop_.measured_voltage) /
+              32768.0;
+  }
+  loop_.filter_input = volts;
+  return reading;
+}
+
+bool SimController::KerfCrossed(double volts) {
+  if ((last_thc_->flags & kThcFlagKerf) == 0) {
+    loop_.kerf_ms = 0;
+    return false;
+  }
+  const double threshold = static_cast<double>(last_thc_->target) + last_thc_->kerf_voltage;
+  loop_.kerf_ms = volts > threshold ? loop_.kerf_ms + 1 : 0;
+  return loop_.kerf_ms >= std::max<uint32_t>(1, last_thc_->kerf_time);
+}
+
 void SimController::StepThc() {
   const bool torch_on = last_spindle_ && last_spindle_->on != 0;
   torch_on_ms_ = torch_on ? torch_on_ms_ + 1 : 0;
-  const uint64_t detect = last_thc_ ? last_thc_->detect_time : 0;
+  if (!torch_on) loop_.arc_out = false;
   const uint64_t strike = options_.arc_strike_ms;
-  arc_burning_ = torch_on && arc_can_start_ && torch_on_ms_ >= std::max<uint64_t>(1, strike);
-  arc_ok_ = arc_burning_ && torch_on_ms_ >= std::max<uint64_t>(1, strike + detect);
+  const bool was_burning = arc_burning_;
+  arc_burning_ = torch_on && !loop_.arc_out &&
+                 (was_burning || (arc_can_start_ && torch_on_ms_ >= std::max<uint64_t>(1, strike)));
   std::array<int64_t, kSimAxes> torch = WholePositions();
   torch[2] += thc_offset();
   if (arc_burning_) {
@@ -348,23 +388,50 @@ void SimController::StepThc() {
   } else {
     arc_voltage_ = 0.0;
   }
+  if (!last_thc_ || !torch_on) {
+    loop_.measured_voltage = loop_.filter_input = 0.0;
+    loop_.in_window_ms = loop_.kerf_ms = 0;
+  } else {
+    loop_.measured_voltage = ReadArcVoltage(ArcAnalogRaw());
+  }
+  // Arc OK: the arc has burned with its reading inside the detection window for the
+  // detection time; a window of 0 takes any reading.
+  const uint32_t detect = last_thc_ ? last_thc_->detect_time : 0;
+  const double window = last_thc_ ? last_thc_->detect_voltage : 0.0;
+  const bool in_window =
+      arc_burning_ &&
+      (window == 0.0 || std::fabs(loop_.measured_voltage - last_thc_->target) <= window);
+  loop_.in_window_ms = in_window ? loop_.in_window_ms + 1 : 0;
+  // Counted from the strike time: the arc's first millisecond counts as the detection's.
+  const uint64_t needed =
+      std::max<uint64_t>(1, strike + detect) - std::max<uint64_t>(1, strike) + 1;
+  arc_ok_ = in_window && loop_.in_window_ms >= needed;
+  loop_.arc_ok_ms = arc_ok_ ? loop_.arc_ok_ms + 1 : 0;
+
   const bool thc_mode = last_outputs_ && (last_outputs_->mode_flags & 0x08) != 0;
   // The loop waits out the pierce delay after the arc is reported OK.
   const uint64_t pierce = last_thc_ ? last_thc_->pierce_delay : 0;
   thc_active_ = thc_mode && arc_ok_ && last_thc_.has_value() && mode_ != SimMode::kEstop &&
-                mode_ != SimMode::kSafe &&
-                torch_on_ms_ >= std::max<uint64_t>(1, strike + detect) + pierce;
+                mode_ != SimMode::kSafe && loop_.arc_ok_ms > pierce;
   bool up = false;
   bool down = false;
+  loop_.locked = false;
+  const bool kerf = thc_active_ && KerfCrossed(loop_.measured_voltage);
+  loop_.kerf_hold = kerf;
   if (thc_active_) {
     const bool manual = last_forced_inputs_ && (*last_forced_inputs_ & 0x80000000u) != 0;
     if (last_thc_->type == 0 || manual) {
       up = InputFunctionActive(23);
       down = !up && InputFunctionActive(24);
     } else {
+      const double v = loop_.measured_voltage;
+      loop_.locked = (last_thc_->flags & kThcFlagLock) != 0 &&
+                     (v > last_thc_->lock_max || v < last_thc_->lock_min);
       const double half_band = last_thc_->hysteresis / 2.0;
-      up = arc_voltage_ < last_thc_->target - half_band;
-      down = arc_voltage_ > last_thc_->target + half_band;
+      if (!loop_.locked && !loop_.kerf_hold) {
+        up = v < last_thc_->target - half_band;
+        down = v > last_thc_->target + half_band;
+      }
     }
   }
   torch_up_ = up;

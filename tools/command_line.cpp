@@ -108,6 +108,10 @@ std::string UsageText() {
          "  --status-log FILE     write the lines the plugin's status window shows, one block\n"
          "                        per status report (about every 25 ms)\n"
          "  --status-log-every N  with --status-log: one block every N reports (default 1)\n"
+         "  --arc-fail N          plasma machines: the Nth torch start (from 1) never strikes\n"
+         "                        an arc\n"
+         "  --arc-loss T          plasma machines: the arc goes out T seconds after the\n"
+         "                        program's start (or when it next burns)\n"
          "  --controller-version TEXT\n"
          "                        the firmware version the simulated controller reports (up\n"
          "                        to 5 characters; default 01.22, the plugin's own): another\n"
@@ -295,6 +299,19 @@ bool ParseCommandLine(const std::vector<std::string>& args, CommandLine* out, st
       line.run.status_log_every = static_cast<uint32_t>(every);
     } else if (arg == "--thc-log") {
       if (!take_value(&line.run.thc_log_dir)) return false;
+    } else if (arg == "--arc-fail") {
+      int start = 0;
+      if (!take_int(&start, 1, 1000000)) return false;
+      line.run.arc_fail = start;
+    } else if (arg == "--arc-loss") {
+      std::string text;
+      double seconds = 0.0;
+      if (!take_value(&text)) return false;
+      if (!ParseReal(text, &seconds) || seconds < 0.0 || seconds > 1e7) {
+        *error = "option --arc-loss needs a time from 0 to 10000000 seconds (got \"" + text + "\")";
+        return false;
+      }
+      line.run.arc_loss_seconds = seconds;
     } else if (arg == "--controller-version") {
       std::string text;
       if (!take_value(&text)) return false;

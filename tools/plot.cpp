@@ -169,17 +169,20 @@ std::string PlotScript(const RunResult& r, const std::string& data_path,
   if (r.thc) {
     s << "set origin 0,0\n"
       << "set size noratio 1," << thc_share << "\n"
-      << "set title 'Torch height control: arc voltage and the controller''s THC Z offset'\n"
+      << "set title 'Torch height control: arc voltage, the controller''s THC Z offset and the "
+         "torch''s height above the sheet'\n"
       << "set xlabel 'simulated time [s]'\n"
       << "set ylabel 'arc voltage [V]'\n"
       << "set yrange [*:*]\n"
-      << "set y2label " << Quoted("THC Z offset [" + units + "]") << "\n"
+      << "set y2label " << Quoted("offset, height [" + units + "]") << "\n"
       << "set y2tics\n"
       << "set ytics nomirror\n"
       << "set key top right\n"
       << "plot " << Quoted(data_path)
       << " index 0 using 1:6 with lines lw 1 lc rgb '#ff7f0e' title 'arc voltage', '' index 0 "
-         "using 1:7 axes x1y2 with lines lw 1.5 lc rgb '#2ca02c' title 'THC Z offset'\n";
+         "using 1:7 axes x1y2 with lines lw 1.5 lc rgb '#2ca02c' title 'THC Z offset', '' "
+         "index 0 using 1:($6 > 0 ? $8 : 1/0) axes x1y2 with lines lw 1.5 lc rgb '#9467bd' "
+         "title 'torch height above the sheet'\n";
   }
   s << "unset multiplot\n"
     << "set output\n";
@@ -212,8 +215,8 @@ bool WritePlot(const RunResult& r, const std::string& path, std::string* error) 
     std::ofstream out(data.path(), std::ios::trunc);
     char line[160];
     for (const PlotSample& p : r.plot) {
-      std::snprintf(line, sizeof line, "%.3f %.4f %.4f %.4f %d %.2f %.4f\n", p.t_seconds, p.x, p.y,
-                    p.z, p.fill, p.arc_volts, p.thc_offset);
+      std::snprintf(line, sizeof line, "%.3f %.4f %.4f %.4f %d %.2f %.4f %.4f\n", p.t_seconds, p.x,
+                    p.y, p.z, p.fill, p.arc_volts, p.thc_offset, p.torch_height);
       out << line;
     }
     if (HasProbeHits(r)) {

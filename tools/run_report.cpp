@@ -119,6 +119,25 @@ const char* StatusName(RunStatus status) {
   return "incomplete";
 }
 
+double Seconds(uint64_t ms) {
+  return static_cast<double>(ms) / 1000.0;
+}
+
+std::string TorchHeightText(const TorchHeightReport& h, const char* units) {
+  if (h.ms == 0) return "not regulated";
+  return Format(
+      "%.3f to %.3f %s, mean %.3f, %.1f %% of %.3f s within 0.25 mm of the cutting "
+      "height",
+      h.min, h.max, units, h.mean(), 100.0 * h.within_share(), Seconds(h.ms));
+}
+
+std::string TorchHeightJson(const TorchHeightReport& h) {
+  return "{\"min\": " + JsonNumber(h.min) + ", \"max\": " + JsonNumber(h.max) +
+         ", \"mean\": " + JsonNumber(h.mean()) +
+         ", \"within_0_25mm\": " + JsonNumber(h.within_share()) +
+         ", \"regulated_ms\": " + std::to_string(h.ms) + "}";
+}
+
 }  // namespace
 
 int ExitStatus(const RunResult& result) {
@@ -296,22 +315,48 @@ std::string FormatSummary(const RunResult& r) {
                t.torch_starts, t.torch_starts == 1 ? "" : "s", t.ignitions,
                t.ignitions == 1 ? "" : "s", t.cut_seconds),
         Format("THC Z offset %.3f to %.3f %s, arc %.1f to %.1f V while regulating", t.z_offset_min,
-               t.z_offset_max, u, t.arc_volts_min, t.arc_volts_max)};
+               t.z_offset_max, u, t.arc_volts_min, t.arc_volts_max),
+        "torch height while regulating: " + TorchHeightText(t.torch_height, u),
+        Format("voltage lock held the correction %.3f s, kerf detection %.3f s (torch over an "
+               "earlier kerf %.3f s)",
+               Seconds(t.locked_ms), Seconds(t.kerf_hold_ms), Seconds(t.kerf_crossing_ms))};
+    for (const std::string& warning : t.warnings) lines.push_back("WARNING: " + warning);
     for (size_t i = 0; i < t.cuts.size(); ++i) {
       const ThcCutReport& c = t.cuts[i];
       std::string line = Format("cut %zu (line %d): ", i + 1, c.line);
       if (!c.arc_ok) {
-        line += "no arc";
+        line += c.ignition_failed ? "IGNITION FAILED, no arc" : "no arc OK";
       } else {
         line += Format("arc OK after %llu ms, %.3f s cut, offset %.3f to %.3f %s",
                        static_cast<unsigned long long>(c.arc_ok_wait_ms), c.cut_seconds,
                        c.z_offset_min, c.z_offset_max, u);
+      }
+      if (c.regulated_piercing_ms > 0) {
+        line += Format(", THC REGULATED %llu ms WHILE PIERCING",
+                       static_cast<unsigned long long>(c.regulated_piercing_ms));
       }
       if (c.segments_before_arc_ok > 0) {
         line += Format(", %llu SEGMENTS BEFORE ARC OK",
                        static_cast<unsigned long long>(c.segments_before_arc_ok));
       }
       lines.push_back(line);
+      if (c.torch_height.ms > 0) {
+        lines.push_back(
+            "  torch height: " + TorchHeightText(c.torch_height, u) +
+            Format("; lock %.3f s, kerf %.3f s", Seconds(c.locked_ms), Seconds(c.kerf_hold_ms)));
+      }
+      if (c.arc_lost_seconds) {
+        std::string lost = Format("  ARC LOST at %.3f s: ", *c.arc_lost_seconds);
+        lost += c.arc_ok_off_report_ms
+                    ? Format("the plugin saw arc OK go off %llu ms later, ",
+                             static_cast<unsigned long long>(*c.arc_ok_off_report_ms))
+                    : std::string("arc OK never went off for the plugin, ");
+        lost += Format(
+            "the THC held its offset, the machine went on %.3f %s without cutting "
+            "until the torch stop",
+            c.uncut_units, u);
+        lines.push_back(lost);
+      }
       if (c.z_read_back) {
         lines.push_back(Format("  Z read back: host Z %lld steps, torch at %lld%s",
                                static_cast<long long>(c.host_z_steps),
@@ -471,7 +516,15 @@ std::string FormatJson(const RunResult& r) {
               ", \"z_read_back\": " + (c.z_read_back ? "true" : "false") +
               ", \"host_z_steps\": " + std::to_string(c.host_z_steps) +
               ", \"latched_z_steps\": " + std::to_string(c.latched_z_steps) +
-              ", \"controller_z_steps\": " + std::to_string(c.controller_z_steps) + "}";
+              ", \"controller_z_steps\": " + std::to_string(c.controller_z_steps) +
+              ", \"torch_height\": " + TorchHeightJson(c.torch_height) +
+              ", \"locked_ms\": " + std::to_string(c.locked_ms) +
+              ", \"kerf_hold_ms\": " + std::to_string(c.kerf_hold_ms) +
+              ", \"ignition_failed\": " + (c.ignition_failed ? "true" : "false") +
+              ", \"arc_lost_seconds\": " +
+              (c.arc_lost_seconds ? JsonNumber(*c.arc_lost_seconds) : std::string("null")) +
+              ", \"uncut\": " + JsonNumber(c.uncut_units) +
+              ", \"regulated_piercing_ms\": " + std::to_string(c.regulated_piercing_ms) + "}";
     }
     thc += ", \"arc_ok_waits_ms\": " + waits + "]";
     thc += ", \"z_offset_min\": " + JsonNumber(t.z_offset_min);
@@ -481,6 +534,11 @@ std::string FormatJson(const RunResult& r) {
     thc += ", \"thc_active_reports\": " + std::to_string(t.thc_active_reports);
     thc += ", \"voltage_log\": " + JsonString(t.voltage_log_path);
     thc += ", \"voltage_log_rows\": " + std::to_string(t.voltage_log_rows);
+    thc += ", \"torch_height\": " + TorchHeightJson(t.torch_height);
+    thc += ", \"locked_ms\": " + std::to_string(t.locked_ms);
+    thc += ", \"kerf_hold_ms\": " + std::to_string(t.kerf_hold_ms);
+    thc += ", \"kerf_crossing_ms\": " + std::to_string(t.kerf_crossing_ms);
+    thc += ", \"warnings\": " + JsonStrings(t.warnings);
     thc += ", \"cuts\": " + cuts + "]}";
     field("thc", thc);
   }

@@ -17,6 +17,7 @@
 
 #include "firmware/embedded_image.h"
 #include "firmware/headless_ui.h"
+#include "motion/thc_runtime.h"
 #include "plugin/plugin.h"
 #include "sim/motion_planner.h"
 #include "sim/program_runner.h"
@@ -24,6 +25,7 @@
 #include "sim/trajectory_source.h"
 #include "tools/default_profile.h"
 #include "tools/jitter.h"
+#include "tools/plasma_sheet.h"
 #include "tools/plugin_view.h"
 #include "tools/status_log.h"
 #include "tools/temp_file.h"
@@ -41,20 +43,13 @@ constexpr int kMaxProgramHours = 24;
 constexpr double kMaxProgramSeconds = kMaxProgramHours * 3600.0;
 constexpr char kAxisLetters[] = "XYZABC";
 
-// The plasma sheet and arc of a THC run. The sheet's top is Z 0 of the first work offset,
-// warped by up to about half a millimetre; the arc voltage rises with the torch's height
-// above it, with noise.
+// Plasma runs. The table's torch voltage divider gives 5 V at the analog input for 250 V
+// of arc voltage. An operator who sees the machine stand still with the torch on and no
+// arc for this long stops the program.
 constexpr uint32_t kArcStrikeMs = 150;
-constexpr double kArcVoltsAtCutHeight = 100.0;
-constexpr double kCutHeight = 1.5;         // mm (units) above the sheet
-constexpr double kArcVoltsPerUnit = 10.0;  // volts per mm of height
-constexpr double kArcNoiseVolts = 0.8;     // standard deviation
-
-double SheetTop(double x, double y) {
-  return 0.35 * std::sin(2.0 * std::numbers::pi * x / 180.0) *
-             std::cos(2.0 * std::numbers::pi * y / 140.0) +
-         0.0015 * x;
-}
+constexpr double kTorchDividerFullScale = 250.0;
+constexpr uint64_t kOperatorArcWaitMs = 5000;
+constexpr double kHeightToleranceMm = 0.25;
 
 double Seconds(uint64_t ms) {
   return static_cast<double>(ms) / 1000.0;
@@ -78,7 +73,10 @@ bool CheckInputFile(const std::string& path, const char* what, std::string* erro
 SimControllerOptions ControllerOptionsFor(const RunOptions& options, const Machine& machine) {
   SimControllerOptions controller;
   // A plasma torch: the arc transfers a moment after the torch is switched on.
-  if (machine.thc_on) controller.arc_strike_ms = kArcStrikeMs;
+  if (machine.thc_on) {
+    controller.arc_strike_ms = kArcStrikeMs;
+    controller.divider_full_scale = kTorchDividerFullScale;
+  }
   if (!options.controller_version.empty()) controller.firmware_version = options.controller_version;
   controller.flashed_version = Plugin::kRequiredFirmware;
   controller.flash_faults = options.flash_faults;
@@ -125,6 +123,11 @@ class Driver final : public RunnerListener {
   void PrepareThc();
   void WatchThc(uint64_t executed_delta);
   void CollectThc();
+  // The operator sets the THC page's nominal voltage as the target (DRO 1501); the run
+  // warns about settings with which the torch-start hold cannot end before M5.
+  void StartThc();
+  void WatchTorchHeight();
+  void WatchArcFaults(uint64_t now);
 
   // ---- Every simulated millisecond ----
   void Observe(uint64_t now);
@@ -179,7 +182,12 @@ class Driver final : public RunnerListener {
   std::optional<ThcCutReport> cut_;
   bool cut_offset_seen_ = false;
   bool readback_was_pending_ = false;
-  std::mt19937_64 arc_noise_;
+  std::unique_ptr<PlasmaSheet> sheet_;
+  bool arc_loss_done_ = false;
+  std::optional<uint64_t> arc_lost_ms_;
+  std::optional<std::array<int64_t, 2>> uncut_last_xy_;
+  std::optional<std::array<int64_t, 2>> pierce_xy_;  // where the torch started
+  bool left_pierce_ = false;
   std::optional<uint64_t> disconnect_ms_;
   std::chrono::steady_clock::time_point last_report_;
 };
@@ -262,6 +270,7 @@ bool Driver::Prepare(const std::string& profile_file, std::string* error) {
   runner_.StartHost(profile_file);
   // The operator opens the status window from the plugin's menu.
   if (status_log_) host_.plugin().Notify(host_.plugin().menu_base() + 1);
+  if (machine_.thc_on) StartThc();
   CollectFirmwareUpdate();
   return true;
 }
@@ -351,6 +360,7 @@ void Driver::EventBegun(const Block& block) {
         }
         result_.thc->cuts.push_back(*cut_);
         cut_.reset();
+        host_.controller().SetArcCanStart(true);
       } else if (result_.thc && (block.spindle == SpindleAction::kClockwise ||
                                  block.spindle == SpindleAction::kCounterClockwise)) {
         ++result_.thc->torch_starts;
@@ -358,6 +368,15 @@ void Driver::EventBegun(const Block& block) {
         cut_->line = block.line;
         cut_->start_seconds = Seconds(host_.now());
         cut_offset_seen_ = false;
+        arc_lost_ms_.reset();
+        uncut_last_xy_.reset();
+        pierce_xy_ =
+            std::array<int64_t, 2>{host_.controller().position(0), host_.controller().position(1)};
+        left_pierce_ = false;
+        if (options_.arc_fail && *options_.arc_fail == result_.thc->torch_starts) {
+          cut_->ignition_failed = true;
+          host_.controller().SetArcCanStart(false);
+        }
       }
       break;
     case BlockKind::kDwell:
@@ -493,6 +512,11 @@ void Driver::Observe(uint64_t now) {
     s.fill = static_cast<int>(c.buffer_fill());
     s.arc_volts = c.arc_voltage();
     s.thc_offset = static_cast<double>(c.thc_offset()) / machine_.axes[2].steps_per_unit;
+    if (result_.thc && c.arc_burning()) {
+      const Position zero = machine_.work_offsets[0];
+      s.torch_height =
+          s.z + s.thc_offset - zero[2] - PlasmaSheet::Top(s.x - zero[0], s.y - zero[1]);
+    }
     result_.plot.push_back(s);
   }
 }
@@ -500,19 +524,17 @@ void Driver::Observe(uint64_t now) {
 void Driver::PrepareThc() {
   result_.thc = ThcReport{};
   SimController& c = host_.controller();
-  arc_noise_.seed(options_.faults.seed);
+  sheet_ = std::make_unique<PlasmaSheet>(options_.faults.seed);
   const Position zero = machine_.work_offsets[0];
   const double steps_x = machine_.axes[0].steps_per_unit;
   const double steps_y = machine_.axes[1].steps_per_unit;
   const double steps_z = machine_.axes[2].steps_per_unit;
   c.SetArcVoltageModel(
-      [this, zero, steps_x, steps_y, steps_z](const std::array<int64_t, kSimAxes>& torch) {
+      [this, zero, steps_x, steps_y, steps_z, &c](const std::array<int64_t, kSimAxes>& torch) {
         const double x = static_cast<double>(torch[0]) / steps_x - zero[0];
         const double y = static_cast<double>(torch[1]) / steps_y - zero[1];
         const double z = static_cast<double>(torch[2]) / steps_z - zero[2];
-        std::normal_distribution<double> noise(0.0, kArcNoiseVolts);
-        return kArcVoltsAtCutHeight + kArcVoltsPerUnit * (z - SheetTop(x, y) - kCutHeight) +
-               noise(arc_noise_);
+        return sheet_->ArcVolts(x, y, z, c.now());
       });
   c.on_report_delivered = [this](const std::array<uint8_t, kSimStatusLength>& status) {
     const uint8_t flags = status[3];
@@ -521,6 +543,9 @@ void Driver::PrepareThc() {
       cut_->arc_ok = true;
       cut_->arc_ok_wait_ms =
           host_.now() - static_cast<uint64_t>(std::llround(cut_->start_seconds * 1000.0));
+    }
+    if (cut_ && arc_lost_ms_ && !cut_->arc_ok_off_report_ms && !(flags & kStatusFlagArcOk)) {
+      cut_->arc_ok_off_report_ms = host_.now() - *arc_lost_ms_;
     }
   };
   if (!options_.thc_log_dir.empty()) {
@@ -533,9 +558,92 @@ void Driver::PrepareThc() {
   }
 }
 
+void Driver::StartThc() {
+  Plugin& plugin = host_.plugin();
+  const PluginSettings& settings = plugin.settings();
+  // The operator puts the THC page's nominal voltage into the target DRO, as closing the
+  // configuration dialog does.
+  host_.dros[kDroTargetVolts] = settings.thc_nom_voltage;
+  // THCDwell with nothing that can give arc OK: the plugin does not hold the torch start
+  // (the hold could only end at M5) and says so; the summary repeats it.
+  if (host_.machine().thc_mode) {
+    if (const auto warning = TorchHoldWarning(settings, plugin.host())) {
+      result_.thc->warnings.push_back(*warning);
+    }
+  }
+}
+
+void Driver::WatchArcFaults(uint64_t now) {
+  SimController& c = host_.controller();
+  if (options_.arc_loss_seconds && !arc_loss_done_ && cut_ && c.arc_burning() &&
+      now >= runner_.run_start_ms() +
+                 static_cast<uint64_t>(std::llround(*options_.arc_loss_seconds * 1000.0))) {
+    arc_loss_done_ = true;
+    c.ExtinguishArc();
+    sheet_->ArcOut();
+    arc_lost_ms_ = now;
+    cut_->arc_lost_seconds = Seconds(now);
+  }
+  // After the arc went out the torch is still on: the path it travels is not cut.
+  if (cut_ && arc_lost_ms_ && !c.arc_burning()) {
+    const std::array<int64_t, 2> xy{c.position(0), c.position(1)};
+    if (uncut_last_xy_) {
+      const double dx =
+          static_cast<double>(xy[0] - (*uncut_last_xy_)[0]) / machine_.axes[0].steps_per_unit;
+      const double dy =
+          static_cast<double>(xy[1] - (*uncut_last_xy_)[1]) / machine_.axes[1].steps_per_unit;
+      cut_->uncut_units += std::hypot(dx, dy);
+    }
+    uncut_last_xy_ = xy;
+  }
+  // A torch start the plugin holds and no arc OK ends: the operator stops the program.
+  if (cut_ && !cut_->arc_ok && host_.plugin().tick().thc().torch_start_hold() &&
+      runner_.phase() != ProgramRunner::Phase::kStopped &&
+      now >=
+          static_cast<uint64_t>(std::llround(cut_->start_seconds * 1000.0)) + kOperatorArcWaitMs) {
+    HostMachineState& machine = host_.machine();
+    machine.outputs[kSpindleOutputRecord].active = 0;
+    machine.torch_on = 0;
+    host_.exports().Notify(kNotifySpindleStop);
+    runner_.Stop("the torch started at line " + std::to_string(cut_->line) +
+                     " and no arc OK reached the host within " +
+                     std::to_string(kOperatorArcWaitMs / 1000) +
+                     " s: the plugin held the motion, the operator switched the torch off "
+                     "and stopped the program",
+                 true);
+  }
+}
+
+void Driver::WatchTorchHeight() {
+  const SimController& c = host_.controller();
+  const Position zero = machine_.work_offsets[0];
+  const double x = static_cast<double>(c.position(0)) / machine_.axes[0].steps_per_unit - zero[0];
+  const double y = static_cast<double>(c.position(1)) / machine_.axes[1].steps_per_unit - zero[1];
+  const double steps_z = machine_.axes[2].steps_per_unit;
+  // The program's Z is the cutting height it asks for; the torch is there plus the offset.
+  const double program_z = static_cast<double>(c.position(2)) / steps_z - zero[2];
+  const double torch_z = static_cast<double>(c.position(2) + c.thc_offset()) / steps_z - zero[2];
+  const double height = torch_z - PlasmaSheet::Top(x, y);
+  const double tolerance =
+      machine_.units == Units::kInch ? kHeightToleranceMm / 25.4 : kHeightToleranceMm;
+  cut_->torch_height.Add(height, std::fabs(height - program_z) <= tolerance);
+  // Until X or Y has moved the torch is still over its pierce.
+  const std::array<int64_t, 2> xy{c.position(0), c.position(1)};
+  if (!pierce_xy_) pierce_xy_ = xy;
+  if (*pierce_xy_ == xy && !left_pierce_) {
+    ++cut_->regulated_piercing_ms;
+  } else {
+    left_pierce_ = true;
+  }
+  if (c.thc_locked()) ++cut_->locked_ms;
+  if (c.kerf_hold()) ++cut_->kerf_hold_ms;
+}
+
 void Driver::WatchThc(uint64_t executed_delta) {
   const SimController& c = host_.controller();
   ThcReport& thc = *result_.thc;
+  WatchArcFaults(c.now());
+  if (cut_ && c.thc_active()) WatchTorchHeight();
   if (cut_) {
     if (!cut_->arc_ok) cut_->segments_before_arc_ok += executed_delta;
     if (c.arc_ok()) {
@@ -570,6 +678,12 @@ void Driver::CollectThc() {
   const ThcRuntime& runtime = host_.plugin().tick().thc();
   thc.ignitions = runtime.ignition_count();
   thc.cut_seconds = static_cast<double>(runtime.cut_time_ms()) / 1000.0;
+  thc.kerf_crossing_ms = sheet_ ? sheet_->kerf_crossing_ms() : 0;
+  for (const ThcCutReport& cut : thc.cuts) {
+    thc.torch_height.Merge(cut.torch_height);
+    thc.locked_ms += cut.locked_ms;
+    thc.kerf_hold_ms += cut.kerf_hold_ms;
+  }
   bool first = true;
   for (const ThcCutReport& cut : thc.cuts) {
     if (!cut.arc_ok) continue;
@@ -788,6 +902,23 @@ void Driver::Collect(const ProgramPlan& plan) {
 
 }  // namespace
 
+void TorchHeightReport::Add(double height, bool within) {
+  min = ms == 0 ? height : std::min(min, height);
+  max = ms == 0 ? height : std::max(max, height);
+  sum += height;
+  ++ms;
+  if (within) ++within_ms;
+}
+
+void TorchHeightReport::Merge(const TorchHeightReport& other) {
+  if (other.ms == 0) return;
+  min = ms == 0 ? other.min : std::min(min, other.min);
+  max = ms == 0 ? other.max : std::max(max, other.max);
+  sum += other.sum;
+  ms += other.ms;
+  within_ms += other.within_ms;
+}
+
 bool PlanProgram(std::vector<Block> blocks, const Machine& machine, ProgramPlan* plan,
                  std::string* error) {
   // Lines count when they move the machine or act: a move to where the machine already is
@@ -951,6 +1082,16 @@ RunResult SimRun::Execute() {
     if (!std::filesystem::is_directory(options_.thc_log_dir, ec)) {
       return bad("the voltage log folder \"" + options_.thc_log_dir + "\" does not exist");
     }
+  }
+  if ((options_.arc_fail || options_.arc_loss_seconds) && !machine.thc_on) {
+    return bad("arc faults need a machine with torch height control (THCOn 1)");
+  }
+  if (options_.arc_fail && *options_.arc_fail < 1) {
+    return bad("the failing ignition is counted from 1");
+  }
+  if (options_.arc_loss_seconds &&
+      !(*options_.arc_loss_seconds >= 0.0 && *options_.arc_loss_seconds <= 1e7)) {
+    return bad("the arc loss time must be between 0 and 10000000 seconds");
   }
   if (!CheckInputFile(options_.program_path, "part program", &error)) return bad(error);
   GcodeProgram program;

@@ -71,6 +71,10 @@ struct RunOptions {
   // The status window's lines, one block per status report (or every Nth); empty: no log.
   std::string status_log_path;
   uint32_t status_log_every = 1;
+  // Plasma faults: the Nth torch start (from 1) never strikes an arc; the arc goes out at
+  // this many seconds after the program's start (the first moment it burns from then on).
+  std::optional<int> arc_fail;
+  std::optional<double> arc_loss_seconds;
   double surface_z = -3.0;
   double surface_slope_x = 0.02;
   double surface_slope_y = 0.01;
@@ -168,6 +172,23 @@ struct FirmwareUpdateRunReport {
   std::string Result() const { return updated ? "updated" : ran ? "failed" : "declined"; }
 };
 
+// The torch's height above the sheet while the THC loop regulated (units), and the share
+// of that time within 0.25 mm (0.01 inch) of the cutting height the program asked for.
+struct TorchHeightReport {
+  uint64_t ms = 0;  // regulated milliseconds
+  double min = 0.0;
+  double max = 0.0;
+  double sum = 0.0;
+  uint64_t within_ms = 0;
+
+  void Add(double height, bool within);
+  void Merge(const TorchHeightReport& other);
+  double mean() const { return ms ? sum / static_cast<double>(ms) : 0.0; }
+  double within_share() const {
+    return ms ? static_cast<double>(within_ms) / static_cast<double>(ms) : 0.0;
+  }
+};
+
 // One cut of a plasma run: torch start to torch stop.
 struct ThcCutReport {
   int line = 0;                         // the line of the torch start
@@ -184,6 +205,14 @@ struct ThcCutReport {
   // plus its THC offset).
   int64_t host_z_steps = 0;
   int64_t controller_z_steps = 0;
+  TorchHeightReport torch_height;
+  uint64_t locked_ms = 0;                  // regulating, the correction held by the voltage lock
+  uint64_t kerf_hold_ms = 0;               // ... and by the kerf detection
+  bool ignition_failed = false;            // the arc never struck (--arc-fail)
+  std::optional<double> arc_lost_seconds;  // the arc went out (--arc-loss)
+  std::optional<uint64_t> arc_ok_off_report_ms;  // from then to the report without arc OK
+  double uncut_units = 0.0;            // path travelled with the torch on and no arc after arc OK
+  uint64_t regulated_piercing_ms = 0;  // the loop regulated before the torch left the pierce
 };
 
 struct ThcReport {
@@ -199,6 +228,13 @@ struct ThcReport {
   std::string voltage_log_path;     // empty: no log
   bool voltage_log_header_ok = false;
   uint64_t voltage_log_rows = 0;
+  TorchHeightReport torch_height;  // over all cuts
+  uint64_t locked_ms = 0;
+  uint64_t kerf_hold_ms = 0;
+  uint64_t kerf_crossing_ms = 0;  // the torch over an earlier kerf with the arc burning
+  // Settings of the plugin that the run finds questionable (the torch-start hold that only
+  // M5 can end).
+  std::vector<std::string> warnings;
 };
 
 // Executed tool path and queue fill, sampled at every timer tick.
@@ -208,8 +244,9 @@ struct PlotSample {
   double y = 0.0;
   double z = 0.0;
   int fill = 0;
-  double arc_volts = 0.0;   // plasma runs
-  double thc_offset = 0.0;  // units
+  double arc_volts = 0.0;     // plasma runs
+  double thc_offset = 0.0;    // units
+  double torch_height = 0.0;  // units above the sheet, while the arc burns
 };
 
 struct RunResult {

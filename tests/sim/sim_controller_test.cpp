@@ -748,3 +748,93 @@ TEST(SimThc, ArcStrikesLateAndTheLoopWaitsOutThePierceDelay) {
 
 }  // namespace
 }  // namespace kelvro::sim::test
+
+namespace kelvro::sim::test {
+namespace {
+
+// A ThcConfig payload: internal THC at 1 step per ms, target 100 V, 4 V dead band, 250 V at
+// full scale of the input, arc OK 5 ms after the arc; the rest as each case sets it.
+struct LoopCase {
+  const char* name;
+  double arc_volts;           // what the arc gives (constant)
+  double divider_full_scale;  // the table's divider; 0: the calibration's
+  uint16_t full_scale;        // the calibration sent
+  uint16_t detect_voltage;
+  uint16_t flags;  // kerf 1, low-pass 2, lock 4
+  uint16_t kerf_voltage;
+  uint16_t kerf_time;
+  uint16_t lock_max;
+  uint16_t lock_min;
+  // After 100 ms of torch on:
+  bool arc_ok;
+  int32_t offset;  // THC Z offset in steps
+};
+
+std::vector<uint8_t> LoopPayload(const LoopCase& c) {
+  std::vector<uint8_t> p;
+  PutLe32(p, 4096000);  // 1 step per ms
+  PutLe32(p, 0);
+  PutLe32(p, 0);
+  PutLe16(p, 0);  // no pierce delay
+  p.push_back(1);
+  PutLe16(p, 100);
+  PutLe16(p, 4);
+  PutLe16(p, c.full_scale);
+  PutLe16(p, c.detect_voltage);
+  PutLe16(p, 5);
+  PutLe16(p, c.flags);
+  PutLe16(p, c.kerf_voltage);
+  PutLe16(p, c.kerf_time);
+  // 50 Hz low-pass: b0 = b1 = 4480, a1 = -23806.
+  PutLe32(p, 4480);
+  PutLe32(p, 4480);
+  PutLe32(p, static_cast<uint32_t>(-23806));
+  PutLe16(p, c.lock_max);
+  PutLe16(p, c.lock_min);
+  return p;
+}
+
+class SimThcLoop : public ::testing::TestWithParam<LoopCase> {};
+
+TEST_P(SimThcLoop, RegulatesOnTheCalibratedReading) {
+  const LoopCase& c = GetParam();
+  SimControllerOptions options;
+  options.divider_full_scale = c.divider_full_scale;
+  Rig rig(options);
+  rig.controller.SetArcVoltageModel(
+      [volts = c.arc_volts](const std::array<int64_t, kSimAxes>&) { return volts; });
+  ASSERT_TRUE(rig.Command(0x13, LoopPayload(c)));
+  ASSERT_TRUE(rig.Command(0x06, Bytes({0, 0, 0, 0, 0, 0, 0x08, 0})));     // THC mode
+  ASSERT_TRUE(rig.Command(0x07, Bytes({1, 0, 0, 1, 0, 0, 0, 0, 0, 1})));  // torch on
+  rig.Advance(100);
+  const auto s = rig.Read();
+  EXPECT_EQ((s[kFlags] & 0x08) != 0, c.arc_ok);
+  EXPECT_EQ(static_cast<int32_t>(Le32(&s[32])), c.offset);
+}
+
+// Offsets: 1 step per ms of correction from arc OK (ms 5) on, 96 ms to ms 100.
+INSTANTIATE_TEST_SUITE_P(
+    Cases, SimThcLoop,
+    ::testing::Values(
+        // 110 V read as 110 V: above 102, down all the way.
+        LoopCase{"Calibrated", 110, 250, 250, 0, 0, 0, 0, 0, 0, true, -96},
+        // A 250 V divider read with a 200 V calibration: 110 V reads 88 V, below 98: up.
+        LoopCase{"Miscalibrated", 110, 250, 200, 0, 0, 0, 0, 0, 0, true, 96},
+        // 101 V reads within the dead band: no correction.
+        LoopCase{"InDeadBand", 101, 250, 250, 0, 0, 0, 0, 0, 0, true, 0},
+        // Detection window 100 +- 5 V: 110 V is never arc OK, so nothing regulates.
+        LoopCase{"OutsideDetectionWindow", 110, 250, 250, 5, 0, 0, 0, 0, 0, false, 0},
+        LoopCase{"InsideDetectionWindow", 104, 250, 250, 5, 0, 0, 0, 0, 0, true, -96},
+        // Lock band 80..105 V: 110 V holds the correction.
+        LoopCase{"Locked", 110, 250, 250, 0, 4, 0, 0, 105, 80, true, 0},
+        LoopCase{"LockOff", 110, 250, 250, 0, 0, 0, 0, 105, 80, true, -96},
+        // Kerf: 5 V above target for 20 ms: the loop corrects for 20 ms, then holds.
+        LoopCase{"Kerf", 110, 250, 250, 0, 1, 5, 20, 0, 0, true, -19},
+        // Low-pass: the reading rises from 0 (y = (4480 x + 4480 x' + 23806 y') / 32768):
+        // 83.5, 90.8, 96.0 V at ms 5..7 (below 98: up 3), 99.8 at ms 8, above 102 from ms 9
+        // (down 92).
+        LoopCase{"LowPass", 110, 250, 250, 0, 2, 0, 0, 0, 0, true, 3 - 92}),
+    [](const ::testing::TestParamInfo<LoopCase>& info) { return info.param.name; });
+
+}  // namespace
+}  // namespace kelvro::sim::test

@@ -68,6 +68,11 @@ TEST(CommandLine, FirmwareUpdateOptions) {
   EXPECT_EQ(line.run.flash_faults.no_reply_to_write, std::optional<uint32_t>(0));
   ASSERT_TRUE(ParseCommandLine({"run", "a.nc", "--thc-log", "logs"}, &line, &error)) << error;
   EXPECT_EQ(line.run.thc_log_dir, "logs");
+  ASSERT_TRUE(
+      ParseCommandLine({"run", "a.nc", "--arc-fail", "3", "--arc-loss=12.5"}, &line, &error))
+      << error;
+  EXPECT_EQ(line.run.arc_fail, std::optional<int>(3));
+  EXPECT_EQ(line.run.arc_loss_seconds, std::optional<double>(12.5));
   // Without the options: the plugin's own version, and Yes.
   ASSERT_TRUE(ParseCommandLine({"run", "a.nc"}, &line, &error)) << error;
   EXPECT_TRUE(line.run.controller_version.empty());
@@ -159,6 +164,8 @@ INSTANTIATE_TEST_SUITE_P(
         UsageErrorCase{
             "SeedTooBig", {"run", "a.nc", "--seed", "18446744073709551616"}, "whole number"},
         UsageErrorCase{"JitterWithValue", {"run", "a.nc", "--jitter=yes"}, "takes no value"},
+        UsageErrorCase{"ArcFailZero", {"run", "a.nc", "--arc-fail", "0"}, "whole number from 1"},
+        UsageErrorCase{"ArcLossNegative", {"run", "a.nc", "--arc-loss", "-2"}, "time from 0"},
         UsageErrorCase{"OffsetTwoValues",
                        {"run", "a.nc", "--work-offset", "1,2"},
                        "option --work-offset needs X,Y,Z or X,Y,Z,A,B,C in machine units (got "

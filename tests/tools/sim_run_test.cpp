@@ -640,20 +640,10 @@ int CountTorchStarts(const std::string& text) {
   return starts;
 }
 
-struct PlasmaCase {
-  const char* name;
-  bool jitter;
-  double lose_rate;
-};
-
-class PlasmaExample : public ::testing::TestWithParam<PlasmaCase> {};
+class PlasmaExample : public ::testing::TestWithParam<FaultCase> {};
 
 TEST_P(PlasmaExample, EveryCutWaitsForTheArcAndZIsReadBack) {
-  RunOptions options;
-  options.faults.jitter = GetParam().jitter;
-  options.faults.lose_rate = GetParam().lose_rate;
-  options.faults.seed = 4;
-  const RunResult r = RunExample("plasma.nc", options);
+  const RunResult r = RunExample("plasma.nc", GetParam().Options(4));
   ASSERT_EQ(r.status, RunStatus::kCompleted) << r.error;
   EXPECT_NE(r.profile_label.find("plasma.xml"), std::string::npos) << r.profile_label;
   EXPECT_TRUE(r.PositionsMatch());
@@ -687,12 +677,10 @@ TEST_P(PlasmaExample, EveryCutWaitsForTheArcAndZIsReadBack) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Runs, PlasmaExample,
-                         ::testing::Values(PlasmaCase{"Plain", false, 0.0},
-                                           PlasmaCase{"Jitter", true, 0.0},
-                                           PlasmaCase{"LostReports", false, 0.05}),
-                         [](const ::testing::TestParamInfo<PlasmaCase>& info) {
-                           return info.param.name;
-                         });
+                         ::testing::Values(FaultCase{"Plain", false, 0.0},
+                                           FaultCase{"Jitter", true, 0.0},
+                                           FaultCase{"LostReports", false, 0.05}),
+                         FaultCaseName);
 
 TEST(Plasma, WithoutTheTorchStartHoldTheMachineMovesBeforeTheArc) {
   // THCDwell off: nothing holds the motion after M3, and the cut without a pierce dwell

@@ -68,6 +68,25 @@ inline RunResult RunText(const TempDir& dir, const std::string& program, RunOpti
   return SimRun(options).Execute();
 }
 
+// A run with the host's timer jittering or status reports lost, for parameterised tests.
+struct FaultCase {
+  const char* name;
+  bool jitter;
+  double lose_rate;
+
+  RunOptions Options(uint64_t seed) const {
+    RunOptions options;
+    options.faults.jitter = jitter;
+    options.faults.lose_rate = lose_rate;
+    options.faults.seed = seed;
+    return options;
+  }
+};
+
+inline std::string FaultCaseName(const ::testing::TestParamInfo<FaultCase>& info) {
+  return info.param.name;
+}
+
 inline RunResult RunExample(const std::string& file, RunOptions options = {}) {
   options.program_path = kExamples + file;
   return SimRun(options).Execute();
