@@ -23,7 +23,7 @@ attempts=${KELVRO_APT_ATTEMPTS:-3}
 pause=${KELVRO_APT_PAUSE:-5}
 
 native_packages=(cmake make g++ googletest libgtest-dev libgmock-dev libbenchmark-dev
-                 libpugixml-dev python3 gnuplot-nox clang libclang-rt-14-dev)
+                 libpugixml-dev libpng-dev python3 gnuplot-nox clang libclang-rt-14-dev)
 # The x86-64 MinGW and 64-bit Wine run the Windows-side suite on a 64-bit build where the
 # kernel runs no 32-bit programs (scripts/wine-arch.sh).
 windows_packages=(g++-mingw-w64-i686-posix mingw-w64-i686-dev binutils-mingw-w64-i686

@@ -20,6 +20,7 @@
 #include "ui/input_filter_page.h"
 #include "ui/page_model.h"
 #include "ui/probe_log_dialog.h"
+#include "ui/zcorr_page.h"
 
 namespace kelvro {
 
@@ -34,6 +35,9 @@ struct ConfigDialogContext {
   // Z correction is enabled; reloading its data gives the dialog's result after OK.
   std::function<bool()> z_correction_enabled;
   std::function<int()> reload_z_correction;
+  // The Z correction page's map and commands, and the host window it sends "Measure..." to.
+  ZCorrection& zcorrection;
+  HostWindow& window;
 };
 
 class ConfigDialogModel {
@@ -75,6 +79,7 @@ class ConfigDialogModel {
   ProbeLogDialog& probe_log_dialog() { return probe_log_dialog_; }
   AboutPage& about() { return about_; }
   AnalogPage& analog() { return analog_; }
+  ZCorrectionPage& zcorrection() { return zcorr_; }
 
  private:
   void BeforeShow();
@@ -86,7 +91,7 @@ class ConfigDialogModel {
   InputFilterPage input_filter_;
   AnalogPage analog_;
   EmptyPage thc_;
-  EmptyPage zcorr_;
+  ZCorrectionPage zcorr_;
   AboutPage about_;
   int current_tab_ = 0;
   int pierce_delay_ms_ = 0;

@@ -16,6 +16,8 @@ namespace kelvro {
 
 class AboutPage;
 class InputFilterPage;
+class ZCorrectionPage;
+class ZMapDialog;
 
 // What a page's window does beyond the generic page window (drawing, links, cursors),
 // made by the platform's views; the generic window hands its messages to it first.
@@ -30,6 +32,8 @@ class PageViewMaker {
   virtual ~PageViewMaker() = default;
   virtual std::unique_ptr<PageView> About(AboutPage& page) = 0;
   virtual std::unique_ptr<PageView> InputFilter(InputFilterPage& page) = 0;
+  virtual std::unique_ptr<PageView> ZCorrection(ZCorrectionPage& page) = 0;
+  virtual std::unique_ptr<PageView> ZMap(ZMapDialog& dialog) = 0;
 };
 
 class PageModel {

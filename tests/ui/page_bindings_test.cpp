@@ -79,9 +79,9 @@ TEST(PageBindings, EveryPageModelBindsWhatTheSettingsTableHolds) {
     EXPECT_EQ(Problems(page->bindings(), host.plugin().settings()), std::vector<std::string>{});
     bound += page->bindings().size();
   }
-  // The General page, the probe log options, the Input filter and the Analog input & encoder
-  // pages.
-  EXPECT_EQ(bound, 12u + 7u + 7u + 4u);
+  // The General page, the probe log options, the Input filter, the Analog input & encoder
+  // and the Z correction pages.
+  EXPECT_EQ(bound, 12u + 7u + 7u + 4u + 4u);
 }
 
 TEST(PageBindings, TheCheckNamesEveryWrongBinding) {
