@@ -130,8 +130,7 @@ TEST_F(ZMapImageTest, EqualsTheReferenceForBothPalettesSizesAndAnUnevenGrid) {
 
 TEST_F(ZMapImageTest, AFlatMapIsThePalettesLowestColour) {
   // 0.1 everywhere: between the points the interpolation may land a rounding error off it.
-  ASSERT_TRUE(LoadText("0,0,0.1\n3,0,0.1\n7,0,0.1\n0,5,0.1\n3,5,0.1\n7,5,0.1\n",
-                       kZNormalNone));
+  ASSERT_TRUE(LoadText("0,0,0.1\n3,0,0.1\n7,0,0.1\n0,5,0.1\n3,5,0.1\n7,5,0.1\n", kZNormalNone));
   ASSERT_EQ(map.z_min(), map.z_max());
   for (const auto& [palette, lowest] :
        {std::pair{kGrey, Rgb(0, 0, 0)}, std::pair{kRainbow, Rgb(50, 50, 50)}}) {
