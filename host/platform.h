@@ -8,7 +8,9 @@
 #include <array>
 #include <cstdint>
 #include <optional>
+#include <string>
 #include <string_view>
+#include <vector>
 
 namespace kelvro {
 
@@ -59,6 +61,17 @@ class Keyboard {
   virtual bool KeyDown(int virtual_key) = 0;
 };
 
+// One item of a window's menu as the plugin reads it: its text, whether it is a plain item
+// (a command, not a separator, bitmap or owner-drawn item), its command id, and its submenu's
+// items when it opens one.
+struct HostMenuItem {
+  std::string text;
+  bool plain = true;
+  int command = 0;
+  bool has_submenu = false;
+  std::vector<HostMenuItem> submenu;
+};
+
 // The host's GUI thread and window: the 25 ms thread timer, menus, menu commands, pending
 // window messages and the plugin's own version resource.
 class HostWindow {
@@ -73,6 +86,9 @@ class HostWindow {
   virtual void InstallMenus(void* main_window, int menu_base) = 0;
   // Sends the window a menu command and returns when the window has handled it.
   virtual void SendMenuCommand(void* main_window, int command) = 0;
+  // The top-level items of the window's menu with their submenus (one level deep); empty
+  // without a menu.
+  virtual std::vector<HostMenuItem> MenuBar(void* main_window) = 0;
   // Handles the window messages waiting on this thread (long operations call it between
   // their steps so that the host's windows stay alive).
   virtual void DispatchPendingMessages() = 0;

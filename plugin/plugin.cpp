@@ -48,7 +48,8 @@ Plugin::Plugin(Platform& platform, UsbPort& port)
                              [this] { return std::string(link_.FirmwareVersion()); },
                              [this] { return link_.connected(); },
                              [] { return DescribeCarriedImageBriefly(CarriedImage()); }},
-          [this] { return zcorr_.enabled(); }, [this] { return zcorr_.Reload() ? 1 : 0; }}) {
+          [this] { return zcorr_.enabled(); }, [this] { return zcorr_.Reload() ? 1 : 0; }, zcorr_,
+          platform_}) {
   host_.messages = &platform_;
   tick_.set_thc_page_feed([this](uint16_t raw) { config_dialog_.thc().FeedAnalogReading(raw); });
   tick_.SetStatusListener(&status_window_);

@@ -127,6 +127,44 @@ void Win32Platform::SendMenuCommand(void* main_window, int command) {
   ::SendMessageA(static_cast<HWND>(main_window), WM_COMMAND, static_cast<WPARAM>(command), 0);
 }
 
+namespace {
+
+// The items of `menu`, with their submenus down to `depth` more levels.
+std::vector<HostMenuItem> ReadMenu(HMENU menu, int depth) {
+  std::vector<HostMenuItem> items;
+  const int count = ::GetMenuItemCount(menu);
+  for (int i = 0; i < count; ++i) {
+    MENUITEMINFOA info = {};
+    info.cbSize = sizeof(info);
+    info.fMask = MIIM_FTYPE | MIIM_ID | MIIM_SUBMENU | MIIM_STRING;
+    info.dwTypeData = nullptr;
+    if (!::GetMenuItemInfoA(menu, static_cast<UINT>(i), TRUE, &info)) continue;
+    HostMenuItem item;
+    if ((info.fType & (MFT_BITMAP | MFT_OWNERDRAW | MFT_SEPARATOR)) == 0 && info.cch > 0) {
+      std::string text(info.cch + 1, '\0');
+      info.dwTypeData = text.data();
+      info.cch = static_cast<UINT>(text.size());
+      if (::GetMenuItemInfoA(menu, static_cast<UINT>(i), TRUE, &info)) {
+        text.resize(std::strlen(text.c_str()));
+        item.text = std::move(text);
+      }
+    }
+    item.plain = (info.fType & (MFT_BITMAP | MFT_OWNERDRAW | MFT_SEPARATOR)) == 0;
+    item.command = static_cast<int>(info.wID);
+    item.has_submenu = info.hSubMenu != nullptr;
+    if (item.has_submenu && depth > 0) item.submenu = ReadMenu(info.hSubMenu, depth - 1);
+    items.push_back(std::move(item));
+  }
+  return items;
+}
+
+}  // namespace
+
+std::vector<HostMenuItem> Win32Platform::MenuBar(void* main_window) {
+  HMENU bar = main_window ? ::GetMenu(static_cast<HWND>(main_window)) : nullptr;
+  return bar ? ReadMenu(bar, 1) : std::vector<HostMenuItem>{};
+}
+
 void Win32Platform::DispatchPendingMessages() {
   MSG message;
   while (::PeekMessageA(&message, nullptr, 0, 0, PM_REMOVE)) {

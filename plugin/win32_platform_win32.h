@@ -27,6 +27,7 @@ class Win32Platform final : public Platform, public OwnerWindowSlot {
   void StopTimer() override;
   void InstallMenus(void* main_window, int menu_base) override;
   void SendMenuCommand(void* main_window, int command) override;
+  std::vector<HostMenuItem> MenuBar(void* main_window) override;
   void DispatchPendingMessages() override;
   std::optional<std::array<int, 4>> ProductVersion() override;
 

@@ -141,3 +141,25 @@
 #define IDC_STATUS_COUNTER_C 2005
 // The indicator child window made over the hidden frame.
 #define IDC_STATUS_INDICATOR 100
+
+// Z correction page.
+#define IDC_ZCORR_LIMIT 1010
+#define IDC_ZCORR_ENABLE 1043
+#define IDC_ZCORR_ZEROZ 1044
+#define IDC_ZCORR_NORMAL 1045
+#define IDC_ZCORR_CORRECT_OFFSET 1046
+#define IDC_ZCORR_STATISTICS 1047
+#define IDC_ZCORR_SHOW_MAP 1048
+#define IDC_ZCORR_START_MODE 1049
+#define IDC_ZCORR_MEASURE 1052
+#define IDC_ZCORR_AUTO_OFFSET 1053
+#define IDC_ZCORR_MZ 1054
+#define IDC_ZCORR_GROUP 1055
+#define IDC_ZCORR_JOG_CORR 1056
+#define IDC_ZCORR_OPEN 1057
+
+// Z correction map dialog.
+#define IDD_ZMAP 1016
+#define IDC_ZMAP_IMAGE 1050
+#define IDC_ZMAP_LEGEND 1051
+#define IDC_ZMAP_PALETTE 1049

@@ -32,6 +32,7 @@ class ScriptedPlatform : public Platform {
     installed_menu_base = menu_base;
   }
   void SendMenuCommand(void*, int command) override { menu_commands.push_back(command); }
+  std::vector<HostMenuItem> MenuBar(void*) override { return menu_bar; }
   void DispatchPendingMessages() override {
     ++dispatches;
     if (on_dispatch) on_dispatch();
@@ -66,6 +67,8 @@ class ScriptedPlatform : public Platform {
   std::vector<void*> menu_windows;
   int installed_menu_base = -1;
   std::vector<int> menu_commands;
+  // The host's menu as MenuBar reports it.
+  std::vector<HostMenuItem> menu_bar;
   std::optional<std::array<int, 4>> product_version = std::array<int, 4>{0, 1, 1, 8};
 
   std::set<int> toggled_keys;

@@ -11,6 +11,9 @@
 namespace kelvro::sim {
 namespace {
 
+// Larger pictures are no use on a screen and would take gigabytes.
+constexpr int kMaxRenderSide = 8192;
+
 bool ParseReal(const std::string& text, double* value) {
   if (text.empty()) return false;
   const char* begin = text.data();
@@ -57,6 +60,18 @@ bool ParseTool(const std::string& text, std::pair<int, double>* tool) {
   return true;
 }
 
+// "WxH" with both sides from 1 to kMaxRenderSide.
+bool ParseSize(const std::string& text, int* width, int* height) {
+  const size_t x = text.find('x');
+  if (x == std::string::npos) return false;
+  const char* begin = text.data();
+  const char* end = begin + text.size();
+  const auto [w_end, w_ec] = std::from_chars(begin, begin + x, *width);
+  const auto [h_end, h_ec] = std::from_chars(begin + x + 1, end, *height);
+  return w_ec == std::errc() && w_end == begin + x && h_ec == std::errc() && h_end == end &&
+         *width >= 1 && *height >= 1 && *width <= kMaxRenderSide && *height <= kMaxRenderSide;
+}
+
 bool ParseSeed(const std::string& text, uint64_t* value) {
   if (text.empty() || text[0] == '-' || text[0] == '+') return false;
   const char* end = text.data() + text.size();
@@ -68,12 +83,15 @@ bool ParseSeed(const std::string& text, uint64_t* value) {
 
 std::string UsageText() {
   return "Usage: kelvro-sim run PROGRAM [options]\n"
-         "       kelvro-sim zmap FILE [--znormal N]\n"
+         "       kelvro-sim zmap FILE [--znormal N] [--render WxH [--palette P] --out FILE.png]\n"
          "\n"
          "run: runs a part program through the KELVRO plugin against the simulated controller\n"
          "and prints a summary of the run.\n"
          "zmap: loads a Z correction point file as the plugin does and prints what the Z\n"
-         "correction page shows (exit status 1 when the plugin would refuse the file).\n"
+         "correction page shows (exit status 1 when the plugin would refuse the file); with\n"
+         "--render it also draws the map as the plugin's map window does: the map in the\n"
+         "top-left W x H pixels of the PNG file, the legend to its right, in the palette P\n"
+         "(greyscale or rainbow, default rainbow).\n"
          "\n"
          "Options:\n"
          "  --profile FILE        machine profile (XML, \"Preferences\" section); the plugin\n"
@@ -122,6 +140,10 @@ std::string UsageText() {
          "                        wrong reply to the erase or to write N (from 0), no reply\n"
          "                        to write N, or a controller that never comes back after\n"
          "                        the new image; may be given several times\n"
+         "  --render WxH          zmap: draw the map W x H pixels large (with --out)\n"
+         "  --palette greyscale|rainbow\n"
+         "                        zmap: the map's palette (default rainbow)\n"
+         "  --out FILE.png        zmap: the PNG file the picture is written to\n"
          "  -h, --help            show this text\n"
          "\n"
          "Exit status: 0 the program ran to the end and the executed position equals the\n"
@@ -227,13 +249,32 @@ bool ParseCommandLine(const std::vector<std::string>& args, CommandLine* out, st
       *target = value;
       return true;
     };
-    if (zmap_command && arg != "--znormal") {
+    if (zmap_command && arg != "--znormal" && arg != "--render" && arg != "--palette" &&
+        arg != "--out") {
       *error = "unknown option \"" + args[i] + "\" for zmap";
       return false;
     }
 
     if (arg == "--znormal") {
       if (!take_int(zmap_command ? &line.zmap_normal : &line.run.znormal, 0, 3)) return false;
+    } else if (zmap_command && arg == "--render") {
+      std::string text;
+      if (!take_value(&text)) return false;
+      if (!ParseSize(text, &line.render_width, &line.render_height)) {
+        *error = "option --render needs a size WxH from 1x1 to " + std::to_string(kMaxRenderSide) +
+                 "x" + std::to_string(kMaxRenderSide) + " (got \"" + text + "\")";
+        return false;
+      }
+    } else if (zmap_command && arg == "--palette") {
+      std::string text;
+      if (!take_value(&text)) return false;
+      if (text != "greyscale" && text != "rainbow") {
+        *error = "option --palette needs greyscale or rainbow (got \"" + text + "\")";
+        return false;
+      }
+      line.render_palette = text == "greyscale" ? 0 : 1;
+    } else if (zmap_command && arg == "--out") {
+      if (!take_value(&line.render_path)) return false;
     } else if (arg == "--zstart") {
       if (!take_int(&line.run.zstart, 0, 2)) return false;
     } else if (arg == "--zmap") {
@@ -356,6 +397,11 @@ bool ParseCommandLine(const std::vector<std::string>& args, CommandLine* out, st
   }
   if (!line.help && !have_program) {
     *error = zmap_command ? "no point file given" : "no part program given";
+    return false;
+  }
+  if (!line.help && (line.render_width > 0) != !line.render_path.empty()) {
+    *error = line.render_path.empty() ? "option --render needs --out FILE.png"
+                                      : "option --out needs --render WxH";
     return false;
   }
   line.run.record_plot = !line.plot_path.empty();

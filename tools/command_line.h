@@ -18,6 +18,12 @@ struct CommandLine {
   // kZmap: the point file and its normalisation.
   std::string zmap_path;
   int zmap_normal = 1;
+  // kZmap --render WxH --palette P --out FILE: the map window's picture of the map (the map
+  // in the top-left W x H pixels, the legend to its right) written as a PNG file.
+  int render_width = 0;
+  int render_height = 0;
+  int render_palette = 1;  // 0 greyscale, 1 rainbow
+  std::string render_path;
 };
 
 // Reads the arguments after the program name. False with a message for a usage error

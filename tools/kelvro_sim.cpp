@@ -13,9 +13,11 @@
 #include "sim/scripted_platform.h"
 #include "tools/command_line.h"
 #include "tools/plot.h"
+#include "tools/png_file.h"
 #include "tools/progress_bar.h"
 #include "tools/run_report.h"
 #include "tools/sim_run.h"
+#include "tools/zmap_picture.h"
 #include "zcorr/z_map.h"
 
 namespace {
@@ -48,8 +50,16 @@ bool CheckOutputPath(const std::string& path, const char* what, std::string* err
   return true;
 }
 
-// Loads a point file as the plugin does and prints what the Z correction page shows.
-int ShowZMap(const std::string& path, int z_normal) {
+// Loads a point file as the plugin does and prints what the Z correction page shows; with
+// --render also writes the map window's picture of it.
+int ShowZMap(const CommandLine& line) {
+  const std::string& path = line.zmap_path;
+  const int z_normal = line.zmap_normal;
+  std::string error;
+  if (!line.render_path.empty() && !CheckOutputPath(line.render_path, "picture", &error)) {
+    std::fprintf(stderr, "kelvro-sim: %s\n", error.c_str());
+    return kExitBadInput;
+  }
   kelvro::sim::FakeHost fake;
   kelvro::sim::ScriptedPlatform platform;
   const kelvro::Host host = fake.MakeHost(&platform);
@@ -67,6 +77,15 @@ int ShowZMap(const std::string& path, int z_normal) {
   std::printf("%s\n", fake.planner->status_text);
   std::fputs(kelvro::ZMapStatisticsText(map).c_str(), stdout);
   std::printf("\n");
+  if (line.render_path.empty()) return 0;
+  const kelvro::PixelImage picture =
+      kelvro::RenderZMapPicture(map, static_cast<kelvro::ZMapPalette>(line.render_palette),
+                                line.render_width, line.render_height);
+  if (!kelvro::WritePngFile(line.render_path, picture, error)) {
+    std::fprintf(stderr, "kelvro-sim: cannot write the picture %s\n", error.c_str());
+    return kExitBadInput;
+  }
+  std::printf("picture: %s (%d x %d)\n", line.render_path.c_str(), picture.width, picture.height);
   return 0;
 }
 
@@ -89,8 +108,7 @@ int main(int argc, char** argv) {
     std::fputs(UsageText().c_str(), stdout);
     return 0;
   }
-  if (line.command == CommandLine::Command::kZmap)
-    return ShowZMap(line.zmap_path, line.zmap_normal);
+  if (line.command == CommandLine::Command::kZmap) return ShowZMap(line);
 
   // Everything that can be checked before a long run is checked first.
   if (!line.json_path.empty() && !CheckOutputPath(line.json_path, "JSON summary", &error)) {

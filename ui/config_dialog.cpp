@@ -24,7 +24,8 @@ ConfigDialogModel::ConfigDialogModel(ConfigDialogContext context)
                     [this]() -> const HostMachineState* { return ctx_.host.machine; }),
       analog_(ctx_.settings, ctx_.host, ctx_.messages),
       thc_(ctx_.settings, ctx_.host, ctx_.thc),
-      zcorr_(IDD_PAGE_ZCORR),
+      zcorr_(ZCorrectionPage::Context{ctx_.settings, ctx_.zcorrection, ctx_.host, ctx_.messages,
+                                      ctx_.window, [this] { return work_offsets_; }}),
       about_(ctx_.about) {}
 
 const char* ConfigDialogModel::tab_text(int index) const {

@@ -21,6 +21,7 @@
 #include "ui/page_model.h"
 #include "ui/probe_log_dialog.h"
 #include "ui/thc_page.h"
+#include "ui/zcorr_page.h"
 
 namespace kelvro {
 
@@ -35,6 +36,9 @@ struct ConfigDialogContext {
   // Z correction is enabled; reloading its data gives the dialog's result after OK.
   std::function<bool()> z_correction_enabled;
   std::function<int()> reload_z_correction;
+  // The Z correction page's map and commands, and the host window it sends "Measure..." to.
+  ZCorrection& zcorrection;
+  HostWindow& window;
 };
 
 class ConfigDialogModel {
@@ -77,6 +81,7 @@ class ConfigDialogModel {
   AboutPage& about() { return about_; }
   AnalogPage& analog() { return analog_; }
   ThcPage& thc() { return thc_; }
+  ZCorrectionPage& zcorrection() { return zcorr_; }
 
  private:
   void BeforeShow();
@@ -88,7 +93,7 @@ class ConfigDialogModel {
   InputFilterPage input_filter_;
   AnalogPage analog_;
   ThcPage thc_;
-  EmptyPage zcorr_;
+  ZCorrectionPage zcorr_;
   AboutPage about_;
   int current_tab_ = 0;
   std::array<double, 3> work_offsets_{};

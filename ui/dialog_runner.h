@@ -3,6 +3,9 @@
 // resource templates. Tests: a script that plays the user.
 #pragma once
 
+#include <optional>
+#include <string>
+
 #include "settings/plugin_settings.h"
 
 namespace kelvro {
@@ -11,6 +14,14 @@ class ConfigDialogModel;
 class PageModel;
 
 enum class DialogResult { kOk, kCancel };
+
+// What a file-open dialog offers: the default extension (without the dot), the name it
+// starts with, and its filter in the "text|pattern|...||" form.
+struct OpenFileRequest {
+  std::string default_extension;
+  std::string initial_name;
+  std::string filter;
+};
 
 class DialogRunner {
  public:
@@ -23,6 +34,10 @@ class DialogRunner {
   // The laser ramp curve editor on a working copy of the curve and its nominal feed; OK
   // means the copy is to be taken.
   virtual DialogResult EditCurve(LaserCurve& curve, double& nominal_feed) = 0;
+  // The file-open dialog (read-only box hidden): the chosen path, none when cancelled.
+  virtual std::optional<std::string> OpenFile(const OpenFileRequest& /*request*/) {
+    return std::nullopt;
+  }
 };
 
 }  // namespace kelvro

@@ -17,6 +17,8 @@ namespace kelvro {
 class AboutPage;
 class InputFilterPage;
 class ThcPage;
+class ZCorrectionPage;
+class ZMapDialog;
 
 // What a page's window does beyond the generic page window (drawing, links, cursors),
 // made by the platform's views; the generic window hands its messages to it first.
@@ -32,6 +34,8 @@ class PageViewMaker {
   virtual std::unique_ptr<PageView> About(AboutPage& page) = 0;
   virtual std::unique_ptr<PageView> InputFilter(InputFilterPage& page) = 0;
   virtual std::unique_ptr<PageView> Thc(ThcPage& page) = 0;
+  virtual std::unique_ptr<PageView> ZCorrection(ZCorrectionPage& page) = 0;
+  virtual std::unique_ptr<PageView> ZMap(ZMapDialog& dialog) = 0;
 };
 
 class PageModel {

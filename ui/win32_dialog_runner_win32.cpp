@@ -5,6 +5,10 @@
 #include <commctrl.h>
 // clang-format on
 
+#include <commdlg.h>
+
+#include <algorithm>
+#include <cstring>
 #include <memory>
 #include <optional>
 
@@ -333,6 +337,38 @@ std::unique_ptr<PageView> Win32DialogRunner::InputFilter(InputFilterPage& page) 
 std::unique_ptr<PageView> Win32DialogRunner::Thc(ThcPage& page) {
   if (!thc_display_font_) thc_display_font_ = ThcView::CreateDisplayFont();
   return std::make_unique<ThcView>(page, thc_display_font_);
+}
+
+std::unique_ptr<PageView> Win32DialogRunner::ZCorrection(ZCorrectionPage& page) {
+  return std::make_unique<ZCorrectionView>(page);
+}
+
+std::unique_ptr<PageView> Win32DialogRunner::ZMap(ZMapDialog& dialog) {
+  return std::make_unique<ZMapView>(dialog);
+}
+
+std::optional<std::string> Win32DialogRunner::OpenFile(const OpenFileRequest& request) {
+  // The filter's '|' separators become the dialog's NULs ("||" ends it).
+  std::string filter = request.filter;
+  for (char& c : filter) {
+    if (c == '|') c = '\0';
+  }
+  filter.push_back('\0');
+  std::string file(MAX_PATH, '\0');
+  if (request.initial_name.size() < MAX_PATH) {
+    std::copy(request.initial_name.begin(), request.initial_name.end(), file.begin());
+  }
+  OPENFILENAMEA open = {};
+  open.lStructSize = sizeof(open);
+  open.hwndOwner = static_cast<HWND>(UsableOwnerWindow(owner_.owner_window()));
+  open.lpstrFilter = filter.c_str();
+  open.lpstrFile = file.data();
+  open.nMaxFile = MAX_PATH;
+  open.lpstrDefExt = request.default_extension.c_str();
+  open.Flags = OFN_HIDEREADONLY;
+  if (!::GetOpenFileNameA(&open)) return std::nullopt;
+  file.resize(std::strlen(file.c_str()));
+  return file;
 }
 
 DialogResult Win32DialogRunner::EditCurve(LaserCurve& /*curve*/, double& /*nominal_feed*/) {

@@ -14,6 +14,7 @@
 #include "ui/owner_window_slot.h"
 #include "ui/page_model.h"
 #include "ui/thc_view_win32.h"
+#include "ui/zcorr_view_win32.h"
 
 namespace kelvro {
 
@@ -38,11 +39,15 @@ class Win32DialogRunner final : public DialogRunner, public PageViewMaker {
   DialogResult RunModal(PageModel& model) override;
   // Placeholder: tells the user that the editor is not there and leaves the curve as it is.
   DialogResult EditCurve(LaserCurve& curve, double& nominal_feed) override;
+  // The common file-open dialog over the current owner.
+  std::optional<std::string> OpenFile(const OpenFileRequest& request) override;
 
   // The views of the pages that have one.
   std::unique_ptr<PageView> About(AboutPage& page) override;
   std::unique_ptr<PageView> InputFilter(InputFilterPage& page) override;
   std::unique_ptr<PageView> Thc(ThcPage& page) override;
+  std::unique_ptr<PageView> ZCorrection(ZCorrectionPage& page) override;
+  std::unique_ptr<PageView> ZMap(ZMapDialog& dialog) override;
 
   // The shell's "open" action of the About page's links (tests record it instead).
   void set_shell_open(ShellOpen open) { shell_open_ = std::move(open); }

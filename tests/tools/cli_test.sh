@@ -96,6 +96,22 @@ check zmap-refused 1 "Z correction data must have at least 4 points." -- "$sim" 
 check zmap-missing 1 "cannot read the point file" -- "$sim" zmap "$work/none.zmap"
 check zmap-usage 2 "option --znormal needs a whole number from 0 to 3" -- \
   "$sim" zmap "$src/examples/board_20x15.zmap" --znormal 4
+check zmap-render 0 "picture: $work/board.png (560 x 150)" -- \
+  "$sim" zmap "$src/examples/board_20x15.zmap" --render 440x150 --palette greyscale \
+  --out "$work/board.png"
+if [ "$(head -c 8 "$work/board.png" | od -An -tx1 | tr -d ' \n')" = "89504e470d0a1a0a" ]; then
+  echo "ok   zmap-render-png"; passed=$((passed + 1))
+else
+  echo "FAIL zmap-render-png"; failed=$((failed + 1))
+fi
+check zmap-render-size 2 "option --render needs a size WxH" -- \
+  "$sim" zmap "$src/examples/board_20x15.zmap" --render 0x10 --out "$work/x.png"
+check zmap-render-palette 2 "option --palette needs greyscale or rainbow" -- \
+  "$sim" zmap "$src/examples/board_20x15.zmap" --render 10x10 --palette jet --out "$work/x.png"
+check zmap-render-no-out 2 "option --render needs --out FILE.png" -- \
+  "$sim" zmap "$src/examples/board_20x15.zmap" --render 10x10
+check zmap-render-folder 1 "does not exist" -- \
+  "$sim" zmap "$src/examples/board_20x15.zmap" --render 10x10 --out "$work/none/x.png"
 check run-zmap-refused 3 "the Z correction point file" -- \
   "$sim" run "$src/examples/engraving.nc" --zmap "$work/header.zmap"
 check run-zmap 0 "where the program holds Z: within" -- "$sim" run "$src/examples/zmap_engraving.nc" \

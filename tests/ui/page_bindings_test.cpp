@@ -81,8 +81,8 @@ TEST(PageBindings, EveryPageModelBindsWhatTheSettingsTableHolds) {
     bound += page->bindings().size();
   }
   // The General page, the probe log options, the Input filter, the Analog input & encoder
-  // and the THC options pages, and the advanced THC options.
-  EXPECT_EQ(bound, 12u + 7u + 7u + 4u + 10u + 11u);
+  // the THC options and Z correction pages, and the advanced THC options.
+  EXPECT_EQ(bound, 12u + 7u + 7u + 4u + 10u + 11u + 4u);
 }
 
 TEST(PageBindings, TheCheckNamesEveryWrongBinding) {

@@ -2,6 +2,7 @@
 // the user from a script (type, tick, choose, click, switch tabs, OK, Cancel).
 #pragma once
 
+#include <deque>
 #include <functional>
 #include <map>
 #include <memory>
@@ -160,6 +161,18 @@ class ScriptedRunner final : public DialogRunner {
     ++curve_runs;
     if (curve_edit) curve_edit(curve, nominal_feed);
     return curve_answer;
+  }
+
+  // The file dialog's answers, consumed in order (cancelled when none is left), and what it
+  // was asked.
+  std::deque<std::optional<std::string>> open_file_answers;
+  std::vector<OpenFileRequest> open_file_requests;
+  std::optional<std::string> OpenFile(const OpenFileRequest& request) override {
+    open_file_requests.push_back(request);
+    if (open_file_answers.empty()) return std::nullopt;
+    std::optional<std::string> answer = open_file_answers.front();
+    open_file_answers.pop_front();
+    return answer;
   }
 
   std::vector<std::string> modal_failures;

@@ -10,7 +10,7 @@ SetSetLED SetCode SetProName PostInitControl Config StopPlug Update Notify DoDwe
 JogOn JogOff Purge Probe Home""".split())
 SYSTEM_DLLS = {"kernel32.dll", "msvcrt.dll", "user32.dll", "gdi32.dll", "comctl32.dll",
                "comdlg32.dll", "ole32.dll", "oleaut32.dll", "setupapi.dll", "version.dll",
-               "advapi32.dll", "shell32.dll", "uxtheme.dll", "olepro32.dll"}
+               "advapi32.dll", "shell32.dll", "shlwapi.dll", "uxtheme.dll", "olepro32.dll"}
 
 
 def main():

@@ -13,7 +13,8 @@ EXPECTED = (["page_" + t for t in TABS] + ["config_" + t for t in TABS] +
              "page_input_filter_editing", "config_run_input_filter",
              "firmware_update_mid", "firmware_update_end", "firmware_update_failed",
              "thc_advanced", "page_thc_live", "page_thc_warning",
-             "status_online", "status_offline"])
+             "status_online", "status_offline",
+             "zmap_rainbow", "zmap_greyscale"])
 
 
 def main():

@@ -16,6 +16,7 @@
 #include <algorithm>
 #include <array>
 #include <cstdint>
+#include <cstdio>
 #include <memory>
 #include <optional>
 #include <set>
@@ -360,6 +361,38 @@ const ControlRow kThcAdvancedControls[] = {
     {IDCANCEL, "Cancel", 158, 176, 50, 14},
 };
 
+// With the 3 x 3 map of WriteZMap loaded and correction switched on.
+const ControlRow kZCorrControls[] = {
+    {IDC_ZCORR_ENABLE, "Enable Z correction", 6, 9, 77, 10},
+    {IDC_ZCORR_GROUP, "Correction data (zcorr_warped.txt)", 6, 23, 269, 83},
+    {IDC_ZCORR_MEASURE, "Measure...", 17, 38, 50, 14},
+    {IDC_ZCORR_OPEN, "Open file...", 75, 38, 47, 14},
+    {IDC_ZCORR_SHOW_MAP, "Show Z map...", 182, 38, 50, 14},
+    {IDC_ZCORR_STATISTICS,
+     "Xrange:   0.000, 100.000\tYrange:   0.000,  80.000\tZrange:  -0.300,   0.000\n"
+     "Xpoints: 3, Ypoints: 3\tMax deviation from plane (above, below): 0.106, -0.103",
+     18, 57, 254, 23},
+    {IDC_STATIC, "Normalize Z:", 18, 84, 46, 8},
+    {IDC_ZCORR_NORMAL, "Normalize to highest point (ZCorrection <= 0)", 75, 83, 159, 103, true,
+     false},
+    {IDC_ZCORR_ZEROZ, "ZeroZ! (use current tool position to set Z work offset)", 7, 118, 103, 27},
+    {IDC_ZCORR_LIMIT, "Limit correction to SoftLimits (if enabled)", 123, 118, 142, 10},
+    {IDC_STATIC, "When correction is turned on:", 124, 133, 87, 8},
+    {IDC_ZCORR_START_MODE, "Preserve current Z position", 124, 143, 114, 103, true, false},
+    {IDC_ZCORR_AUTO_OFFSET, "Auto set offset", 7, 149, 58, 24, false},
+    {IDC_ZCORR_CORRECT_OFFSET, "Correct Z Offset", 70, 149, 37, 24, false},
+    {IDC_ZCORR_JOG_CORR, "Move to corrected Z position after Jog", 124, 162, 145, 10},
+    {IDC_ZCORR_MZ, "MZ not set", 7, 176, 82, 10, false},
+};
+
+const ControlRow kZMapControls[] = {
+    {IDOK, "Close", 321, 225, 50, 14},
+    {IDC_ZMAP_IMAGE, "", 7, 10, 295, 228},
+    {IDC_ZMAP_LEGEND, "", 308, 10, 63, 115},
+    {IDC_STATIC, "Color palette:", 308, 141, 45, 8},
+    {IDC_ZMAP_PALETTE, "Rainbow", 308, 152, 64, 65, true, false},
+};
+
 const ControlRow kProbeLogControls[] = {
     {IDC_PROBE_LOG_ENABLE, "Enable probe log", 16, 13, 81, 10},
     {IDC_STATIC, "", 11, 33, 172, 80},
@@ -475,6 +508,30 @@ void WirePins(HostMachineState& machine) {
   machine.encoders[0] = {1, 11, 1, 12, 1, {}, 0};
 }
 
+// A 3 x 3 point file in the working folder, as the Z correction page's tests use it.
+constexpr char kZMapFile[] = "zcorr_warped.txt";
+void WriteZMap() {
+  if (std::FILE* file = std::fopen(kZMapFile, "wb")) {
+    std::fputs(
+        "0,0,0\n50,0,0.1\n100,0,0\n0,40,0.05\n50,40,0.2\n100,40,0.1\n0,80,0\n50,80,0.1\n"
+        "100,80,0.3\n",
+        file);
+    std::fclose(file);
+  }
+}
+
+// The host's menu with its probing plugin's command.
+std::vector<HostMenuItem> HostMenuWithProbing() {
+  HostMenuItem probe;
+  probe.text = "Probe plugin";
+  probe.command = 4321;
+  HostMenuItem menu;
+  menu.text = "PlugIn Control";
+  menu.has_submenu = true;
+  menu.submenu = {probe};
+  return {menu};
+}
+
 // ---- Every tab: its page from its template ----
 
 struct TabCase {
@@ -490,6 +547,13 @@ class EveryTab : public WineDialogTest, public ::testing::WithParamInterface<Tab
 TEST_P(EveryTab, ShowsItsPageFromItsTemplateInMsSansSerif) {
   const TabCase& c = GetParam();
   WirePins(host.machine());  // the per-pin list shows what the host wired
+  if (c.template_id == IDD_PAGE_ZCORR) {
+    WriteZMap();
+    settings().z_file_name = kZMapFile;
+    ASSERT_TRUE(host.plugin().zcorrection().EnsureLoaded());
+    host.plugin().zcorrection().set_enabled(true);
+    platform().menu_bar = HostMenuWithProbing();
+  }
   DialogScript script;
   script.Then(WaitForFrame()).Then(SwitchTo(c.tab)).Then([&] {
     EXPECT_EQ(SelectedTab(frame), c.tab);
@@ -537,7 +601,7 @@ INSTANTIATE_TEST_SUITE_P(
         TabCase{1, IDD_PAGE_INPUT_FILTER, "input_filter", {282, 183}, kInputFilterControls},
         TabCase{2, IDD_PAGE_ANALOG, "analog", {278, 186}, kAnalogControls},
         TabCase{3, IDD_PAGE_THC, "thc", {282, 186}, kThcControls},
-        TabCase{4, IDD_PAGE_ZCORR, "zcorr", {279, 186}, {}},
+        TabCase{4, IDD_PAGE_ZCORR, "zcorr", {279, 186}, kZCorrControls},
         TabCase{5, IDD_PAGE_ABOUT, "about", {279, 169}, kAboutControls}),
     [](const ::testing::TestParamInfo<TabCase>& info) { return std::string(info.param.name); });
 
@@ -1373,6 +1437,168 @@ TEST_F(WineDialogTest, InTheListDigitsOpenTheEditorEscapeKeepsTheTimeSpaceToggle
 }
 
 // ---- The screenshot writer ----
+
+// ---- The Z correction page and its map window ----
+
+// Streams a straight move from the origin to (x1, y1) at Z 0 through the host's ring, one
+// entry per ms, and runs until the controller is idle again; true when it got there.
+bool RunStraightProgram(sim::HostOf<Plugin>& host, double x1, double y1, int ms) {
+  constexpr double kSteps = 1000.0;  // the stand-in host's mill
+  int written = 0;
+  host.before_update = [&] {
+    while (written < ms && host.RingPending() < 2000) {
+      const double f = static_cast<double>(written + 1) / ms;
+      host.PushRingEntry({x1 * f * kSteps, y1 * f * kSteps, 0.0, 0, 0, 0}, 1);
+      ++written;
+    }
+    host.planner().flush = written == ms ? 1 : 0;
+  };
+  const bool done = host.RunUntil(
+      [&] {
+        return written == ms && host.RingPending() == 0 && host.controller().buffer_fill() == 0 &&
+               host.controller().mode() == sim::SimMode::kIdle;
+      },
+      30000);
+  host.before_update = nullptr;
+  host.Run(500);
+  return done;
+}
+
+constexpr int kZCorrTab = 4;
+constexpr char kZMapCaption[] = "Z correction map";
+
+// The window's pixels equal `image`'s (both 0x..RRGGBB; the top byte is not compared).
+void ExpectPixels(HWND window, const PixelImage& image, const char* what) {
+  const std::optional<test::Pixels> shot = test::CaptureWindow(window);
+  ASSERT_TRUE(shot.has_value()) << what;
+  ASSERT_EQ(shot->width, image.width) << what;
+  ASSERT_EQ(shot->height, image.height) << what;
+  int wrong = 0;
+  for (int y = 0; y < image.height; ++y) {
+    for (int x = 0; x < image.width; ++x) {
+      if ((shot->at(x, y) & 0xFFFFFF) != (image.at(x, y) & 0xFFFFFF)) ++wrong;
+    }
+  }
+  EXPECT_EQ(wrong, 0) << what << ": pixels that differ from the model's picture";
+}
+
+TEST_F(WineDialogTest, TheMapWindowBlitsTheModelsPicturesInBothPalettesAndKeepsTheChoice) {
+  WriteZMap();
+  settings().z_file_name = kZMapFile;
+  host.plugin().zcorrection().set_enabled(true);
+  ZMapDialog& map_dialog = host.plugin().config_dialog().zcorrection().map_dialog();
+  HWND map = nullptr;
+  DialogScript script;
+  script.Then(WaitForFrame()).Then(SwitchTo(kZCorrTab)).Then([&] {
+    EXPECT_EQ(TextOf(::GetDlgItem(page, IDC_ZCORR_STATISTICS)), "File not loaded.");
+    test::PostClick(page, IDC_ZCORR_SHOW_MAP);
+    return true;
+  });
+  // Rainbow at first; then Greyscale, chosen as the user does.
+  for (const ZMapPalette palette : {ZMapPalette::kRainbow, ZMapPalette::kGreyscale}) {
+    script.Then([&] {
+      map = FindDialog(kZMapCaption);
+      return map != nullptr;
+    });
+    script.Then([&, palette] {
+      EXPECT_EQ(map_dialog.palette(), palette);
+      HWND image = ::GetDlgItem(map, 100);
+      EXPECT_TRUE(image && ::IsWindowVisible(image));
+      if (!image) return true;
+      RECT frame_area;
+      ::GetClientRect(::GetDlgItem(map, IDC_ZMAP_IMAGE), &frame_area);
+      ::MapWindowPoints(::GetDlgItem(map, IDC_ZMAP_IMAGE), nullptr,
+                        reinterpret_cast<POINT*>(&frame_area), 2);
+      RECT placed;
+      ::GetWindowRect(image, &placed);
+      EXPECT_EQ(placed.left, frame_area.left);
+      EXPECT_EQ(placed.top, frame_area.top);
+      EXPECT_EQ(placed.right, frame_area.right);
+      EXPECT_EQ(placed.bottom, frame_area.bottom);
+      ExpectPixels(image,
+                   map_dialog.RenderImage(placed.right - placed.left, placed.bottom - placed.top),
+                   "map image");
+      const bool rainbow = palette == ZMapPalette::kRainbow;
+      if (rainbow) {
+        ExpectMsSansSerif(map, "map dialog");
+        ExpectTemplateSize(map, IDD_ZMAP, {378, 248}, true, "map dialog");
+        ExpectControls(map, kZMapControls, "map dialog");
+        EXPECT_EQ(ComboItems(map, IDC_ZMAP_PALETTE),
+                  (std::vector<std::string>{"Greyscale", "Rainbow"}));
+      }
+      if (!test::GalleryFolder().empty()) {
+        EXPECT_TRUE(test::CaptureToGallery(map, rainbow ? "zmap_rainbow" : "zmap_greyscale"));
+      }
+      if (rainbow) {
+        UserSelects(map, IDC_ZMAP_PALETTE, 0, false);
+      } else {
+        test::PostClick(map, IDOK);
+      }
+      return true;
+    });
+    if (palette == ZMapPalette::kRainbow) {
+      // The render after the choice runs from a posted message; the next step sees it done.
+      script.Then([&] { return map_dialog.palette() == ZMapPalette::kGreyscale; });
+    }
+  }
+  script.Then([&] { return FindDialog(kZMapCaption) == nullptr; });
+  script.Then([&] {
+    EXPECT_NE(TextOf(::GetDlgItem(page, IDC_ZCORR_STATISTICS)).find("Xpoints: 3, Ypoints: 3"),
+              std::string::npos);
+    return true;
+  });
+  script.Then(Press(IDCANCEL));
+  EXPECT_EQ(ShowConfig(script), 2);
+  EXPECT_EQ(map_dialog.palette(), ZMapPalette::kGreyscale) << "kept for the plugin's life";
+}
+
+TEST_F(WineDialogTest, APointFileOpenedOnThePageCorrectsTheNextProgramOnTheController) {
+  WriteZMap();
+  char full[MAX_PATH] = {};
+  ASSERT_NE(::GetFullPathNameA(kZMapFile, MAX_PATH, full, nullptr), 0u);
+  ASSERT_EQ(host.Reset(), 0xFFFF);
+  settings().z_normal = 0;
+  DialogScript script;
+  script.Then(WaitForFrame()).Then(SwitchTo(kZCorrTab)).Then([&] {
+    EXPECT_FALSE(::IsWindowEnabled(::GetDlgItem(page, IDC_ZCORR_OPEN)));
+    ::CheckDlgButton(page, IDC_ZCORR_ENABLE, BST_CHECKED);
+    ::SendMessageA(page, WM_COMMAND, MAKEWPARAM(IDC_ZCORR_ENABLE, BN_CLICKED), 0);
+    EXPECT_TRUE(::IsWindowEnabled(::GetDlgItem(page, IDC_ZCORR_OPEN)));
+    test::PostClick(page, IDC_ZCORR_OPEN);
+    return true;
+  });
+  // The common file dialog: the name typed into its file name box, then Open.
+  script.Then([&] {
+    HWND open = nullptr;
+    for (const char* caption : {"Open", "Open File"}) {
+      if (!open) open = FindDialog(caption);
+    }
+    if (!open) return false;
+    HWND name = ::GetDlgItem(open, 0x47C);  // the file name combo box
+    if (!name) name = ::GetDlgItem(open, 0x480);
+    EXPECT_NE(name, nullptr);
+    ::SetWindowTextA(name, full);
+    test::PostClick(open, IDOK);
+    return true;
+  });
+  script.Then([&] {
+    return TextOf(::GetDlgItem(page, IDC_ZCORR_STATISTICS)).find("Xpoints: 3") != std::string::npos;
+  });
+  script.Then(Press(IDOK));
+  EXPECT_EQ(ShowConfig(script), 1) << "the reload after OK succeeded";
+  EXPECT_EQ(platform().message_boxes, std::vector<std::string>{});
+  EXPECT_EQ(settings().z_file_name, full);
+  ZCorrection& zcorr = host.plugin().zcorrection();
+  EXPECT_TRUE(zcorr.enabled());
+  host.machine().estop = 0;
+  ASSERT_EQ(host.Reset(), 0xFFFF);
+  ASSERT_TRUE(host.RunUntil([&] { return zcorr.active(); }, 5000));
+  // A program at Z 0 from the origin to the map's centre point (50, 40), which lies 0.2 above
+  // the origin: the machine's Z ends 200 steps up, the program's own Z at 0.
+  ASSERT_TRUE(RunStraightProgram(host, 50.0, 40.0, 2000));
+  EXPECT_EQ(host.controller().position(0), 50000);
+  EXPECT_NEAR(static_cast<double>(host.controller().position(2)), 200.0, 1.0);
+}
 
 TEST(GalleryPng, ChecksumsMatchTheirKnownValues) {
   const std::string iend = "IEND";
