@@ -15,6 +15,7 @@
 namespace kelvro {
 
 class AboutPage;
+class CurveEditorDialog;
 class InputFilterPage;
 
 // What a page's window does beyond the generic page window (drawing, links, cursors),
@@ -30,6 +31,7 @@ class PageViewMaker {
   virtual ~PageViewMaker() = default;
   virtual std::unique_ptr<PageView> About(AboutPage& page) = 0;
   virtual std::unique_ptr<PageView> InputFilter(InputFilterPage& page) = 0;
+  virtual std::unique_ptr<PageView> CurveEditor(CurveEditorDialog& editor) = 0;
 };
 
 class PageModel {

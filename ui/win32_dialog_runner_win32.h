@@ -1,23 +1,21 @@
 // The modal dialogs of the user interface as Win32 dialogs built from the resource
 // templates: the configuration dialog's frame with its tab control and one page window at a
-// time, the smaller modal dialogs the pages open, and (until the laser ramp curve editor
-// exists) a notice in place of the editor. The windows only move values between their
-// controls and the page models; every decision is the models'.
+// time, the smaller modal dialogs the pages open (the laser ramp curve editor among them),
+// and the common file dialogs. The windows only move values between their controls and the
+// page models; every decision is the models'.
 #pragma once
 
 #include <windows.h>
 
 #include "host/platform.h"
 #include "ui/about_view_win32.h"
+#include "ui/curve_editor_view_win32.h"
 #include "ui/dialog_runner.h"
 #include "ui/input_filter_view_win32.h"
 #include "ui/owner_window_slot.h"
 #include "ui/page_model.h"
 
 namespace kelvro {
-
-inline constexpr char kCurveEditorMissing[] =
-    "The laser ramp curve editor is not available in this version.";
 
 class Win32DialogRunner final : public DialogRunner, public PageViewMaker {
  public:
@@ -32,12 +30,13 @@ class Win32DialogRunner final : public DialogRunner, public PageViewMaker {
 
   DialogResult RunConfigDialog(ConfigDialogModel& dialog) override;
   DialogResult RunModal(PageModel& model) override;
-  // Placeholder: tells the user that the editor is not there and leaves the curve as it is.
-  DialogResult EditCurve(LaserCurve& curve, double& nominal_feed) override;
+  // The common file-open or file-save dialog over the open dialog.
+  std::optional<std::string> ChooseFile(const FileDialogRequest& request) override;
 
   // The views of the pages that have one.
   std::unique_ptr<PageView> About(AboutPage& page) override;
   std::unique_ptr<PageView> InputFilter(InputFilterPage& page) override;
+  std::unique_ptr<PageView> CurveEditor(CurveEditorDialog& editor) override;
 
   // The shell's "open" action of the About page's links (tests record it instead).
   void set_shell_open(ShellOpen open) { shell_open_ = std::move(open); }

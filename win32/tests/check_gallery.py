@@ -11,7 +11,8 @@ TABS = ["general", "input_filter", "analog", "thc", "zcorr", "about"]
 EXPECTED = (["page_" + t for t in TABS] + ["config_" + t for t in TABS] +
             ["probe_log_options", "config_run_general", "config_run_about",
              "page_input_filter_editing", "config_run_input_filter",
-             "firmware_update_mid", "firmware_update_end", "firmware_update_failed"])
+             "firmware_update_mid", "firmware_update_end", "firmware_update_failed",
+             "curve_editor", "curve_editor_dragged", "curve_editor_suite"])
 
 
 def main():
