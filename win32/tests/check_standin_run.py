@@ -294,9 +294,11 @@ def check_laser_segments(entries, tmp, run, seen):
     expect(run["curve_readout"] == " Feed: %d %%\r\n Duty: %d %%" % (feed, int(duty)),
            "curve editor: the readout shows the dragged point", seen)
     xs, ys, max_feed = profile_curve(os.path.join(tmp, "p.xml"))
-    expect(len(xs) == 3 and xs[1] == feed and abs(ys[1] - duty) < 1e-9,
-           "the dragged point is the page's curve, stored in the profile", dict(seen, curve=[xs, ys]))
-    curve = natural_spline(xs, ys)
+    # The profile keeps six decimals.
+    expect(xs == [0.0, feed, 100.0] and ys[0] == 0.0 and abs(ys[1] - duty) < 1e-6 and
+           ys[2] == 100.0, "the dragged point is the page's curve, stored in the profile",
+           dict(seen, curve=[xs, ys]))
+    curve = natural_spline([0.0, feed, 100.0], [0.0, duty, 100.0])
     moving = [e["payload"] for e in entries
               if e.get("name") == "Segment" and int32_le(e["payload"], 4) > 0]
     expect(len(moving) >= 100, "X segments streamed after the second Reset", seen)
