@@ -15,6 +15,7 @@
 
 #include "resources/resource_ids.h"
 #include "sim/scripted_platform.h"
+#include "tests/motion/laser_curve_points.h"
 #include "tests/ui/ui_test_support.h"
 #include "ui/curve_file.h"
 #include "ui/pixel_image.h"
@@ -22,23 +23,9 @@
 namespace kelvro {
 namespace {
 
-using Points = std::vector<std::pair<double, double>>;
-
-LaserCurve MakeCurve(const Points& points) {
-  LaserCurve c;
-  c.count = static_cast<int>(points.size());
-  for (size_t i = 0; i < points.size(); ++i) {
-    c.x[i] = points[i].first;
-    c.y[i] = points[i].second;
-  }
-  return c;
-}
-
-Points PointsOf(const LaserCurve& c) {
-  Points points;
-  for (int i = 0; i < c.count; ++i) points.emplace_back(c.x[i], c.y[i]);
-  return points;
-}
+using Points = test::CurvePoints;
+using test::MakeCurve;
+using test::PointsOf;
 
 const Points kStartCurve = {{0, 0}, {100, 100}};
 
