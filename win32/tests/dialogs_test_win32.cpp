@@ -909,6 +909,66 @@ TEST_F(WineDialogTest, CurveEditorGrowsSquareDrawsTheCurveAndTakesADragOnlyOnOk)
   EXPECT_EQ(shot->at(side / 10, side / 3), 0xBEBEBEu) << "a grid line";
 }
 
+TEST_F(WineDialogTest, CurveEditorLoadsAFileChosenInTheOpenDialogWithTheCurveFilter) {
+  char folder[MAX_PATH] = {};
+  ASSERT_GT(::GetTempPathA(MAX_PATH, folder), 0u);
+  const std::string path = std::string(folder) + "kelvro_ramp_test.crv";
+  FILE* file = std::fopen(path.c_str(), "wb");
+  ASSERT_TRUE(file);
+  std::fputs("10 20\r\n50 60\r\n90 120\r\n", file);
+  std::fclose(file);
+  HWND editor = nullptr;
+  HWND open = nullptr;
+  std::vector<std::string> filters;
+  LaserCurve shown;
+  DialogScript script;
+  script.Then(WaitForFrame()).Then([&] {
+    test::PostClick(page, IDC_GENERAL_CURVE_EDIT);
+    return true;
+  });
+  script.Then([&] {
+    editor = FindDialog("Edit curve");
+    return editor != nullptr;
+  });
+  script.Then([&] {
+    test::PostClick(editor, IDC_CURVE_LOAD);
+    return true;
+  });
+  script.Then([&] {
+    open = FindDialog("Open");
+    return open != nullptr;
+  });
+  script.Then([&] {
+    constexpr int kFileTypes = 0x470;  // the common dialog's file type list (cmb1)
+    constexpr int kFileName = 0x47C;   // its file name box (cmb13)
+    filters = ComboItems(open, kFileTypes);
+    ::SetDlgItemTextA(open, kFileName, path.c_str());
+    test::PostClick(open, IDOK);
+    return true;
+  });
+  script.Then([&] { return FindDialog("Open") == nullptr; });
+  script.Then([&] {
+    shown = host.plugin().config_dialog().general().curve_editor().curve();
+    test::PostClick(editor, IDCANCEL);
+    return true;
+  });
+  script.Then([&] { return FindDialog("Edit curve") == nullptr; });
+  script.Then(Press(IDCANCEL));
+  ShowConfig(script);
+  std::remove(path.c_str());
+  EXPECT_EQ(filters, (std::vector<std::string>{"*.crv", "All files(*.*)"}));
+  ASSERT_EQ(shown.count, 3);
+  EXPECT_EQ(shown.x[0], 0.0);
+  EXPECT_EQ(shown.y[0], 20.0);
+  EXPECT_EQ(shown.x[1], 50.0);
+  EXPECT_EQ(shown.y[1], 60.0);
+  EXPECT_EQ(shown.x[2], 100.0);
+  EXPECT_EQ(shown.y[2], 100.0);
+  EXPECT_TRUE(platform().message_boxes.empty());
+  EXPECT_EQ(host.plugin().config_dialog().general().curve_editor().file_name(), path);
+  EXPECT_EQ(settings().laser_curve.count, 2) << "cancelled: the page keeps its curve";
+}
+
 // ---- The About page ----
 
 TEST_F(WineDialogTest, AboutLinksShowTheLinkCursorAndOpenTheirTargetsThroughTheShell) {
