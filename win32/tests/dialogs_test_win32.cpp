@@ -969,6 +969,60 @@ TEST_F(WineDialogTest, CurveEditorLoadsAFileChosenInTheOpenDialogWithTheCurveFil
   EXPECT_EQ(settings().laser_curve.count, 2) << "cancelled: the page keeps its curve";
 }
 
+TEST_F(WineDialogTest, CurveEditorSavesTheCurveToTheFileChosenInTheSaveDialog) {
+  char folder[MAX_PATH] = {};
+  ASSERT_GT(::GetTempPathA(MAX_PATH, folder), 0u);
+  // Typed without its extension: the dialog adds ".crv".
+  const std::string typed = std::string(folder) + "kelvro_saved_ramp";
+  const std::string path = typed + ".crv";
+  std::remove(path.c_str());
+  settings().laser_curve.count = 3;
+  settings().laser_curve.x = {0.0, 37.5, 100.0};
+  settings().laser_curve.y = {5.0, 12.25, 100.0};
+  HWND editor = nullptr;
+  HWND save = nullptr;
+  DialogScript script;
+  script.Then(WaitForFrame()).Then([&] {
+    test::PostClick(page, IDC_GENERAL_CURVE_EDIT);
+    return true;
+  });
+  script.Then([&] {
+    editor = FindDialog("Edit curve");
+    return editor != nullptr;
+  });
+  script.Then([&] {
+    test::PostClick(editor, IDC_CURVE_SAVE);
+    return true;
+  });
+  script.Then([&] {
+    save = FindDialog("Save As");
+    return save != nullptr;
+  });
+  script.Then([&] {
+    ::SetDlgItemTextA(save, 0x47C, typed.c_str());  // the file name box (cmb13)
+    test::PostClick(save, IDOK);
+    return true;
+  });
+  script.Then([&] { return FindDialog("Save As") == nullptr; });
+  script.Then([&] {
+    test::PostClick(editor, IDCANCEL);
+    return true;
+  });
+  script.Then([&] { return FindDialog("Edit curve") == nullptr; });
+  script.Then(Press(IDCANCEL));
+  ShowConfig(script);
+  std::string text;
+  if (FILE* file = std::fopen(path.c_str(), "rb")) {
+    char buffer[256] = {};
+    text.assign(buffer, std::fread(buffer, 1, sizeof buffer - 1, file));
+    std::fclose(file);
+  }
+  std::remove(path.c_str());
+  EXPECT_EQ(text, "0.000000 5.000000\r\n37.500000 12.250000\r\n100.000000 100.000000\r\n");
+  EXPECT_EQ(host.plugin().config_dialog().general().curve_editor().file_name(), path);
+  EXPECT_TRUE(platform().message_boxes.empty());
+}
+
 // ---- The About page ----
 
 TEST_F(WineDialogTest, AboutLinksShowTheLinkCursorAndOpenTheirTargetsThroughTheShell) {
