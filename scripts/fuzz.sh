@@ -9,7 +9,7 @@ root=$(cd "$(dirname "$0")/.." && pwd)
 tree="$root/build/sanitize"
 seconds=${FUZZ_SECONDS:-15}
 targets=(fuzz_status_decode fuzz_status_tick fuzz_profile fuzz_profile_dom fuzz_gcode fuzz_zmap
-  fuzz_firmware_update)
+  fuzz_firmware_update fuzz_curve_file)
 [ -n "${FUZZ_TARGETS:-}" ] && read -r -a targets <<< "$FUZZ_TARGETS"
 "$root/scripts/sanitize.sh" --build > /dev/null
 if [ -n "${FUZZ_RUNS:-}" ]; then limit=(-runs="$FUZZ_RUNS"); else limit=(-max_total_time="$seconds"); fi

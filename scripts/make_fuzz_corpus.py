@@ -139,6 +139,17 @@ def write(target, files):
         (folder / name).write_bytes(data)
 
 
+def curve_files():
+    return {
+        "three.crv": b"10 20\n50 60\n90 120\n",
+        "saved.crv": b"0.000000 12.500000\r\n33.333333 47.250000\r\n100.000000 99.999999\r\n",
+        "unordered.crv": b"0 10\n70 30\n40 50\n50 50\n100 90\n",
+        "x_only_end.crv": b"-5 +7 25 1e1 80",
+        "one_line.crv": b"40 50\n",
+        "twenty_two.crv": b"".join(b"%d %d\n" % (i * 4, 100 - i * 3) for i in range(22)),
+    }
+
+
 def main():
     reports = status_reports()
     write("fuzz_status_decode", {k: v for k, v in reports.items()} | {"short": reports["idle"][:59]})
@@ -149,6 +160,7 @@ def main():
     write("fuzz_zmap", zmaps() | {p.name: p.read_bytes()
                                   for p in sorted((ROOT / "examples").glob("*.zmap"))})
     write("fuzz_firmware_update", firmware_inputs())
+    write("fuzz_curve_file", curve_files())
 
 
 if __name__ == "__main__":

@@ -36,15 +36,16 @@ HOTSPOT = (6, 1)
 SIZE = 32
 
 
-def rows():
-    lines = HAND.strip("\n").split("\n")
+def rows(picture=HAND):
+    lines = picture.strip("\n").split("\n")
     grid = [line.ljust(SIZE)[:SIZE] for line in lines]
     grid += [" " * SIZE] * (SIZE - len(grid))
     return grid
 
 
-def cursor_bytes():
-    grid = rows()
+def cursor_bytes(picture=HAND, hotspot=HOTSPOT):
+    """The .cur file of a picture drawn as above, with its hot spot (x, y)."""
+    grid = rows(picture)
     xor_rows, and_rows = [], []
     # Bitmaps are stored bottom-up, 32 bits a row.
     for line in reversed(grid):
@@ -61,7 +62,7 @@ def cursor_bytes():
     palette = struct.pack("<II", 0x000000, 0xFFFFFF)
     image = header + palette + b"".join(xor_rows) + b"".join(and_rows)
     directory = struct.pack("<HHH", 0, 2, 1)
-    entry = struct.pack("<BBBBHHII", SIZE, SIZE, 2, 0, HOTSPOT[0], HOTSPOT[1], len(image), 6 + 16)
+    entry = struct.pack("<BBBBHHII", SIZE, SIZE, 2, 0, hotspot[0], hotspot[1], len(image), 6 + 16)
     return directory + entry + image
 
 

@@ -11,7 +11,11 @@
 // the Input filter tab the per-pin switch and, in the list, pin 7 enabled and its time typed
 // into the in-place editor and entered; a click on the About tab, OK), leaves the E-stop the dialog
 // forced and resets again, as an operator would; the dialog is captured into the gallery
-// (KELVRO_GALLERY) on the way.
+// (KELVRO_GALLERY) on the way. On the General tab it also switches ramp power compensation on
+// and opens the laser ramp curve editor ("Edit..."): a press on the diagonal's middle inserts
+// a point, which is dragged down to a fifth of the height, and OK. After the second Reset it
+// moves X at a steady 480 units per minute through the trajectory ring, so that the
+// segments carry the laser power of the edited curve.
 //
 // With --status-run it opens the plugin's status window from the plugin's menu (twice: the
 // second time only brings it to the front), lights inputs 1, 3 and 5 and lines 2 and 16 of
@@ -26,6 +30,7 @@
 #include <commctrl.h>
 // clang-format on
 
+#include <array>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
@@ -36,6 +41,7 @@
 
 #include "host/host_blocks.h"
 #include "host/host_fields.h"
+#include "host/trajectory_ring.h"
 #include "resources/resource_ids.h"
 #include "sim/dialog_watch_win32.h"
 #include "sim/json_text.h"
@@ -189,6 +195,9 @@ struct ConfigRun {
   std::string about_plugin;
   std::string about_firmware;
   std::string pin_editor_text;  // the in-place editor's text before Enter
+  std::string curve_feed_text;  // the curve editor's nominal feedrate as it opened
+  std::string curve_readout;    // its readout after the drag
+  int curve_side = 0;           // its curve area's side in pixels
   bool pin_editor_closed = false;
   int captures = 0;
   int estop = -1;
@@ -218,9 +227,46 @@ ConfigRun DriveConfigDialog(void(__cdecl* config)(), HostMachineState& machine) 
     run.focus_on_refused_field = GetFocus() == GetDlgItem(page, IDC_GENERAL_PWM_FREQ);
     SetText(page, IDC_GENERAL_PWM_FREQ, "31000");
     SetText(page, IDC_GENERAL_HOME_RETRACT, "42");
+    CheckDlgButton(page, IDC_GENERAL_LASER_COMP, BST_CHECKED);
     if (gallery) run.captures += CaptureToGallery(frame, "config_run_general") ? 1 : 0;
+    PostClick(page, IDC_GENERAL_CURVE_EDIT);
     return true;
   });
+  HWND curve_editor = nullptr;
+  HWND curve_area = nullptr;
+  script.Then([&] {
+    curve_editor = FindDialog("Edit curve");
+    // The curve area is a child window of the plugin's class "KelvroCurveArea".
+    curve_area =
+        curve_editor ? FindWindowExA(curve_editor, nullptr, "KelvroCurveArea", nullptr) : nullptr;
+    return curve_editor != nullptr;
+  });
+  script.Then([&] {
+    if (!curve_area) {
+      PostClick(curve_editor, IDCANCEL);
+      return true;
+    }
+    run.curve_feed_text = TextOf(GetDlgItem(curve_editor, IDC_CURVE_FEED));
+    if (gallery) run.captures += CaptureToGallery(curve_editor, "curve_editor") ? 1 : 0;
+    RECT area = {};
+    GetClientRect(curve_area, &area);
+    const int side = area.right;
+    run.curve_side = side;
+    const LPARAM press = MAKELPARAM(side / 2, side - side / 2);
+    const LPARAM drop = MAKELPARAM(side / 2, side - side / 5);
+    SendMessageA(curve_area, WM_MOUSEMOVE, 0, press);
+    SendMessageA(curve_area, WM_LBUTTONDOWN, MK_LBUTTON, press);
+    SendMessageA(curve_area, WM_MOUSEMOVE, MK_LBUTTON, drop);
+    SendMessageA(curve_area, WM_LBUTTONUP, 0, drop);
+    return true;
+  });
+  script.Then([&] {
+    run.curve_readout = TextOf(GetDlgItem(curve_editor, IDC_CURVE_READOUT));
+    if (gallery) run.captures += CaptureToGallery(curve_editor, "curve_editor_dragged") ? 1 : 0;
+    PostClick(curve_editor, IDOK);
+    return true;
+  });
+  script.Then([&] { return FindDialog("Edit curve") == nullptr; });
   HWND pins = nullptr;
   script.Then([&] {
     ClickTab(frame, 1);
@@ -471,6 +517,11 @@ int main(int argc, char** argv) {
     machine->estop = 0;
     dialog_run.reset_result = static_cast<long>(x.Reset());
     LookAtStatus();
+    // X at 8 steps (8/1000 unit) a millisecond: 480 units per minute.
+    for (int ms = 1; ms <= 400; ++ms) {
+      const std::array<double, kAxisCount> target{8.0 * ms, 0.0, 0.0, 0.0, 0.0, 0.0};
+      if (!PushRingEntry(*machine, *planner, target, ms)) break;
+    }
   }
 
   StatusRun status;
@@ -525,14 +576,17 @@ int main(int argc, char** argv) {
     std::printf(
         "\"config\": {\"finished\": %s, \"tab_after_refusal\": %d, "
         "\"focus_on_refused_field\": %s, \"about_plugin\": %s, \"about_firmware\": %s, "
-        "\"pin_editor_text\": %s, \"pin_editor_closed\": %s, "
+        "\"pin_editor_text\": %s, \"pin_editor_closed\": %s, \"curve_feed_text\": %s, "
+        "\"curve_readout\": %s, \"curve_side\": %d, "
         "\"captures\": %d, \"estop\": %d, \"stop_code\": %d, \"reset_result\": %ld}, ",
         dialog_run.finished ? "true" : "false", dialog_run.tab_after_refusal,
         dialog_run.focus_on_refused_field ? "true" : "false",
         JsonString(dialog_run.about_plugin).c_str(), JsonString(dialog_run.about_firmware).c_str(),
         JsonString(dialog_run.pin_editor_text).c_str(),
-        dialog_run.pin_editor_closed ? "true" : "false", dialog_run.captures, dialog_run.estop,
-        dialog_run.stop_code, dialog_run.reset_result);
+        dialog_run.pin_editor_closed ? "true" : "false",
+        JsonString(dialog_run.curve_feed_text).c_str(),
+        JsonString(dialog_run.curve_readout).c_str(), dialog_run.curve_side, dialog_run.captures,
+        dialog_run.estop, dialog_run.stop_code, dialog_run.reset_result);
   }
   if (status_run) {
     std::printf(

@@ -39,7 +39,7 @@ class Canvas {
   // The system's colour of button faces (dialog backgrounds, list row headers).
   virtual Colour ButtonFace() const = 0;
   virtual void Fill(const PixelRect& rect, Colour colour) = 0;
-  // A one-pixel line from (x0, y0) to just before (x1, y1); horizontal or vertical.
+  // A one-pixel line from (x0, y0) to just before (x1, y1), in any direction.
   virtual void Line(int x0, int y0, int x1, int y1, Colour colour) = 0;
   // The one-pixel outline of `rect`, not filled.
   virtual void Frame(const PixelRect& rect, Colour colour) = 0;

@@ -19,7 +19,8 @@ constexpr char kGrayLevelWarning[] =
 ConfigDialogModel::ConfigDialogModel(ConfigDialogContext context)
     : ctx_(std::move(context)),
       probe_log_dialog_(ctx_.probe_log),
-      general_(ctx_.settings, probe_log_dialog_),
+      general_(ctx_.settings, probe_log_dialog_, ctx_.messages,
+               [this]() -> const HostPlanner* { return ctx_.host.planner; }),
       input_filter_(ctx_.settings,
                     [this]() -> const HostMachineState* { return ctx_.host.machine; }),
       analog_(ctx_.settings, ctx_.host, ctx_.messages),

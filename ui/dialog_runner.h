@@ -1,12 +1,11 @@
 // Runs modal dialogs for the page models: the configuration dialog's frame, the smaller
-// dialogs a page opens, and the laser ramp curve editor. Production: Win32 dialogs from the
-// resource templates. Tests: a script that plays the user.
+// dialogs a page opens (the laser ramp curve editor among them), and the file dialogs they
+// use. Production: Win32 dialogs from the resource templates. Tests: a script that plays
+// the user.
 #pragma once
 
 #include <optional>
 #include <string>
-
-#include "settings/plugin_settings.h"
 
 namespace kelvro {
 
@@ -15,11 +14,13 @@ class PageModel;
 
 enum class DialogResult { kOk, kCancel };
 
-// What a file-open dialog offers: the default extension (without the dot), the name it
-// starts with, and its filter in the "text|pattern|...||" form.
-struct OpenFileRequest {
+// A file-open or file-save dialog: the extension added to a name typed without one, the
+// name it starts with, and its filter as "description|pattern|...|" pairs ending in "||".
+// The read-only box is hidden; a save asks before it overwrites.
+struct FileDialogRequest {
+  bool save = false;
   std::string default_extension;
-  std::string initial_name;
+  std::string file_name;
   std::string filter;
 };
 
@@ -31,11 +32,9 @@ class DialogRunner {
   // A modal dialog showing `model`: OK saves through the model (and stays open while the save
   // fails), Cancel stores nothing.
   virtual DialogResult RunModal(PageModel& model) = 0;
-  // The laser ramp curve editor on a working copy of the curve and its nominal feed; OK
-  // means the copy is to be taken.
-  virtual DialogResult EditCurve(LaserCurve& curve, double& nominal_feed) = 0;
-  // The file-open dialog (read-only box hidden): the chosen path, none when cancelled.
-  virtual std::optional<std::string> OpenFile(const OpenFileRequest& /*request*/) {
+  // The file the user chose; nothing when the dialog was cancelled (or there is no window
+  // to show it in).
+  virtual std::optional<std::string> ChooseFile(const FileDialogRequest& /*request*/) {
     return std::nullopt;
   }
 };

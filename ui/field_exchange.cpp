@@ -289,11 +289,15 @@ std::optional<std::pair<int64_t, int64_t>> Binding::StoredRange() const {
 }
 
 std::string FormatBounds(std::string_view message, int64_t min, int64_t max) {
+  return FormatBounds(message, std::to_string(min), std::to_string(max));
+}
+
+std::string FormatBounds(std::string_view message, std::string_view min, std::string_view max) {
   std::string out;
   for (size_t i = 0; i < message.size(); ++i) {
     if (message[i] == '%' && i + 1 < message.size() &&
         (message[i + 1] == '1' || message[i + 1] == '2')) {
-      out += std::to_string(message[i + 1] == '1' ? min : max);
+      out += message[i + 1] == '1' ? min : max;
       ++i;
     } else {
       out += message[i];
@@ -314,8 +318,8 @@ std::optional<uint32_t> ParseUnsigned(std::string_view text) {
   return static_cast<uint32_t>(value);
 }
 
-std::optional<double> ParseNumber(std::string_view text) {
-  text = Trim(text);
+std::optional<double> ScanNumber(std::string_view text, size_t& length) {
+  length = 0;
   // The grammar is checked here; from_chars only converts text that passed it (so that
   // hexadecimal forms, "inf" and "nan" never come into play; the host's locale never does).
   size_t i = 0;
@@ -327,21 +331,31 @@ std::optional<double> ParseNumber(std::string_view text) {
     while (i < text.size() && IsDigit(text[i])) ++i, ++digits;
   }
   if (digits == 0) return std::nullopt;
+  // An exponent belongs to the number only with its digits.
   if (i < text.size() && (text[i] == 'e' || text[i] == 'E')) {
-    ++i;
-    if (i < text.size() && (text[i] == '+' || text[i] == '-')) ++i;
+    size_t j = i + 1;
+    if (j < text.size() && (text[j] == '+' || text[j] == '-')) ++j;
     size_t exponent_digits = 0;
-    while (i < text.size() && IsDigit(text[i])) ++i, ++exponent_digits;
-    if (exponent_digits == 0) return std::nullopt;
+    while (j < text.size() && IsDigit(text[j])) ++j, ++exponent_digits;
+    if (exponent_digits > 0) i = j;
   }
-  if (i != text.size()) return std::nullopt;
+  std::string_view number = text.substr(0, i);
   // from_chars takes no leading plus sign.
-  if (text.front() == '+') text.remove_prefix(1);
+  if (number.front() == '+') number.remove_prefix(1);
   double value = 0.0;
-  const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value);
-  if (error != std::errc() || end != text.data() + text.size() || !std::isfinite(value)) {
+  const auto [end, error] = std::from_chars(number.data(), number.data() + number.size(), value);
+  if (error != std::errc() || end != number.data() + number.size() || !std::isfinite(value)) {
     return std::nullopt;
   }
+  length = i;
+  return value;
+}
+
+std::optional<double> ParseNumber(std::string_view text) {
+  text = Trim(text);
+  size_t length = 0;
+  const std::optional<double> value = ScanNumber(text, length);
+  if (!value || length != text.size()) return std::nullopt;
   return value;
 }
 

@@ -124,6 +124,8 @@ inline constexpr char kMessageNumberBetween[] = "Please enter a number between %
 
 // "%1" and "%2" of `message` replaced by the bounds.
 std::string FormatBounds(std::string_view message, int64_t min, int64_t max);
+// The same with the bounds as texts (numbers with fractions).
+std::string FormatBounds(std::string_view message, std::string_view min, std::string_view max);
 
 // An unsigned decimal integer with spaces and tabs around it; nothing else (an empty text,
 // a sign, any other character, or a value beyond 32 bits fails).
@@ -135,6 +137,10 @@ std::optional<double> ParseNumber(std::string_view text);
 // pages that show live values read their edits: a text without one reads 0, and values
 // beyond an int are limited.
 int ReadSigned(std::string_view text);
+// The decimal number at the start of `text` (same grammar, no blanks before it; an "e"
+// without exponent digits ends it): its value and in `length` the characters it took.
+// Nothing (length 0) when the text does not start with one, or its value is not finite.
+std::optional<double> ScanNumber(std::string_view text, size_t& length);
 // The text a number edit shows for a value: the shortest form that reads back exactly.
 std::string FormatNumber(double value);
 

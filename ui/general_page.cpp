@@ -4,8 +4,9 @@
 
 namespace kelvro {
 
-GeneralPage::GeneralPage(PluginSettings& settings, ProbeLogDialog& probe_log)
-    : settings_(settings), probe_log_(probe_log) {
+GeneralPage::GeneralPage(PluginSettings& settings, ProbeLogDialog& probe_log,
+                         UserMessages& messages, std::function<const HostPlanner*()> planner)
+    : settings_(settings), probe_log_(probe_log), curve_editor_(messages, std::move(planner)) {
   PluginSettings& s = settings;
   // In the page's exchange order; each range is checked right after its field.
   bindings_ = {
@@ -44,11 +45,10 @@ bool GeneralPage::OnCommand(DialogControls& /*controls*/, int control, DialogRun
 void GeneralPage::EditCurve(DialogRunner& runner) {
   // The editor works on a copy; only its OK replaces the page's curve (the page's own data
   // exchange does not run).
-  LaserCurve curve = settings_.laser_curve;
-  double nominal_feed = settings_.l_max_feed;
-  if (runner.EditCurve(curve, nominal_feed) != DialogResult::kOk) return;
-  settings_.laser_curve = curve;
-  settings_.l_max_feed = nominal_feed;
+  curve_editor_.Open(settings_.laser_curve, settings_.l_max_feed);
+  if (runner.RunModal(curve_editor_) != DialogResult::kOk) return;
+  settings_.laser_curve = curve_editor_.curve();
+  settings_.l_max_feed = curve_editor_.nominal_feed();
 }
 
 }  // namespace kelvro

@@ -15,6 +15,7 @@
 namespace kelvro {
 
 class AboutPage;
+class CurveEditorDialog;
 class InputFilterPage;
 class ThcPage;
 class ZCorrectionPage;
@@ -36,6 +37,7 @@ class PageViewMaker {
   virtual std::unique_ptr<PageView> Thc(ThcPage& page) = 0;
   virtual std::unique_ptr<PageView> ZCorrection(ZCorrectionPage& page) = 0;
   virtual std::unique_ptr<PageView> ZMap(ZMapDialog& dialog) = 0;
+  virtual std::unique_ptr<PageView> CurveEditor(CurveEditorDialog& editor) = 0;
 };
 
 class PageModel {

@@ -1,6 +1,7 @@
 #include "ui/pixel_image.h"
 
 #include <algorithm>
+#include <cstdlib>
 
 namespace kelvro {
 
@@ -19,6 +20,25 @@ void PixelCanvas::Line(int x0, int y0, int x1, int y1, Colour colour) {
     Fill({std::min(x0, x1 + 1), y0, std::max(x0 + 1, x1), y0 + 1}, colour);
   } else if (x0 == x1) {
     Fill({x0, std::min(y0, y1 + 1), x0 + 1, std::max(y0 + 1, y1)}, colour);
+  } else {
+    // Any other direction: Bresenham's steps, the end pixel left out as for the others.
+    const int dx = std::abs(x1 - x0);
+    const int dy = -std::abs(y1 - y0);
+    const int sx = x0 < x1 ? 1 : -1;
+    const int sy = y0 < y1 ? 1 : -1;
+    int error = dx + dy;
+    while (x0 != x1 || y0 != y1) {
+      image_.Set(x0, y0, colour);
+      const int twice = 2 * error;
+      if (twice >= dy) {
+        error += dy;
+        x0 += sx;
+      }
+      if (twice <= dx) {
+        error += dx;
+        y0 += sy;
+      }
+    }
   }
 }
 

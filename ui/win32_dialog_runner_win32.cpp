@@ -3,6 +3,7 @@
 // clang-format off
 #include <windows.h>
 #include <commctrl.h>
+#include <commdlg.h>
 // clang-format on
 
 #include <commdlg.h>
@@ -11,6 +12,8 @@
 #include <cstring>
 #include <memory>
 #include <optional>
+#include <string>
+#include <vector>
 
 #include "host/owner_window_win32.h"
 #include "resources/resource_ids.h"
@@ -347,33 +350,33 @@ std::unique_ptr<PageView> Win32DialogRunner::ZMap(ZMapDialog& dialog) {
   return std::make_unique<ZMapView>(dialog);
 }
 
-std::optional<std::string> Win32DialogRunner::OpenFile(const OpenFileRequest& request) {
-  // The filter's '|' separators become the dialog's NULs ("||" ends it).
-  std::string filter = request.filter;
-  for (char& c : filter) {
-    if (c == '|') c = '\0';
-  }
-  filter.push_back('\0');
-  std::string file(MAX_PATH, '\0');
-  if (request.initial_name.size() < MAX_PATH) {
-    std::copy(request.initial_name.begin(), request.initial_name.end(), file.begin());
-  }
-  OPENFILENAMEA open = {};
-  open.lStructSize = sizeof(open);
-  open.hwndOwner = static_cast<HWND>(UsableOwnerWindow(owner_.owner_window()));
-  open.lpstrFilter = filter.c_str();
-  open.lpstrFile = file.data();
-  open.nMaxFile = MAX_PATH;
-  open.lpstrDefExt = request.default_extension.c_str();
-  open.Flags = OFN_HIDEREADONLY;
-  if (!::GetOpenFileNameA(&open)) return std::nullopt;
-  file.resize(std::strlen(file.c_str()));
-  return file;
+std::unique_ptr<PageView> Win32DialogRunner::CurveEditor(CurveEditorDialog& editor) {
+  return std::make_unique<CurveEditorView>(resources_, editor);
 }
 
-DialogResult Win32DialogRunner::EditCurve(LaserCurve& /*curve*/, double& /*nominal_feed*/) {
-  messages_.MessageBox(kCurveEditorMissing, MessageBoxKind::kOk);
-  return DialogResult::kCancel;
+std::optional<std::string> Win32DialogRunner::ChooseFile(const FileDialogRequest& request) {
+  // The filter's '|' separators become the dialog's NULs (it ends in two).
+  std::string filter = request.filter;
+  std::replace(filter.begin(), filter.end(), '|', '\0');
+  filter.push_back('\0');
+  std::string extension = request.default_extension;
+  if (!extension.empty() && extension.front() == '.') extension.erase(0, 1);
+  std::vector<char> name(MAX_PATH * 4, '\0');
+  request.file_name.copy(name.data(), std::min(request.file_name.size(), name.size() - 1));
+  OPENFILENAMEA dialog = {};
+  dialog.lStructSize = sizeof(dialog);
+  dialog.hwndOwner = static_cast<HWND>(UsableOwnerWindow(owner_.owner_window()));
+  dialog.lpstrFilter = filter.c_str();
+  dialog.nFilterIndex = 1;
+  dialog.lpstrFile = name.data();
+  dialog.nMaxFile = static_cast<DWORD>(name.size());
+  dialog.lpstrDefExt = extension.empty() ? nullptr : extension.c_str();
+  // The host's current folder is left where it was.
+  dialog.Flags =
+      OFN_EXPLORER | OFN_HIDEREADONLY | OFN_NOCHANGEDIR | (request.save ? OFN_OVERWRITEPROMPT : 0);
+  const BOOL chosen = request.save ? ::GetSaveFileNameA(&dialog) : ::GetOpenFileNameA(&dialog);
+  if (!chosen) return std::nullopt;
+  return std::string(name.data());
 }
 
 }  // namespace kelvro

@@ -1,14 +1,15 @@
 // The modal dialogs of the user interface as Win32 dialogs built from the resource
 // templates: the configuration dialog's frame with its tab control and one page window at a
-// time, the smaller modal dialogs the pages open, and (until the laser ramp curve editor
-// exists) a notice in place of the editor. The windows only move values between their
-// controls and the page models; every decision is the models'.
+// time, the smaller modal dialogs the pages open (the laser ramp curve editor among them),
+// and the common file dialogs. The windows only move values between their controls and the
+// page models; every decision is the models'.
 #pragma once
 
 #include <windows.h>
 
 #include "host/platform.h"
 #include "ui/about_view_win32.h"
+#include "ui/curve_editor_view_win32.h"
 #include "ui/dialog_runner.h"
 #include "ui/input_filter_view_win32.h"
 #include "ui/owner_window_slot.h"
@@ -17,9 +18,6 @@
 #include "ui/zcorr_view_win32.h"
 
 namespace kelvro {
-
-inline constexpr char kCurveEditorMissing[] =
-    "The laser ramp curve editor is not available in this version.";
 
 class Win32DialogRunner final : public DialogRunner, public PageViewMaker {
  public:
@@ -37,10 +35,8 @@ class Win32DialogRunner final : public DialogRunner, public PageViewMaker {
 
   DialogResult RunConfigDialog(ConfigDialogModel& dialog) override;
   DialogResult RunModal(PageModel& model) override;
-  // Placeholder: tells the user that the editor is not there and leaves the curve as it is.
-  DialogResult EditCurve(LaserCurve& curve, double& nominal_feed) override;
-  // The common file-open dialog over the current owner.
-  std::optional<std::string> OpenFile(const OpenFileRequest& request) override;
+  // The common file-open or file-save dialog over the open dialog.
+  std::optional<std::string> ChooseFile(const FileDialogRequest& request) override;
 
   // The views of the pages that have one.
   std::unique_ptr<PageView> About(AboutPage& page) override;
@@ -48,6 +44,7 @@ class Win32DialogRunner final : public DialogRunner, public PageViewMaker {
   std::unique_ptr<PageView> Thc(ThcPage& page) override;
   std::unique_ptr<PageView> ZCorrection(ZCorrectionPage& page) override;
   std::unique_ptr<PageView> ZMap(ZMapDialog& dialog) override;
+  std::unique_ptr<PageView> CurveEditor(CurveEditorDialog& editor) override;
 
   // The shell's "open" action of the About page's links (tests record it instead).
   void set_shell_open(ShellOpen open) { shell_open_ = std::move(open); }

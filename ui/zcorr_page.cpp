@@ -158,7 +158,7 @@ bool ZCorrectionPage::OnCommand(DialogControls& controls, int control, DialogRun
 
 void ZCorrectionPage::OpenFile(DialogRunner& runner) {
   std::optional<std::string> chosen =
-      runner.OpenFile(OpenFileRequest{"txt", ctx_.settings.z_file_name, kZFileFilter});
+      runner.ChooseFile(FileDialogRequest{false, "txt", ctx_.settings.z_file_name, kZFileFilter});
   if (!chosen) return;
   ctx_.settings.z_file_name = std::move(*chosen);
   if (!ctx_.zcorr.map().LoadZCorrectionFile(ctx_.settings.z_file_name, ctx_.settings.z_normal,

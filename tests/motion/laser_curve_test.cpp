@@ -7,20 +7,13 @@
 #include <utility>
 #include <vector>
 
+#include "tests/motion/laser_curve_points.h"
+
 namespace kelvro {
 namespace {
 
-using Points = std::vector<std::pair<double, double>>;
-
-LaserCurve MakeCurve(const Points& pts) {
-  LaserCurve c;
-  c.count = static_cast<int>(pts.size());
-  for (size_t i = 0; i < pts.size(); ++i) {
-    c.x[i] = pts[i].first;
-    c.y[i] = pts[i].second;
-  }
-  return c;
-}
+using Points = test::CurvePoints;
+using test::MakeCurve;
 
 // Independent natural spline: the full n x n system for the knot second derivatives M,
 // solved by Gaussian elimination with partial pivoting, evaluated in the moment form

@@ -16,6 +16,7 @@
 #include "resources/resource_ids.h"
 #include "sim/standin_host.h"
 #include "tests/ui/ui_test_support.h"
+#include "ui/curve_editor.h"
 
 namespace kelvro {
 namespace {
@@ -299,25 +300,47 @@ TEST_F(ConfigDialogTest, OkReloadsTheZCorrectionMapWhenCorrectionIsEnabled) {
 // ---- The curve editor and the probe log options from the General page ----
 
 TEST_F(ConfigDialogTest, CurveEditorChangesTheCurveOnlyOnOk) {
-  runner.curve_edit = [](LaserCurve& curve, double& feed) {
-    curve.count = 3;
-    curve.x[1] = 50.0;
-    curve.y[1] = 20.0;
-    curve.x[2] = 100.0;
-    curve.y[2] = 100.0;
-    feed = 2500.0;
-  };
-  runner.curve_answer = DialogResult::kCancel;
+  // The user drags the middle point down to (50, 20) and types a nominal feed of 2500.
+  const UserStep drag = UserStep::Act([](PageModel& model) {
+    CurveArea& area = dynamic_cast<CurveEditorDialog&>(model).area();
+    area.SetSize(200, 200);
+    ASSERT_TRUE(area.LeftDown(100, 100).capture);  // on the diagonal: a point at 50 %
+    area.Move(100, 160);
+    area.LeftUp();
+  });
+  const std::vector<UserStep> edit = {drag, UserStep::Type(IDC_CURVE_FEED, "2500")};
+  std::vector<UserStep> cancelled = edit;
+  cancelled.push_back(UserStep::Cancel());
+  std::vector<UserStep> confirmed = edit;
+  confirmed.push_back(UserStep::Ok());
+  runner.modal_steps = {cancelled, confirmed};
   Run({UserStep::Click(IDC_GENERAL_CURVE_EDIT), UserStep::Cancel()});
-  EXPECT_EQ(runner.curve_runs, 1);
+  ASSERT_EQ(runner.modal_runs, 1);
   EXPECT_EQ(settings().laser_curve.count, 2);
   EXPECT_EQ(settings().l_max_feed, 1000.0);
-  runner.curve_answer = DialogResult::kOk;
-  // Confirmed in the editor, kept even though the configuration dialog is cancelled.
+  // Confirmed in the editor, kept even though the configuration dialog is cancelled. (The
+  // second opening starts from the page's curve again: its press on the diagonal would
+  // otherwise miss the cancelled point, and the drag's check would fail.)
   Run({UserStep::Click(IDC_GENERAL_CURVE_EDIT), UserStep::Cancel()});
-  EXPECT_EQ(settings().laser_curve.count, 3);
+  ASSERT_EQ(settings().laser_curve.count, 3);
+  EXPECT_EQ(settings().laser_curve.x[1], 50.0);
   EXPECT_EQ(settings().laser_curve.y[1], 20.0);
   EXPECT_EQ(settings().l_max_feed, 2500.0);
+}
+
+TEST_F(ConfigDialogTest, CurveEditorRefusesANominalFeedBeyondWhatTheAxesCanRun) {
+  // The mill's axes run at most 50 units per second: 3000 units per minute.
+  runner.modal_steps = {{UserStep::Type(IDC_CURVE_FEED, "3000.5"), UserStep::Ok(),
+                         UserStep::Type(IDC_CURVE_FEED, "0.5"), UserStep::Ok(),
+                         UserStep::Type(IDC_CURVE_FEED, "fast"), UserStep::Ok(),
+                         UserStep::Type(IDC_CURVE_FEED, "3000"), UserStep::Ok()}};
+  Run({UserStep::Click(IDC_GENERAL_CURVE_EDIT), UserStep::Cancel()});
+  EXPECT_EQ(runner.modal_failures,
+            (std::vector<std::string>{"Please enter a number between 1 and 3000.",
+                                      "Please enter a number between 1 and 3000.",
+                                      "Please enter a number."}));
+  EXPECT_EQ(runner.modals[0]->focus, IDC_CURVE_FEED);
+  EXPECT_EQ(settings().l_max_feed, 3000.0);
 }
 
 TEST_F(ConfigDialogTest, ProbeLogOptionsReachTheProbeLogAtOnce) {

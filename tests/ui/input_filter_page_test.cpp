@@ -40,7 +40,6 @@ class ListRunner final : public DialogRunner {
     return result;
   }
   DialogResult RunModal(PageModel&) override { return DialogResult::kCancel; }
-  DialogResult EditCurve(LaserCurve&, double&) override { return DialogResult::kCancel; }
 };
 
 class InputFilterTest : public ::testing::Test {

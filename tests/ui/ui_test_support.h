@@ -6,6 +6,7 @@
 #include <functional>
 #include <map>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -50,12 +51,14 @@ class MapControls final : public DialogControls {
 
 // One step of the user: acts on the visible page's controls (or the open modal dialog's).
 struct UserStep {
-  enum class Kind { kType, kCheck, kChoose, kClick, kTab, kOk, kCancel };
+  enum class Kind { kType, kCheck, kChoose, kClick, kTab, kOk, kCancel, kAct };
   Kind kind = Kind::kOk;
   int control = 0;  // or the tab index for kTab
   std::string text;
   bool checked = false;
   int index = 0;
+  // kAct: what the user does in a window that draws itself (drags in the curve area).
+  std::function<void(PageModel&)> act;
 
   static UserStep Make(Kind kind, int control = 0) {
     UserStep step;
@@ -82,6 +85,11 @@ struct UserStep {
   static UserStep Tab(int index) { return Make(Kind::kTab, index); }
   static UserStep Ok() { return Make(Kind::kOk); }
   static UserStep Cancel() { return Make(Kind::kCancel); }
+  static UserStep Act(std::function<void(PageModel&)> act) {
+    UserStep step = Make(Kind::kAct);
+    step.act = std::move(act);
+    return step;
+  }
 };
 
 class ScriptedRunner final : public DialogRunner {
@@ -89,14 +97,13 @@ class ScriptedRunner final : public DialogRunner {
   // Steps for the configuration dialog, and for each modal dialog opened from it, in order.
   std::vector<UserStep> config_steps;
   std::vector<std::vector<UserStep>> modal_steps;
-  // The curve editor's answer and what it does to the working copy.
-  DialogResult curve_answer = DialogResult::kCancel;
-  std::function<void(LaserCurve&, double&)> curve_edit;
+  // The answers of the file dialogs, in order (nothing: cancelled).
+  std::vector<std::optional<std::string>> file_answers;
 
   // What happened.
   int config_runs = 0;
   int modal_runs = 0;
-  int curve_runs = 0;
+  std::vector<FileDialogRequest> file_requests;
   std::vector<int> tabs_shown;                       // every page window opened, by tab
   std::unique_ptr<MapControls> visible;              // the page window of the last run
   std::vector<std::unique_ptr<MapControls>> modals;  // each modal dialog's controls
@@ -152,27 +159,19 @@ class ScriptedRunner final : public DialogRunner {
         model.OnCommand(controls, step.control, *this);
         continue;
       }
+      if (step.kind == UserStep::Kind::kAct) {
+        step.act(model);
+        continue;
+      }
       Apply(step, controls);
     }
     return DialogResult::kCancel;
   }
 
-  DialogResult EditCurve(LaserCurve& curve, double& nominal_feed) override {
-    ++curve_runs;
-    if (curve_edit) curve_edit(curve, nominal_feed);
-    return curve_answer;
-  }
-
-  // The file dialog's answers, consumed in order (cancelled when none is left), and what it
-  // was asked.
-  std::deque<std::optional<std::string>> open_file_answers;
-  std::vector<OpenFileRequest> open_file_requests;
-  std::optional<std::string> OpenFile(const OpenFileRequest& request) override {
-    open_file_requests.push_back(request);
-    if (open_file_answers.empty()) return std::nullopt;
-    std::optional<std::string> answer = open_file_answers.front();
-    open_file_answers.pop_front();
-    return answer;
+  std::optional<std::string> ChooseFile(const FileDialogRequest& request) override {
+    const size_t index = file_requests.size();
+    file_requests.push_back(request);
+    return index < file_answers.size() ? file_answers[index] : std::nullopt;
   }
 
   std::vector<std::string> modal_failures;

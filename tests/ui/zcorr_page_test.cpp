@@ -224,12 +224,12 @@ TEST_P(ZPageOpenFileTest, LoadsTheChosenFileAndKeepsItsName) {
   zcorr().set_enabled(true);
   Open();
   const std::string chosen = c.content ? Write("chosen.txt", c.content) : dir.File("none.txt");
-  runner.open_file_answers = {chosen};
+  runner.file_answers = {chosen};
   Click(IDC_ZCORR_OPEN);
-  ASSERT_EQ(runner.open_file_requests.size(), 1u);
-  EXPECT_EQ(runner.open_file_requests[0].default_extension, "txt");
-  EXPECT_EQ(runner.open_file_requests[0].initial_name, dir.File("before.txt"));
-  EXPECT_EQ(runner.open_file_requests[0].filter, "*.txt|*.txt|All files(*.*)|*.*||");
+  ASSERT_EQ(runner.file_requests.size(), 1u);
+  EXPECT_EQ(runner.file_requests[0].default_extension, "txt");
+  EXPECT_EQ(runner.file_requests[0].file_name, dir.File("before.txt"));
+  EXPECT_EQ(runner.file_requests[0].filter, "*.txt|*.txt|All files(*.*)|*.*||");
   EXPECT_EQ(boxes(), c.boxes);
   EXPECT_EQ(settings().z_file_name, chosen);
   EXPECT_EQ(zcorr().map().IsZCorrectionLoaded(), c.loaded_after);
@@ -252,7 +252,7 @@ TEST_F(ZCorrectionPageTest, OpenFileCancelledChangesNothing) {
   settings().z_file_name = "zfile.txt";
   Open();
   Click(IDC_ZCORR_OPEN);
-  EXPECT_EQ(runner.open_file_requests.size(), 1u);
+  EXPECT_EQ(runner.file_requests.size(), 1u);
   EXPECT_EQ(settings().z_file_name, "zfile.txt");
   EXPECT_TRUE(boxes().empty());
 }
@@ -392,7 +392,7 @@ TEST_F(ZCorrectionPageTest, APointFileOpenedOnThePageCorrectsTheNextProgram) {
   const std::string path =
       Write("plane.txt", "0,0,0\n50,0,0.5\n100,0,1\n0,100,0\n50,100,0.5\n100,100,1\n");
   settings().z_normal = kZNormalNone;
-  runner.open_file_answers = {path};
+  runner.file_answers = {path};
   runner.config_steps = {UserStep::Tab(kZTab), UserStep::Check(IDC_ZCORR_ENABLE, true),
                          UserStep::Click(IDC_ZCORR_ENABLE), UserStep::Click(IDC_ZCORR_OPEN),
                          UserStep::Ok()};

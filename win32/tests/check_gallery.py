@@ -14,7 +14,8 @@ EXPECTED = (["page_" + t for t in TABS] + ["config_" + t for t in TABS] +
              "firmware_update_mid", "firmware_update_end", "firmware_update_failed",
              "thc_advanced", "page_thc_live", "page_thc_warning",
              "status_online", "status_offline",
-             "zmap_rainbow", "zmap_greyscale"])
+             "zmap_rainbow", "zmap_greyscale",
+             "curve_editor", "curve_editor_dragged", "curve_editor_suite"])
 
 
 def main():

@@ -252,6 +252,70 @@ HOME_RETRACT_AT = 256   # 8 bits
 PIN7_DEBOUNCE_AT = 80 + 2 * 6
 
 
+def natural_spline(xs, ys):
+    """The natural cubic spline through the points (ascending X), as a function."""
+    n = len(xs)
+    y2, u = [0.0] * n, [0.0] * n
+    for i in range(1, n - 1):
+        sig = (xs[i] - xs[i - 1]) / (xs[i + 1] - xs[i - 1])
+        p = sig * y2[i - 1] + 2.0
+        y2[i] = (sig - 1.0) / p
+        d = (ys[i + 1] - ys[i]) / (xs[i + 1] - xs[i]) - (ys[i] - ys[i - 1]) / (xs[i] - xs[i - 1])
+        u[i] = (6.0 * d / (xs[i + 1] - xs[i - 1]) - sig * u[i - 1]) / p
+    for k in range(n - 2, -1, -1):
+        y2[k] = y2[k] * y2[k + 1] + u[k]
+
+    def at(x):
+        if x >= xs[-1]:
+            return ys[-1]
+        k = max(i for i in range(n - 1) if xs[i] <= x) if x >= xs[0] else 0
+        h = xs[k + 1] - xs[k]
+        a, b = (xs[k + 1] - x) / h, (x - xs[k]) / h
+        return a * ys[k] + b * ys[k + 1] + ((a ** 3 - a) * y2[k] + (b ** 3 - b) * y2[k + 1]) * h * h / 6
+    return at
+
+
+def profile_curve(path):
+    """The laser curve and nominal feed the plugin stored in the profile."""
+    import re
+    text = open(path, encoding="utf-8", errors="replace").read()
+
+    def value(key):
+        m = re.search(r"<%s>([^<]*)</%s>" % (key, key), text)
+        return float(m.group(1)) if m else None
+    count = int(value("LCurveCnt") or 0)
+    return ([value("LCurveX%d" % i) for i in range(count)],
+            [value("LCurveY%d" % i) for i in range(count)], value("LMaxFeed"))
+
+
+def check_laser_segments(entries, tmp, run, seen):
+    """The edited curve reached the profile and the power of the segments that follow."""
+    side = run["curve_side"]
+    feed, duty = (side // 2) * 100 // side, (side // 5) * 100 / side
+    expect(run["curve_readout"] == " Feed: %d %%\r\n Duty: %d %%" % (feed, int(duty)),
+           "curve editor: the readout shows the dragged point", seen)
+    xs, ys, max_feed = profile_curve(os.path.join(tmp, "p.xml"))
+    # The profile keeps six decimals.
+    expect(xs == [0.0, feed, 100.0] and ys[0] == 0.0 and abs(ys[1] - duty) < 1e-6 and
+           ys[2] == 100.0, "the dragged point is the page's curve, stored in the profile",
+           dict(seen, curve=[xs, ys]))
+    curve = natural_spline([0.0, feed, 100.0], [0.0, duty, 100.0])
+    moving = [e["payload"] for e in entries
+              if e.get("name") == "Segment" and int32_le(e["payload"], 4) > 0]
+    expect(len(moving) >= 100, "X segments streamed after the second Reset", seen)
+    wrong = []
+    for payload in moving:
+        # Millionths of a step per ms at 1000 steps per unit: units per second.
+        speed = int32_le(payload, 4) * 1e-6
+        percent = speed * 60.0 * 100.0 / max_feed
+        expected = int(min(curve(percent) * 2.55, 255.0))
+        got = bytes.fromhex(payload)[51]
+        if got != expected or got == int(percent * 2.55):
+            wrong.append((percent, got, expected))
+    expect(not wrong, "every moving segment's laser power from the edited curve, not the "
+           "diagonal", dict(seen, wrong=wrong[:5]))
+
+
 def scenario_config_dialog(wine_run, host, tmp):
     """The host opens the configuration dialog (Config) after the first Reset and plays the
     user in it; after OK it leaves the forced E-stop and resets again."""
@@ -277,8 +341,10 @@ def scenario_config_dialog(wine_run, host, tmp):
     expect(run["estop"] == 1 and run["stop_code"] == 8, "after OK: E-stop with stop code 8",
            seen)
     if os.environ.get("KELVRO_GALLERY"):
-        expect(run["captures"] == 3, "the dialog was captured three times into the gallery",
+        expect(run["captures"] == 5, "the dialogs were captured five times into the gallery",
                seen)
+    expect(run["curve_feed_text"] == "1000", "curve editor: the nominal feedrate shown", seen)
+    check_laser_segments(entries, tmp, run, seen)
     expect(len(motion) == 2, "a motion configuration at each Reset", seen)
     before, after = motion[0]["payload"], motion[1]["payload"]
     expect(uint8_at(before, HOME_RETRACT_AT) == 10 and

@@ -17,17 +17,20 @@
 #include <array>
 #include <cstdint>
 #include <cstdio>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <set>
 #include <span>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "plugin/plugin.h"
 #include "resources/resource_ids.h"
 #include "sim/standin_host.h"
 #include "ui/about_view_win32.h"
+#include "ui/curve_editor_view_win32.h"
 #include "ui/maker_links.h"
 #include "ui/win32_dialog_runner_win32.h"
 #include "win32/tests/dialog_script_win32.h"
@@ -885,27 +888,266 @@ TEST_F(WineDialogTest, ProbeLogOptionsCancelStoresNothing) {
   EXPECT_DOUBLE_EQ(log.c1, 0.05);
 }
 
-TEST_F(WineDialogTest, EditButtonTellsThatTheCurveEditorIsMissingAndKeepsTheCurve) {
-  settings().laser_curve.count = 3;
-  settings().laser_curve.x[2] = 50.0;
-  settings().laser_curve.y[2] = 80.0;
+// The area's rectangle in its dialog's client coordinates.
+RECT PlaceIn(HWND dialog, HWND control) {
+  RECT r = {};
+  ::GetWindowRect(control, &r);
+  ::MapWindowPoints(nullptr, dialog, reinterpret_cast<POINT*>(&r), 2);
+  return r;
+}
+
+// The user in the curve area: a press, one move and a release at the given pixels.
+void DragInArea(HWND area, POINT from, POINT to) {
+  ::SendMessageA(area, WM_MOUSEMOVE, 0, MAKELPARAM(from.x, from.y));
+  ::SendMessageA(area, WM_LBUTTONDOWN, MK_LBUTTON, MAKELPARAM(from.x, from.y));
+  ::SendMessageA(area, WM_MOUSEMOVE, MK_LBUTTON, MAKELPARAM(to.x, to.y));
+  ::SendMessageA(area, WM_LBUTTONUP, 0, MAKELPARAM(to.x, to.y));
+}
+
+TEST_F(WineDialogTest, CurveEditorGrowsSquareDrawsTheCurveAndTakesADragOnlyOnOk) {
   settings().l_max_feed = 1500.0;
-  const LaserCurve before = settings().laser_curve;
+  HWND editor = nullptr;
+  HWND area = nullptr;
+  int side = 0;
+  std::optional<test::Pixels> shot;
+  std::string readout;
+  HCURSOR cursor_near_curve = nullptr;
+  // Opens the editor from the General page, then runs the steps in it (the last one closes
+  // it).
+  const auto open_editor = [&](DialogScript& script, std::vector<std::function<void()>> acts) {
+    script.Then([&] {
+      test::PostClick(page, IDC_GENERAL_CURVE_EDIT);
+      return true;
+    });
+    script.Then([&] {
+      editor = FindDialog("Edit curve");
+      area = editor ? ::FindWindowExA(editor, nullptr, kCurveAreaClass, nullptr) : nullptr;
+      return editor != nullptr;
+    });
+    for (auto& act : acts) {
+      script.Then([&, act] {
+        if (area) {
+          act();
+        } else {
+          ADD_FAILURE() << "no curve area";
+          test::PostClick(editor, IDCANCEL);
+        }
+        return true;
+      });
+    }
+    script.Then([&] { return FindDialog("Edit curve") == nullptr; });
+  };
+  DialogScript script;
+  script.Then(WaitForFrame());
+  // First: a drag, then Cancel.
+  open_editor(script, {[&] {
+                RECT a = {};
+                ::GetClientRect(area, &a);
+                DragInArea(area, {a.right / 2, a.bottom / 2}, {a.right / 2, a.bottom * 4 / 5});
+                test::PostClick(editor, IDCANCEL);
+              }});
+  // Then: look at it, drag the new point down, OK.
+  open_editor(script,
+              {[&] {
+                 ExpectMsSansSerif(editor, "curve editor");
+                 const RECT frame_place = MapUnits(editor, 4, 5, 177, 157);
+                 const RECT place = PlaceIn(editor, area);
+                 side = frame_place.right - frame_place.left;
+                 const int grow = side - (frame_place.bottom - frame_place.top);
+                 EXPECT_EQ(place.left, frame_place.left);
+                 EXPECT_EQ(place.top, frame_place.top);
+                 EXPECT_EQ(place.right - place.left, side) << "as wide as the frame";
+                 EXPECT_EQ(place.bottom - place.top, side) << "square";
+                 EXPECT_GT(grow, 0);
+                 // Every other control moved down by the growth; the dialog grew by it.
+                 for (const auto& [id, x, y] :
+                      {std::tuple{IDC_CURVE_RESET, 59, 168}, std::tuple{IDC_CURVE_READOUT, 5, 169},
+                       std::tuple{IDC_CURVE_FEED, 66, 201}, std::tuple{IDOK, 130, 191},
+                       std::tuple{IDCANCEL, 130, 208}}) {
+                   const RECT units = MapUnits(editor, x, y, 1, 1);
+                   const RECT now = PlaceIn(editor, ::GetDlgItem(editor, id));
+                   EXPECT_EQ(now.left, units.left) << id;
+                   EXPECT_EQ(now.top, units.top + grow) << id;
+                 }
+                 RECT client = {};
+                 ::GetClientRect(editor, &client);
+                 EXPECT_EQ(client.bottom, MapUnits(editor, 0, 0, 186, 228).bottom + grow);
+                 EXPECT_EQ(TextOf(::GetDlgItem(editor, IDC_CURVE_FEED)), "1500");
+                 EXPECT_EQ(TextOf(::GetDlgItem(editor, IDC_CURVE_LOAD)), "Load...");
+                 EXPECT_EQ(TextOf(::GetDlgItem(editor, IDC_CURVE_SAVE)), "Save...");
+                 EXPECT_EQ(TextOf(::GetDlgItem(editor, IDC_CURVE_RESET)), "Reset");
+                 shot = test::CaptureWindow(area);
+                 if (!test::GalleryFolder().empty()) {
+                   EXPECT_TRUE(test::CaptureToGallery(editor, "curve_editor_suite"));
+                 }
+                 // Near the diagonal: the curve cursor.
+                 ::SendMessageA(area, WM_MOUSEMOVE, 0, MAKELPARAM(side / 4, side - side / 4));
+                 ::SetCursor(nullptr);
+                 ::SendMessageA(area, WM_SETCURSOR, reinterpret_cast<WPARAM>(area),
+                                MAKELPARAM(HTCLIENT, WM_MOUSEMOVE));
+                 cursor_near_curve = ::GetCursor();
+                 DragInArea(area, {side / 2, side - side / 2}, {side / 2, side - side / 5});
+               },
+               [&] {
+                 // The readout was posted by the last move of the drag.
+                 readout = TextOf(::GetDlgItem(editor, IDC_CURVE_READOUT));
+                 test::PostClick(editor, IDOK);
+               }});
+  script.Then(Press(IDCANCEL));
+  EXPECT_EQ(ShowConfig(script), 2);
+
+  // Only the second run's point reached the page, although the configuration dialog was
+  // cancelled: inserted at the whole percent under the press, dragged down to 1/5 of the
+  // height.
+  ASSERT_GT(side, 0);
+  const LaserCurve& curve = settings().laser_curve;
+  ASSERT_EQ(curve.count, 3);
+  EXPECT_EQ(curve.x[1], (side / 2) * 100 / side);
+  EXPECT_DOUBLE_EQ(curve.y[1], (side / 5) * 100.0 / side);
+  EXPECT_EQ(settings().l_max_feed, 1500.0);
+  char expected[64];
+  std::snprintf(expected, sizeof expected, " Feed: %d %%\r\n Duty: %d %%",
+                static_cast<int>(curve.x[1]), static_cast<int>(curve.y[1]));
+  EXPECT_EQ(readout, expected);
+  EXPECT_EQ(cursor_near_curve, ::LoadCursorA(Win32DialogRunner::ThisModule(),
+                                             MAKEINTRESOURCEA(IDC_CURVE_LINE_CURSOR)));
+  EXPECT_TRUE(cursor_near_curve);
+
+  // The start curve as drawn: the diagonal in black at every column, its two point squares,
+  // and the two axis texts in dark pixels.
+  ASSERT_TRUE(shot.has_value());
+  ASSERT_EQ(shot->width, side);
+  ASSERT_EQ(shot->height, side);
+  for (int i = 0; i < side; ++i) {
+    const int y = static_cast<int>(side - (i * 100.0 / side) * side / 100 + 0.5);
+    if (y >= side) continue;  // the vertex of 0 % lies just below the area
+    EXPECT_EQ(shot->at(i, y), 0x000000u) << "column " << i;
+  }
+  const auto dark_in = [&](RECT r) {
+    int dark = 0;
+    for (int y = r.top; y < r.bottom; ++y) {
+      for (int x = r.left; x < r.right; ++x) dark += shot->at(x, y) == 0x000000u;
+    }
+    return dark;
+  };
+  EXPECT_GT(dark_in({2, 2, side / 3, 14}), 20) << "Duty cycle [%]";
+  EXPECT_GT(dark_in({side / 2, side - 16, side - 2, side - 2}), 20) << "[%] of nominal feedrate";
+  EXPECT_EQ(shot->at(side * 3 / 20 + 1, side * 3 / 10 - 5), 0xFFFFFFu) << "white between lines";
+  EXPECT_EQ(shot->at(side / 10, side / 3), 0xBEBEBEu) << "a grid line";
+}
+
+TEST_F(WineDialogTest, CurveEditorLoadsAFileChosenInTheOpenDialogWithTheCurveFilter) {
+  char folder[MAX_PATH] = {};
+  ASSERT_GT(::GetTempPathA(MAX_PATH, folder), 0u);
+  const std::string path = std::string(folder) + "kelvro_ramp_test.crv";
+  FILE* file = std::fopen(path.c_str(), "wb");
+  ASSERT_TRUE(file);
+  std::fputs("10 20\r\n50 60\r\n90 120\r\n", file);
+  std::fclose(file);
+  HWND editor = nullptr;
+  HWND open = nullptr;
+  std::vector<std::string> filters;
+  LaserCurve shown;
   DialogScript script;
   script.Then(WaitForFrame()).Then([&] {
-    ::SendMessageA(page, WM_COMMAND, MAKEWPARAM(IDC_GENERAL_CURVE_EDIT, BN_CLICKED),
-                   reinterpret_cast<LPARAM>(::GetDlgItem(page, IDC_GENERAL_CURVE_EDIT)));
-    EXPECT_EQ(
-        platform().message_boxes,
-        std::vector<std::string>{"The laser ramp curve editor is not available in this version."});
+    test::PostClick(page, IDC_GENERAL_CURVE_EDIT);
     return true;
   });
-  script.Then(Press(IDOK));
-  EXPECT_EQ(ShowConfig(script), 0);
-  EXPECT_EQ(settings().laser_curve.count, 3);
-  EXPECT_EQ(settings().laser_curve.x, before.x);
-  EXPECT_EQ(settings().laser_curve.y, before.y);
-  EXPECT_EQ(settings().l_max_feed, 1500.0);
+  script.Then([&] {
+    editor = FindDialog("Edit curve");
+    return editor != nullptr;
+  });
+  script.Then([&] {
+    test::PostClick(editor, IDC_CURVE_LOAD);
+    return true;
+  });
+  script.Then([&] {
+    open = FindDialog("Open");
+    return open != nullptr;
+  });
+  script.Then([&] {
+    constexpr int kFileTypes = 0x470;  // the common dialog's file type list (cmb1)
+    constexpr int kFileName = 0x47C;   // its file name box (cmb13)
+    filters = ComboItems(open, kFileTypes);
+    ::SetDlgItemTextA(open, kFileName, path.c_str());
+    test::PostClick(open, IDOK);
+    return true;
+  });
+  script.Then([&] { return FindDialog("Open") == nullptr; });
+  script.Then([&] {
+    shown = host.plugin().config_dialog().general().curve_editor().curve();
+    test::PostClick(editor, IDCANCEL);
+    return true;
+  });
+  script.Then([&] { return FindDialog("Edit curve") == nullptr; });
+  script.Then(Press(IDCANCEL));
+  ShowConfig(script);
+  std::remove(path.c_str());
+  EXPECT_EQ(filters, (std::vector<std::string>{"*.crv", "All files(*.*)"}));
+  ASSERT_EQ(shown.count, 3);
+  EXPECT_EQ(shown.x[0], 0.0);
+  EXPECT_EQ(shown.y[0], 20.0);
+  EXPECT_EQ(shown.x[1], 50.0);
+  EXPECT_EQ(shown.y[1], 60.0);
+  EXPECT_EQ(shown.x[2], 100.0);
+  EXPECT_EQ(shown.y[2], 100.0);
+  EXPECT_TRUE(platform().message_boxes.empty());
+  EXPECT_EQ(host.plugin().config_dialog().general().curve_editor().file_name(), path);
+  EXPECT_EQ(settings().laser_curve.count, 2) << "cancelled: the page keeps its curve";
+}
+
+TEST_F(WineDialogTest, CurveEditorSavesTheCurveToTheFileChosenInTheSaveDialog) {
+  char folder[MAX_PATH] = {};
+  ASSERT_GT(::GetTempPathA(MAX_PATH, folder), 0u);
+  // Typed without its extension: the dialog adds ".crv".
+  const std::string typed = std::string(folder) + "kelvro_saved_ramp";
+  const std::string path = typed + ".crv";
+  std::remove(path.c_str());
+  settings().laser_curve.count = 3;
+  settings().laser_curve.x = {0.0, 37.5, 100.0};
+  settings().laser_curve.y = {5.0, 12.25, 100.0};
+  HWND editor = nullptr;
+  HWND save = nullptr;
+  DialogScript script;
+  script.Then(WaitForFrame()).Then([&] {
+    test::PostClick(page, IDC_GENERAL_CURVE_EDIT);
+    return true;
+  });
+  script.Then([&] {
+    editor = FindDialog("Edit curve");
+    return editor != nullptr;
+  });
+  script.Then([&] {
+    test::PostClick(editor, IDC_CURVE_SAVE);
+    return true;
+  });
+  script.Then([&] {
+    save = FindDialog("Save As");
+    return save != nullptr;
+  });
+  script.Then([&] {
+    ::SetDlgItemTextA(save, 0x47C, typed.c_str());  // the file name box (cmb13)
+    test::PostClick(save, IDOK);
+    return true;
+  });
+  script.Then([&] { return FindDialog("Save As") == nullptr; });
+  script.Then([&] {
+    test::PostClick(editor, IDCANCEL);
+    return true;
+  });
+  script.Then([&] { return FindDialog("Edit curve") == nullptr; });
+  script.Then(Press(IDCANCEL));
+  ShowConfig(script);
+  std::string text;
+  if (FILE* file = std::fopen(path.c_str(), "rb")) {
+    char buffer[256] = {};
+    text.assign(buffer, std::fread(buffer, 1, sizeof buffer - 1, file));
+    std::fclose(file);
+  }
+  std::remove(path.c_str());
+  EXPECT_EQ(text, "0.000000 5.000000\r\n37.500000 12.250000\r\n100.000000 100.000000\r\n");
+  EXPECT_EQ(host.plugin().config_dialog().general().curve_editor().file_name(), path);
+  EXPECT_TRUE(platform().message_boxes.empty());
 }
 
 // ---- The About page ----
