@@ -116,7 +116,11 @@ ZMapLegendLayout LayoutZMapLegend(double z_min, double z_max, int width, int hei
     ZMapLegendLayout::Label& label = layout.labels[static_cast<size_t>(i)];
     label.x = 5;
     label.y = static_cast<int>(static_cast<long long>(i) * height / 11) + 5;
-    label.text = ZMapLegendText(z_min + i * (z_max - z_min) * 0.1);
+    // The steps are computed, not accumulated, and a value that is zero but for rounding
+    // (the top of a map normalised to its highest point) shows as zero, not as 5.5511e-17.
+    double value = i == 10 ? z_max : z_min + i * (z_max - z_min) * 0.1;
+    if (std::fabs(value) < 1e-9 * std::fabs(z_max - z_min)) value = 0.0;
+    label.text = ZMapLegendText(value);
   }
   return layout;
 }

@@ -204,6 +204,10 @@ TEST(ZMapLegend, ElevenLabelsFromZMinDown) {
   // Ten characters at least, four decimals, an exponent.
   const std::string text = ZMapLegendText(-0.5);
   EXPECT_EQ(text.substr(0, 8), "-5.0000e") << text;
+  // A map normalised to its highest point: the top label reads zero, not a rounding residue.
+  const ZMapLegendLayout normalised = LayoutZMapLegend(-0.3, 0.0, 84, 115, 60);
+  EXPECT_EQ(normalised.labels[10].text, ZMapLegendText(0.0));
+  EXPECT_EQ(normalised.labels[5].text, ZMapLegendText(-0.15));
 }
 
 }  // namespace
