@@ -88,11 +88,14 @@ PixelImage RenderZMapImage(const ZCorrectionMap& map, ZMapPalette palette, int w
   // Every row samples the same X positions.
   std::vector<double> xs(static_cast<size_t>(width));
   for (int j = 0; j < width; ++j) xs[static_cast<size_t>(j)] = first.x + j * x_extent / width;
+  const std::vector<ZGridAxis::Cell> columns = map.LocateColumns(xs);
+  std::vector<double> zs(static_cast<size_t>(width));
   for (int i = 0; i < height; ++i) {
     const double y = first.y + y_extent - i * y_extent / height;
+    map.ZCorrectionRow(columns, y, zs.data());
     Colour* row = image.pixels.data() + static_cast<size_t>(i) * static_cast<size_t>(width);
     for (int j = 0; j < width; ++j) {
-      row[j] = ZMapPaletteColour(palette, scale(map.ZCorrectionAt(xs[static_cast<size_t>(j)], y)));
+      row[j] = ZMapPaletteColour(palette, scale(zs[static_cast<size_t>(j)]));
     }
   }
   return image;

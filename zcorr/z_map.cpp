@@ -466,14 +466,24 @@ ZCorrectionGrid ZCorrectionMap::GetZCorrectionGrid() const {
 
 double ZCorrectionMap::ZCorrectionAt(double x, double y) const {
   if (!loaded_) return 0.0;
-  const ZGridAxis::Cell cx = x_axis_.Locate(x);
+  return Interpolate(x_axis_.Locate(x), y_axis_.Locate(y));
+}
+
+std::vector<ZGridAxis::Cell> ZCorrectionMap::LocateColumns(const std::vector<double>& xs) const {
+  std::vector<ZGridAxis::Cell> cells(xs.size());
+  if (!loaded_) return cells;
+  for (size_t j = 0; j < xs.size(); ++j) cells[j] = x_axis_.Locate(xs[j]);
+  return cells;
+}
+
+void ZCorrectionMap::ZCorrectionRow(const std::vector<ZGridAxis::Cell>& columns, double y,
+                                    double* out) const {
+  if (!loaded_) {
+    std::fill(out, out + columns.size(), 0.0);
+    return;
+  }
   const ZGridAxis::Cell cy = y_axis_.Locate(y);
-  const ZMapPoint* low = &points_[static_cast<size_t>(cy.index) * cols_ + cx.index];
-  const ZMapPoint* high = low + cols_;
-  // Weights (1 - t, t) give the grid value itself at t = 0 and at t = 1.
-  const double along_low = low[0].z * (1.0 - cx.t) + low[1].z * cx.t;
-  const double along_high = high[0].z * (1.0 - cx.t) + high[1].z * cx.t;
-  return along_low * (1.0 - cy.t) + along_high * cy.t;
+  for (size_t j = 0; j < columns.size(); ++j) out[j] = Interpolate(columns[j], cy);
 }
 
 double ZCorrectionMap::PlaneZAt(double x, double y) const {
