@@ -13,6 +13,7 @@
 #include "plugin/plugin.h"
 #include "resources/resource_ids.h"
 #include "sim/standin_host.h"
+#include "tests/ui/straight_program.h"
 #include "tests/ui/ui_test_support.h"
 #include "tests/zcorr/z_map_test_support.h"
 
@@ -29,30 +30,6 @@ constexpr char kTooFewPoints[] = "Z correction data must have at least 4 points.
 
 // A 3 x 2 grid from (0, 0) to (20, 10), Z rising by 0.1 from 0.1 in file order.
 constexpr char kGrid3x2[] = "0,0,0.1\n10,0,0.2\n20,0,0.3\n0,10,0.4\n10,10,0.5\n20,10,0.6\n";
-
-// Streams a straight move from the origin to (x1, y1) at Z 0 through the host's ring, one
-// entry per ms, and runs until the controller is idle again; true when it got there.
-bool RunStraightProgram(sim::HostOf<Plugin>& host, double x1, double y1, int ms) {
-  constexpr double kSteps = 1000.0;  // the stand-in host's mill
-  int written = 0;
-  host.before_update = [&] {
-    while (written < ms && host.RingPending() < 2000) {
-      const double f = static_cast<double>(written + 1) / ms;
-      host.PushRingEntry({x1 * f * kSteps, y1 * f * kSteps, 0.0, 0, 0, 0}, 1);
-      ++written;
-    }
-    host.planner().flush = written == ms ? 1 : 0;
-  };
-  const bool done = host.RunUntil(
-      [&] {
-        return written == ms && host.RingPending() == 0 && host.controller().buffer_fill() == 0 &&
-               host.controller().mode() == sim::SimMode::kIdle;
-      },
-      30000);
-  host.before_update = nullptr;
-  host.Run(500);
-  return done;
-}
 
 class ZCorrectionPageTest : public ::testing::Test {
  protected:
@@ -404,7 +381,7 @@ TEST_F(ZCorrectionPageTest, APointFileOpenedOnThePageCorrectsTheNextProgram) {
   ASSERT_TRUE(host.RunUntil([&] { return zcorr().active(); }, 5000));
   // A program at Z 0 from the origin to (100, 20): the machine's Z rises with the plane to 1
   // unit (1000 steps) at the end, the program's own Z staying 0.
-  ASSERT_TRUE(RunStraightProgram(host, 100.0, 20.0, 3000));
+  ASSERT_TRUE(test::RunStraightProgram(host, 100.0, 20.0, 3000));
   EXPECT_EQ(host.controller().position(0), 100000);
   EXPECT_NEAR(static_cast<double>(host.controller().position(2)), 1000.0, 1.0);
 }

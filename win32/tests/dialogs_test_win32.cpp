@@ -29,6 +29,7 @@
 #include "plugin/plugin.h"
 #include "resources/resource_ids.h"
 #include "sim/standin_host.h"
+#include "tests/ui/straight_program.h"
 #include "ui/about_view_win32.h"
 #include "ui/curve_editor_view_win32.h"
 #include "ui/maker_links.h"
@@ -1678,33 +1679,7 @@ TEST_F(WineDialogTest, InTheListDigitsOpenTheEditorEscapeKeepsTheTimeSpaceToggle
   EXPECT_EQ(ShowConfig(script), 2);
 }
 
-// ---- The screenshot writer ----
-
 // ---- The Z correction page and its map window ----
-
-// Streams a straight move from the origin to (x1, y1) at Z 0 through the host's ring, one
-// entry per ms, and runs until the controller is idle again; true when it got there.
-bool RunStraightProgram(sim::HostOf<Plugin>& host, double x1, double y1, int ms) {
-  constexpr double kSteps = 1000.0;  // the stand-in host's mill
-  int written = 0;
-  host.before_update = [&] {
-    while (written < ms && host.RingPending() < 2000) {
-      const double f = static_cast<double>(written + 1) / ms;
-      host.PushRingEntry({x1 * f * kSteps, y1 * f * kSteps, 0.0, 0, 0, 0}, 1);
-      ++written;
-    }
-    host.planner().flush = written == ms ? 1 : 0;
-  };
-  const bool done = host.RunUntil(
-      [&] {
-        return written == ms && host.RingPending() == 0 && host.controller().buffer_fill() == 0 &&
-               host.controller().mode() == sim::SimMode::kIdle;
-      },
-      30000);
-  host.before_update = nullptr;
-  host.Run(500);
-  return done;
-}
 
 constexpr int kZCorrTab = 4;
 constexpr char kZMapCaption[] = "Z correction map";
@@ -1837,10 +1812,12 @@ TEST_F(WineDialogTest, APointFileOpenedOnThePageCorrectsTheNextProgramOnTheContr
   ASSERT_TRUE(host.RunUntil([&] { return zcorr.active(); }, 5000));
   // A program at Z 0 from the origin to the map's centre point (50, 40), which lies 0.2 above
   // the origin: the machine's Z ends 200 steps up, the program's own Z at 0.
-  ASSERT_TRUE(RunStraightProgram(host, 50.0, 40.0, 2000));
+  ASSERT_TRUE(test::RunStraightProgram(host, 50.0, 40.0, 2000));
   EXPECT_EQ(host.controller().position(0), 50000);
   EXPECT_NEAR(static_cast<double>(host.controller().position(2)), 200.0, 1.0);
 }
+
+// ---- The screenshot writer ----
 
 TEST(GalleryPng, ChecksumsMatchTheirKnownValues) {
   const std::string iend = "IEND";
