@@ -480,6 +480,21 @@ class WineDialogTest : public ::testing::Test {
       return found != nullptr;
     };
   }
+  // Steps that open the curve editor from the General page and then the file dialog behind
+  // the editor's `button`, keeping both windows.
+  void OpenCurveEditorFileDialog(DialogScript& script, int button, const char* caption,
+                                 HWND& editor, HWND& file_dialog) {
+    script.Then(WaitForFrame()).Then([this] {
+      test::PostClick(page, IDC_GENERAL_CURVE_EDIT);
+      return true;
+    });
+    script.Then(WaitForDialog("Edit curve", editor));
+    script.Then([&editor, button] {
+      test::PostClick(editor, button);
+      return true;
+    });
+    script.Then(WaitForDialog(caption, file_dialog));
+  }
   std::function<bool()> Press(int id) {
     return [this, id] {
       test::PostClick(frame, id);
@@ -1050,22 +1065,7 @@ TEST_F(WineDialogTest, CurveEditorLoadsAFileChosenInTheOpenDialogWithTheCurveFil
   std::vector<std::string> filters;
   LaserCurve shown;
   DialogScript script;
-  script.Then(WaitForFrame()).Then([&] {
-    test::PostClick(page, IDC_GENERAL_CURVE_EDIT);
-    return true;
-  });
-  script.Then([&] {
-    editor = FindDialog("Edit curve");
-    return editor != nullptr;
-  });
-  script.Then([&] {
-    test::PostClick(editor, IDC_CURVE_LOAD);
-    return true;
-  });
-  script.Then([&] {
-    open = FindDialog("Open");
-    return open != nullptr;
-  });
+  OpenCurveEditorFileDialog(script, IDC_CURVE_LOAD, "Open", editor, open);
   script.Then([&] {
     constexpr int kFileTypes = 0x470;  // the common dialog's file type list (cmb1)
     constexpr int kFileName = 0x47C;   // its file name box (cmb13)
@@ -1110,22 +1110,7 @@ TEST_F(WineDialogTest, CurveEditorSavesTheCurveToTheFileChosenInTheSaveDialog) {
   HWND editor = nullptr;
   HWND save = nullptr;
   DialogScript script;
-  script.Then(WaitForFrame()).Then([&] {
-    test::PostClick(page, IDC_GENERAL_CURVE_EDIT);
-    return true;
-  });
-  script.Then([&] {
-    editor = FindDialog("Edit curve");
-    return editor != nullptr;
-  });
-  script.Then([&] {
-    test::PostClick(editor, IDC_CURVE_SAVE);
-    return true;
-  });
-  script.Then([&] {
-    save = FindDialog("Save As");
-    return save != nullptr;
-  });
+  OpenCurveEditorFileDialog(script, IDC_CURVE_SAVE, "Save As", editor, save);
   script.Then([&] {
     ::SetDlgItemTextA(save, 0x47C, typed.c_str());  // the file name box (cmb13)
     test::PostClick(save, IDOK);
