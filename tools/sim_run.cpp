@@ -244,6 +244,20 @@ bool Driver::Prepare(const std::string& profile_file, std::string* error) {
     return z <= z0 + sx * x + sy * y;
   });
 
+  // Every millisecond the laser's beam is on burns at the tool's X and Y.
+  host_.controller().on_laser_ms = [this, steps_x, steps_y](int64_t x_micro, int64_t y_micro,
+                                                            double power) {
+    if (!result_.laser)
+      result_.laser = LaserReport{0.0, 0.0, 100.0, 0.0, LaserBurn(options_.burn_pixel)};
+    LaserReport& laser = *result_.laser;
+    laser.on_time_s += kSamplePeriod;
+    laser.power_min = std::min(laser.power_min, power * 100.0);
+    laser.power_max = std::max(laser.power_max, power * 100.0);
+    laser.burn.Deposit((static_cast<double>(x_micro) / 1e6 - 0.5) / steps_x,
+                       (static_cast<double>(y_micro) / 1e6 - 0.5) / steps_y, power, kSamplePeriod);
+    laser.energy = laser.burn.total_energy();
+  };
+
   // Every simulated millisecond passes through Observe.
   host_.platform().on_time = [this](uint64_t now) {
     for (uint64_t t = observed_ms_ + 1; t <= now; ++t) {
