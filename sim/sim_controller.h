@@ -58,8 +58,8 @@
 //   segments' M10/M11 flags) gates the beam as well. With a laser mode in the configuration
 //   flags (ramp compensation 0x10, gray level 0x20) the power is the duty byte of the last
 //   flagged segment (0..255 = 0..100 %); without one it is the spindle's PWM duty. Every
-//   executed segment in which the beam is on is reported to `on_laser_ms` with the position
-//   it ends at.
+//   executed segment with the spindle on and the gate open is reported to `on_laser_ms` with
+//   the position it ends at and the power (which may be 0).
 #pragma once
 
 #include <array>
@@ -276,10 +276,12 @@ class SimController {
   void SetArcVoltageModel(std::function<double(const std::array<int64_t, kSimAxes>&)> model);
   // Called with every status report delivered whole to the plugin.
   std::function<void(const std::array<uint8_t, kSimStatusLength>&)> on_report_delivered;
-  // Called for every executed segment (one millisecond) in which the laser beam is on, with
+  // Called for every executed segment (one millisecond) with the laser's gate open, with
   // the X and Y the segment ends at (millionths of a step) and the power (0..1 of full duty).
   std::function<void(int64_t x_micro, int64_t y_micro, double power)> on_laser_ms;
-  // The laser's power now, 0..1 of full duty; 0 while the beam is off.
+  // The spindle output is on and the laser synchronisation output (if any) is on.
+  bool LaserGateOpen() const;
+  // The laser's power now, 0..1 of full duty; 0 while the gate is closed.
   double LaserPower() const;
   void SetArcCanStart(bool can_start) { arc_can_start_ = can_start; }
   // The burning arc goes out; it strikes again only after the torch has been off.

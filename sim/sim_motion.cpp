@@ -121,10 +121,7 @@ void SimController::ExecuteSegment() {
   ApplySegment(segment);
   ++segments_executed_;
   executing_tag_ = segment.ring_tag;
-  if (on_laser_ms) {
-    const double power = LaserPower();
-    if (power > 0.0) on_laser_ms(pos_micro_[0], pos_micro_[1], power);
-  }
+  if (on_laser_ms && LaserGateOpen()) on_laser_ms(pos_micro_[0], pos_micro_[1], LaserPower());
 
   if (probe_ == ProbeState::kMoving && ProbeTouching()) {
     FlushQueue();
@@ -201,11 +198,15 @@ void SimController::ApplySegment(const SimSegment& segment) {
   }
 }
 
-double SimController::LaserPower() const {
-  if (!last_spindle_ || last_spindle_->on == 0) return 0.0;
+bool SimController::LaserGateOpen() const {
+  if (!last_spindle_ || last_spindle_->on == 0) return false;
   const std::vector<uint8_t>* raw = motion_config_ ? &motion_config_->raw : nullptr;
   const uint8_t gate = raw && raw->size() > kLaserSyncOffset ? (*raw)[kLaserSyncOffset] : 0;
-  if (gate != 0 && (gate > 15 || ((sync_outputs_ >> gate) & 1u) == 0)) return 0.0;
+  return gate == 0 || (gate <= 15 && ((sync_outputs_ >> gate) & 1u) != 0);
+}
+
+double SimController::LaserPower() const {
+  if (!LaserGateOpen()) return 0.0;
   const bool laser_mode = motion_config_ && (motion_config_->flags & kLaserModeFlags) != 0;
   if (laser_mode) return static_cast<double>(last_laser_) / 255.0;
   return std::clamp(static_cast<double>(last_spindle_->duty) / 65536.0, 0.0, 1.0);

@@ -78,4 +78,24 @@ PixelImage LaserBurn::Render() const {
   return image;
 }
 
+double GrayCorrelation(const LaserBurn& gray, const LaserBurn& dwell, const LaserBurn& energy) {
+  double n = 0.0, sx = 0.0, sy = 0.0, sxx = 0.0, syy = 0.0, sxy = 0.0;
+  for (const auto& [cell, seconds] : dwell.cells()) {
+    const auto g = gray.cells().find(cell);
+    const auto e = energy.cells().find(cell);
+    const double x = g == gray.cells().end() ? 0.0 : g->second / seconds;
+    const double y = e == energy.cells().end() ? 0.0 : e->second / seconds;
+    n += 1.0;
+    sx += x;
+    sy += y;
+    sxx += x * x;
+    syy += y * y;
+    sxy += x * y;
+  }
+  const double vx = n * sxx - sx * sx;
+  const double vy = n * syy - sy * sy;
+  if (!(vx > 0.0) || !(vy > 0.0)) return 0.0;
+  return (n * sxy - sx * sy) / std::sqrt(vx * vy);
+}
+
 }  // namespace kelvro::sim

@@ -24,6 +24,9 @@ class LaserBurn {
   void Deposit(double x, double y, double power, double seconds);
 
   double total_energy() const { return total_; }
+  // The cells that received something, by column and row (row grows with Y).
+  using Cell = std::pair<int64_t, int64_t>;
+  const std::map<Cell, double>& cells() const { return cells_; }
   // The energy of the cells whose centres lie within [x0, x1] x [y0, y1].
   double EnergyIn(double x0, double y0, double x1, double y1) const;
 
@@ -33,12 +36,18 @@ class LaserBurn {
   PixelImage Render() const;
 
  private:
-  using Cell = std::pair<int64_t, int64_t>;  // column, row (row grows with Y)
   Cell CellAt(double x, double y) const;
 
   double pixel_;
   double total_ = 0.0;
   std::map<Cell, double> cells_;
 };
+
+// The correlation (Pearson) between the mean gray level a laser was commanded with in each
+// cell (`gray`: level x seconds, `dwell`: seconds with the gate open, on the same cells) and
+// the energy the cell received per second of that time (`energy`), over the cells of
+// `dwell`; 0 when either side does not vary. Per second, because where the tool slows down
+// (the ends of every move) a cell gets more time and so more energy at the same level.
+double GrayCorrelation(const LaserBurn& gray, const LaserBurn& dwell, const LaserBurn& energy);
 
 }  // namespace kelvro::sim

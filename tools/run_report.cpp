@@ -309,9 +309,14 @@ std::string FormatSummary(const RunResult& r) {
   }
   if (r.laser) {
     const LaserReport& l = *r.laser;
-    Section(out, "laser",
-            {Format("beam on %.3f s, energy %.4f full-power seconds, power %.1f to %.1f %%",
-                    l.on_time_s, l.energy, l.power_min, l.power_max)});
+    std::vector<std::string> lines{
+        Format("beam on %.3f s, energy %.4f full-power seconds, power %.1f to %.1f %%", l.on_time_s,
+               l.energy, l.power_min, l.power_max)};
+    if (l.gray_correlation) {
+      lines.push_back(
+          Format("gray level and energy per cell correlate by %.4f", *l.gray_correlation));
+    }
+    Section(out, "laser", lines);
   }
   if (r.thc) {
     const ThcReport& t = *r.thc;
@@ -503,9 +508,13 @@ std::string FormatJson(const RunResult& r) {
   }
   if (r.laser) {
     const LaserReport& l = *r.laser;
-    field("laser", "{\"on_time_s\": " + JsonNumber(l.on_time_s) + ", \"energy\": " +
-                       JsonNumber(l.energy) + ", \"power_min\": " + JsonNumber(l.power_min) +
-                       ", \"power_max\": " + JsonNumber(l.power_max) + "}");
+    field("laser",
+          "{\"on_time_s\": " + JsonNumber(l.on_time_s) + ", \"energy\": " + JsonNumber(l.energy) +
+              ", \"power_min\": " + JsonNumber(l.power_min) +
+              ", \"power_max\": " + JsonNumber(l.power_max) +
+              (l.gray_correlation ? ", \"gray_correlation\": " + JsonNumber(*l.gray_correlation)
+                                  : std::string()) +
+              "}");
   }
   if (r.thc) {
     const ThcReport& t = *r.thc;

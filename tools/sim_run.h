@@ -252,14 +252,20 @@ struct PlotSample {
   double torch_height = 0.0;  // units above the sheet, while the arc burns
 };
 
-// What the laser did: the milliseconds its beam was on, their energy (full-power seconds)
-// and the range of its power (percent of full duty) while on, and what it burned.
+// What the laser did: the milliseconds its beam was on (power above 0), their energy
+// (full-power seconds) and the range of its power (percent of full duty) while on, and what
+// it burned. In gray-level engraving (LaserGL), `gray_correlation` is the correlation between
+// the mean gray level (the A axis's position in steps) each cell was passed with, the gate
+// open, and the energy the cell received per second of that time (GrayCorrelation).
 struct LaserReport {
   double on_time_s = 0.0;
   double energy = 0.0;
-  double power_min = 0.0;
+  double power_min = 100.0;
   double power_max = 0.0;
-  LaserBurn burn;
+  LaserBurn burn{0.1};
+  LaserBurn gray{0.1};   // gray level x seconds, with the gate open
+  LaserBurn dwell{0.1};  // seconds with the gate open
+  std::optional<double> gray_correlation;
 };
 
 struct RunResult {

@@ -5,8 +5,11 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <cstdio>
 #include <numbers>
+#include <sstream>
 #include <string>
+#include <vector>
 
 #include "tests/tools/json_reader.h"
 #include "tests/tools/simtool_test_util.h"
@@ -142,6 +145,70 @@ TEST(LaserBurnPicture, XRightYUpMoreEnergyDarker) {
   border.Deposit(20.0 - 1e-12, 1.0, 1.0, 1.0);
   border.Deposit(20.0 + 1e-12, 1.0, 1.0, 1.0);
   EXPECT_EQ(border.Render().width, 1);
+}
+
+}  // namespace
+}  // namespace kelvro::sim::test
+
+namespace kelvro::sim::test {
+namespace {
+
+// The source picture of the gray-level example as gray levels (0 white .. 255 black), row 0
+// at the top, read from the plain PGM the script writes.
+std::vector<std::vector<double>> ReadSourceLevels() {
+  std::istringstream in(ReadFile(kExamples + "laser_gray.pgm"));
+  std::string magic, comment;
+  std::getline(in, magic);
+  std::getline(in, comment);
+  int width = 0, height = 0, top = 0;
+  in >> width >> height >> top;
+  std::vector<std::vector<double>> rows(static_cast<size_t>(height));
+  for (auto& row : rows) {
+    for (int x = 0; x < width; ++x) {
+      int value = 0;
+      in >> value;
+      row.push_back(static_cast<double>(top - value));
+    }
+  }
+  return rows;
+}
+
+TEST(LaserGray, TheBurnedPictureMatchesItsSource) {
+  const std::vector<std::vector<double>> source = ReadSourceLevels();
+  ASSERT_EQ(source.size(), 32u);
+  ASSERT_EQ(source[0].size(), 48u);
+  RunOptions options;
+  options.burn_pixel = 0.25;  // the raster's own pixel
+  const RunResult r = RunExample("laser_gray.nc", options);
+  ASSERT_EQ(r.status, RunStatus::kCompleted) << r.error;
+  EXPECT_TRUE(r.PositionsMatch());
+  ASSERT_TRUE(r.laser.has_value());
+  ASSERT_TRUE(r.laser->gray_correlation.has_value());
+  EXPECT_GT(*r.laser->gray_correlation, 0.95);
+  // Pearson correlation, worked out here, between each source pixel's level and the energy
+  // its square of the work plane received (G54 at 20, 20; row 0 at the top).
+  double n = 0, sx = 0, sy = 0, sxx = 0, syy = 0, sxy = 0;
+  for (size_t row = 0; row < source.size(); ++row) {
+    for (size_t col = 0; col < source[row].size(); ++col) {
+      const double x0 = kZeroX + 0.25 * static_cast<double>(col);
+      const double y0 = kZeroY + 0.25 * static_cast<double>(source.size() - 1 - row);
+      const double e = r.laser->burn.EnergyIn(x0, y0, x0 + 0.25, y0 + 0.25);
+      const double g = source[row][col];
+      n += 1;
+      sx += g;
+      sy += e;
+      sxx += g * g;
+      syy += e * e;
+      sxy += g * e;
+    }
+  }
+  const double correlation =
+      (n * sxy - sx * sy) / std::sqrt((n * sxx - sx * sx) * (n * syy - sy * sy));
+  EXPECT_GT(correlation, 0.95);
+  JsonValue json;
+  std::string error;
+  ASSERT_TRUE(ParseJson(FormatJson(r), &json, &error)) << error;
+  EXPECT_NEAR(json["laser"]["gray_correlation"].number, *r.laser->gray_correlation, 1e-6);
 }
 
 }  // namespace
