@@ -5,8 +5,8 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
-#include <cstdio>
 #include <numbers>
+#include <numeric>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -185,25 +185,31 @@ TEST(LaserGray, TheBurnedPictureMatchesItsSource) {
   ASSERT_TRUE(r.laser.has_value());
   ASSERT_TRUE(r.laser->gray_correlation.has_value());
   EXPECT_GT(*r.laser->gray_correlation, 0.95);
-  // Pearson correlation, worked out here, between each source pixel's level and the energy
-  // its square of the work plane received (G54 at 20, 20; row 0 at the top).
-  double n = 0, sx = 0, sy = 0, sxx = 0, syy = 0, sxy = 0;
+  // Pearson correlation, worked out here from the deviations from the means, between each
+  // source pixel's level and the energy its square of the work plane received (G54 at 20,
+  // 20; row 0 at the top).
+  std::vector<double> levels;
+  std::vector<double> energies;
   for (size_t row = 0; row < source.size(); ++row) {
     for (size_t col = 0; col < source[row].size(); ++col) {
       const double x0 = kZeroX + 0.25 * static_cast<double>(col);
       const double y0 = kZeroY + 0.25 * static_cast<double>(source.size() - 1 - row);
-      const double e = r.laser->burn.EnergyIn(x0, y0, x0 + 0.25, y0 + 0.25);
-      const double g = source[row][col];
-      n += 1;
-      sx += g;
-      sy += e;
-      sxx += g * g;
-      syy += e * e;
-      sxy += g * e;
+      levels.push_back(source[row][col]);
+      energies.push_back(r.laser->burn.EnergyIn(x0, y0, x0 + 0.25, y0 + 0.25));
     }
   }
-  const double correlation =
-      (n * sxy - sx * sy) / std::sqrt((n * sxx - sx * sx) * (n * syy - sy * sy));
+  const double count = static_cast<double>(levels.size());
+  const double mean_level = std::accumulate(levels.begin(), levels.end(), 0.0) / count;
+  const double mean_energy = std::accumulate(energies.begin(), energies.end(), 0.0) / count;
+  double covariance = 0.0;
+  double level_spread = 0.0;
+  double energy_spread = 0.0;
+  for (size_t i = 0; i < levels.size(); ++i) {
+    covariance += (levels[i] - mean_level) * (energies[i] - mean_energy);
+    level_spread += (levels[i] - mean_level) * (levels[i] - mean_level);
+    energy_spread += (energies[i] - mean_energy) * (energies[i] - mean_energy);
+  }
+  const double correlation = covariance / std::sqrt(level_spread * energy_spread);
   EXPECT_GT(correlation, 0.95);
   JsonValue json;
   std::string error;
