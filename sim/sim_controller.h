@@ -53,6 +53,13 @@
 //   bytes, a multiple of 4, at an address that is a multiple of 4 from 4 on; the length word
 //   at address 0 is accepted only when every image byte has been written. Then the
 //   controller leaves the bus and returns with the flashed version text.
+// - Laser: the laser is enabled by the spindle output. When the motion configuration names a
+//   laser synchronisation output (byte 252), that synchronous output (switched by the
+//   segments' M10/M11 flags) gates the beam as well. With a laser mode in the configuration
+//   flags (ramp compensation 0x10, gray level 0x20) the power is the duty byte of the last
+//   flagged segment (0..255 = 0..100 %); without one it is the spindle's PWM duty. Every
+//   executed segment with the spindle on and the gate open is reported to `on_laser_ms` with
+//   the position it ends at and the power (which may be 0).
 #pragma once
 
 #include <array>
@@ -269,6 +276,13 @@ class SimController {
   void SetArcVoltageModel(std::function<double(const std::array<int64_t, kSimAxes>&)> model);
   // Called with every status report delivered whole to the plugin.
   std::function<void(const std::array<uint8_t, kSimStatusLength>&)> on_report_delivered;
+  // Called for every executed segment (one millisecond) with the laser's gate open, with
+  // the X and Y the segment ends at (millionths of a step) and the power (0..1 of full duty).
+  std::function<void(int64_t x_micro, int64_t y_micro, double power)> on_laser_ms;
+  // The spindle output is on and the laser synchronisation output (if any) is on.
+  bool LaserGateOpen() const;
+  // The laser's power now, 0..1 of full duty; 0 while the gate is closed.
+  double LaserPower() const;
   void SetArcCanStart(bool can_start) { arc_can_start_ = can_start; }
   // The burning arc goes out; it strikes again only after the torch has been off.
   void ExtinguishArc() {

@@ -20,6 +20,9 @@ constexpr uint16_t kNoTag = 0xFFFF;
 constexpr uint16_t kThcFlagKerf = 0x01;
 constexpr uint16_t kThcFlagLowPass = 0x02;
 constexpr uint16_t kThcFlagLock = 0x04;
+// LoadMotionConfig: the laser synchronisation output and the laser mode flags.
+constexpr size_t kLaserSyncOffset = 252;
+constexpr uint8_t kLaserModeFlags = 0x10 | 0x20;
 
 }  // namespace
 
@@ -118,6 +121,7 @@ void SimController::ExecuteSegment() {
   ApplySegment(segment);
   ++segments_executed_;
   executing_tag_ = segment.ring_tag;
+  if (on_laser_ms && LaserGateOpen()) on_laser_ms(pos_micro_[0], pos_micro_[1], LaserPower());
 
   if (probe_ == ProbeState::kMoving && ProbeTouching()) {
     FlushQueue();
@@ -192,6 +196,20 @@ void SimController::ApplySegment(const SimSegment& segment) {
     std::snprintf(text, sizeof text, "unknown segment flag 0x%02X", f);
     Record(TraceKind::kNote, 0x02, -1, "SegmentFlag", {}, text);
   }
+}
+
+bool SimController::LaserGateOpen() const {
+  if (!last_spindle_ || last_spindle_->on == 0) return false;
+  const std::vector<uint8_t>* raw = motion_config_ ? &motion_config_->raw : nullptr;
+  const uint8_t gate = raw && raw->size() > kLaserSyncOffset ? (*raw)[kLaserSyncOffset] : 0;
+  return gate == 0 || (gate <= 15 && ((sync_outputs_ >> gate) & 1u) != 0);
+}
+
+double SimController::LaserPower() const {
+  if (!LaserGateOpen()) return 0.0;
+  const bool laser_mode = motion_config_ && (motion_config_->flags & kLaserModeFlags) != 0;
+  if (laser_mode) return static_cast<double>(last_laser_) / 255.0;
+  return std::clamp(static_cast<double>(last_spindle_->duty) / 65536.0, 0.0, 1.0);
 }
 
 // ---------------------------------------------------------------- segment pipe

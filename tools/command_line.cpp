@@ -103,6 +103,9 @@ std::string UsageText() {
          "  --trace FILE          write the controller's trace as JSON lines\n"
          "  --plot FILE           draw the executed tool path and the queue fill (.png or .svg,\n"
          "                        needs gnuplot)\n"
+         "  --burn FILE.png       draw what the laser burned: one pixel per cell of the work\n"
+         "                        plane, X to the right, Y up, more energy darker\n"
+         "  --burn-pixel MM       the cell size of --burn in machine units (default 0.1)\n"
          "  --jitter              host timer periods of 15 to 40 ms with occasional stalls of\n"
          "                        200 to 600 ms\n"
          "  --lose-rate R         lose each status report with probability R (0..1)\n"
@@ -297,6 +300,22 @@ bool ParseCommandLine(const std::vector<std::string>& args, CommandLine* out, st
         *error = "the plot file must end in .png or .svg (got \"" + line.plot_path + "\")";
         return false;
       }
+    } else if (arg == "--burn") {
+      if (!take_value(&line.burn_path)) return false;
+      if (PlotFormat(line.burn_path) != "png") {
+        *error = "the burn picture must end in .png (got \"" + line.burn_path + "\")";
+        return false;
+      }
+    } else if (arg == "--burn-pixel") {
+      std::string text;
+      double pixel = 0.0;
+      if (!take_value(&text)) return false;
+      if (!ParseReal(text, &pixel) || pixel < 0.001 || pixel > 1000.0) {
+        *error = "option --burn-pixel needs a cell size from 0.001 to 1000 machine units (got \"" +
+                 text + "\")";
+        return false;
+      }
+      line.run.burn_pixel = pixel;
     } else if (arg == "--lose-rate") {
       if (!take_rate(&line.run.faults.lose_rate)) return false;
     } else if (arg == "--corrupt-rate") {

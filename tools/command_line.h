@@ -15,6 +15,7 @@ struct CommandLine {
   RunOptions run;
   std::string json_path;
   std::string plot_path;
+  std::string burn_path;  // the laser's burn picture (.png); empty: none
   // kZmap: the point file and its normalisation.
   std::string zmap_path;
   int zmap_normal = 1;

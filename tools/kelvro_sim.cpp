@@ -124,6 +124,10 @@ int main(int argc, char** argv) {
     }
   }
 
+  if (!line.burn_path.empty() && !CheckOutputPath(line.burn_path, "burn picture", &error)) {
+    return Fail(error);
+  }
+
   ProgressBar bar(stderr, isatty(fileno(stderr)) != 0);
   line.run.progress = [&bar](double sim, double planned) { bar.Update(sim, planned); };
   SimRun run(line.run);
@@ -145,7 +149,19 @@ int main(int argc, char** argv) {
       result.output_error = plot_error;
     }
   }
+  if (!line.burn_path.empty()) {
+    std::string burn_error;
+    if (!result.laser) {
+      burn_error = "no burn picture: the laser's beam was never on";
+    } else if (!WritePngFile(line.burn_path, result.laser->burn.Render(), burn_error)) {
+      burn_error = "writing the burn picture: " + burn_error;
+    }
+    if (!burn_error.empty() && result.output_error.empty()) result.output_error = burn_error;
+  }
   std::fputs(FormatSummary(result).c_str(), stdout);
+  if (!line.burn_path.empty() && result.output_error.empty()) {
+    std::printf("  %-16s%s\n", "burn", line.burn_path.c_str());
+  }
   if (!line.plot_path.empty() && result.output_error.empty()) {
     std::printf("  %-16s%s\n", "plot", line.plot_path.c_str());
   }

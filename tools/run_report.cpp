@@ -307,6 +307,17 @@ std::string FormatSummary(const RunResult& r) {
                     "%.4f steps/ms per ms (limit %.4f)",
                     z.max_z_speed, z.z_speed_limit, z.max_z_speed_change, z.z_acceleration_limit)});
   }
+  if (r.laser) {
+    const LaserReport& l = *r.laser;
+    std::vector<std::string> lines{
+        Format("beam on %.3f s, energy %.4f full-power seconds, power %.1f to %.1f %%", l.on_time_s,
+               l.energy, l.power_min, l.power_max)};
+    if (l.gray_correlation) {
+      lines.push_back(
+          Format("gray level and energy per cell correlate by %.4f", *l.gray_correlation));
+    }
+    Section(out, "laser", lines);
+  }
   if (r.thc) {
     const ThcReport& t = *r.thc;
     const char* u = r.units.c_str();
@@ -494,6 +505,16 @@ std::string FormatJson(const RunResult& r) {
     zcorr += ", \"z_speed_limit\": " + JsonNumber(z.z_speed_limit);
     zcorr += ", \"z_acceleration_limit\": " + JsonNumber(z.z_acceleration_limit) + "}";
     field("zcorr", zcorr);
+  }
+  if (r.laser) {
+    const LaserReport& l = *r.laser;
+    field("laser",
+          "{\"on_time_s\": " + JsonNumber(l.on_time_s) + ", \"energy\": " + JsonNumber(l.energy) +
+              ", \"power_min\": " + JsonNumber(l.power_min) +
+              ", \"power_max\": " + JsonNumber(l.power_max) +
+              (l.gray_correlation ? ", \"gray_correlation\": " + JsonNumber(*l.gray_correlation)
+                                  : std::string()) +
+              "}");
   }
   if (r.thc) {
     const ThcReport& t = *r.thc;

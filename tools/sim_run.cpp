@@ -244,6 +244,28 @@ bool Driver::Prepare(const std::string& profile_file, std::string* error) {
     return z <= z0 + sx * x + sy * y;
   });
 
+  // Every millisecond the laser's gate is open burns its power at the tool's X and Y.
+  host_.controller().on_laser_ms = [this, steps_x, steps_y](int64_t x_micro, int64_t y_micro,
+                                                            double power) {
+    if (!result_.laser) {
+      const double pixel = options_.burn_pixel;
+      result_.laser = LaserReport{};
+      result_.laser->burn = result_.laser->gray = result_.laser->dwell = LaserBurn(pixel);
+    }
+    LaserReport& laser = *result_.laser;
+    const double x = (static_cast<double>(x_micro) / 1e6 - 0.5) / steps_x;
+    const double y = (static_cast<double>(y_micro) / 1e6 - 0.5) / steps_y;
+    const double level = static_cast<double>(host_.controller().position(3));
+    laser.gray.Deposit(x, y, std::clamp(level, 0.0, 255.0), kSamplePeriod);
+    laser.dwell.Deposit(x, y, 1.0, kSamplePeriod);
+    if (!(power > 0.0)) return;
+    laser.on_time_s += kSamplePeriod;
+    laser.power_min = std::min(laser.power_min, power * 100.0);
+    laser.power_max = std::max(laser.power_max, power * 100.0);
+    laser.burn.Deposit(x, y, power, kSamplePeriod);
+    laser.energy = laser.burn.total_energy();
+  };
+
   // Every simulated millisecond passes through Observe.
   host_.platform().on_time = [this](uint64_t now) {
     for (uint64_t t = observed_ms_ + 1; t <= now; ++t) {
@@ -809,6 +831,14 @@ void Driver::MarkLine(std::vector<uint8_t>& lines, int32_t line) {
 void Driver::Collect(const ProgramPlan& plan) {
   if (result_.thc) CollectThc();
   const SimController& c = host_.controller();
+  // A spindle that ran with no power (a relay, S0) burned nothing: no laser to report.
+  if (result_.laser && !(result_.laser->energy > 0.0)) result_.laser.reset();
+  constexpr uint8_t kConfigFlagGrayLevel = 0x20;
+  if (result_.laser && c.motion_config() &&
+      (c.motion_config()->flags & kConfigFlagGrayLevel) != 0) {
+    LaserReport& laser = *result_.laser;
+    laser.gray_correlation = GrayCorrelation(laser.gray, laser.dwell, laser.burn);
+  }
   const SimTrace& trace = c.trace();
   const ProgramRunner::Phase phase = runner_.phase();
   result_.status =

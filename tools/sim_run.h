@@ -34,6 +34,7 @@
 #include "sim/gcode.h"
 #include "sim/machine_profile.h"
 #include "sim/sim_controller.h"
+#include "tools/laser_burn.h"
 
 namespace kelvro::sim {
 
@@ -75,6 +76,8 @@ struct RunOptions {
   // this many seconds after the program's start (the first moment it burns from then on).
   std::optional<int> arc_fail;
   std::optional<double> arc_loss_seconds;
+  // The cell size of the laser's burn picture, machine units.
+  double burn_pixel = 0.1;
   double surface_z = -3.0;
   double surface_slope_x = 0.02;
   double surface_slope_y = 0.01;
@@ -249,6 +252,22 @@ struct PlotSample {
   double torch_height = 0.0;  // units above the sheet, while the arc burns
 };
 
+// What the laser did: the milliseconds its beam was on (power above 0), their energy
+// (full-power seconds) and the range of its power (percent of full duty) while on, and what
+// it burned. In gray-level engraving (LaserGL), `gray_correlation` is the correlation between
+// the mean gray level (the A axis's position in steps) each cell was passed with, the gate
+// open, and the energy the cell received per second of that time (GrayCorrelation).
+struct LaserReport {
+  double on_time_s = 0.0;
+  double energy = 0.0;
+  double power_min = 100.0;
+  double power_max = 0.0;
+  LaserBurn burn{0.1};
+  LaserBurn gray{0.1};   // gray level x seconds, with the gate open
+  LaserBurn dwell{0.1};  // seconds with the gate open
+  std::optional<double> gray_correlation;
+};
+
 struct RunResult {
   RunStatus status = RunStatus::kBadInput;
   std::string error;          // kBadInput: what was wrong; kIncomplete: why it stopped
@@ -301,6 +320,7 @@ struct RunResult {
   std::optional<ZCorrectionReport> zcorr;
   std::optional<FirmwareUpdateRunReport> firmware;
   std::optional<ThcReport> thc;
+  std::optional<LaserReport> laser;  // the laser's beam was on at least once
   bool profile_saved_to_given_file = false;
 
   std::vector<PlotSample> plot;

@@ -140,6 +140,15 @@ if [ "$(head -1 "$work/thc/thc_voltage.log")" = "$(printf 'flags\tth\tadc\tvolts
 else
   echo "FAIL plasma-log-and-plot"; failed=$((failed + 1))
 fi
+check laser-burn 0 "burn            $work/outline.png" -- \
+  "$sim" run "$src/examples/laser_outline.nc" --burn "$work/outline.png" --burn-pixel 0.2
+if [ "$(head -c 8 "$work/outline.png" | od -An -tx1 | tr -d ' \n')" = "89504e470d0a1a0a" ]; then
+  echo "ok   laser-burn-png"; passed=$((passed + 1))
+else
+  echo "FAIL laser-burn-png"; failed=$((failed + 1))
+fi
+check laser-burn-nothing 1 "no burn picture: the laser's beam was never on" -- \
+  "$sim" run "$src/examples/engraving.nc" --burn "$work/none.png"
 check firmware-updated 0 "result: updated, controller now reports firmware 01.22" -- \
   "$sim" run "$src/examples/engraving.nc" --controller-version 01.20 --json "$work/fw.json"
 if python3 - "$work/fw.json" <<'PY'

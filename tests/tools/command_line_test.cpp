@@ -73,8 +73,15 @@ TEST(CommandLine, FirmwareUpdateOptions) {
       << error;
   EXPECT_EQ(line.run.arc_fail, std::optional<int>(3));
   EXPECT_EQ(line.run.arc_loss_seconds, std::optional<double>(12.5));
+  ASSERT_TRUE(
+      ParseCommandLine({"run", "a.nc", "--burn", "b.PNG", "--burn-pixel=0.25"}, &line, &error))
+      << error;
+  EXPECT_EQ(line.burn_path, "b.PNG");
+  EXPECT_EQ(line.run.burn_pixel, 0.25);
   // Without the options: the plugin's own version, and Yes.
   ASSERT_TRUE(ParseCommandLine({"run", "a.nc"}, &line, &error)) << error;
+  EXPECT_TRUE(line.burn_path.empty());
+  EXPECT_EQ(line.run.burn_pixel, 0.1);
   EXPECT_TRUE(line.run.controller_version.empty());
   EXPECT_TRUE(line.run.update_answer_yes);
 }
@@ -152,6 +159,12 @@ INSTANTIATE_TEST_SUITE_P(
         UsageErrorCase{"MissingValue", {"run", "a.nc", "--json"}, "--json needs a value"},
         UsageErrorCase{"EmptyValue", {"run", "a.nc", "--profile="}, "--profile needs a value"},
         UsageErrorCase{"PlotExtension", {"run", "a.nc", "--plot", "p.jpg"}, "must end in .png"},
+        UsageErrorCase{"BurnSvg", {"run", "a.nc", "--burn", "b.svg"}, "must end in .png"},
+        UsageErrorCase{"BurnPixelZero",
+                       {"run", "a.nc", "--burn-pixel", "0"},
+                       "option --burn-pixel needs a cell size from 0.001 to 1000 machine units "
+                       "(got \"0\")"},
+        UsageErrorCase{"BurnPixelText", {"run", "a.nc", "--burn-pixel", "fine"}, "cell size"},
         UsageErrorCase{"RateAboveOne", {"run", "a.nc", "--lose-rate", "1.5"}, "from 0 to 1"},
         UsageErrorCase{"RateNegative", {"run", "a.nc", "--corrupt-rate", "-0.1"}, "from 0 to 1"},
         UsageErrorCase{"RateNotANumber", {"run", "a.nc", "--lose-rate", "nan"}, "from 0 to 1"},

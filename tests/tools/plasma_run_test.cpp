@@ -23,14 +23,7 @@ constexpr double kVoltsPerMm = 10.0;
 
 // The example's machine with one plugin setting replaced.
 std::string MachineWith(const TempDir& dir, const std::string& key, const std::string& value) {
-  std::string text = ReadFile(kExamples + "plasma_sheet.xml");
-  const std::string open = "<" + key + ">";
-  const size_t from = text.find(open);
-  EXPECT_NE(from, std::string::npos) << key;
-  if (from == std::string::npos) return {};
-  const size_t to = text.find("</" + key + ">", from);
-  text.replace(from + open.size(), to - from - open.size(), value);
-  return dir.Write("table.xml", text);
+  return test::MachineWith(dir, "plasma_sheet.xml", key, value);
 }
 
 RunResult RunSheet(RunOptions options = {}) {

@@ -87,6 +87,19 @@ inline std::string FaultCaseName(const ::testing::TestParamInfo<FaultCase>& info
   return info.param.name;
 }
 
+// An example's machine file with the text of one key replaced, written into `dir`.
+inline std::string MachineWith(const TempDir& dir, const std::string& machine,
+                               const std::string& key, const std::string& value) {
+  std::string text = ReadFile(kExamples + machine);
+  const std::string open = "<" + key + ">";
+  const size_t from = text.find(open);
+  EXPECT_NE(from, std::string::npos) << key;
+  if (from == std::string::npos) return {};
+  const size_t to = text.find("</" + key + ">", from);
+  text.replace(from + open.size(), to - from - open.size(), value);
+  return dir.Write(machine, text);
+}
+
 inline RunResult RunExample(const std::string& file, RunOptions options = {}) {
   options.program_path = kExamples + file;
   return SimRun(options).Execute();
