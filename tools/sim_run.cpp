@@ -247,6 +247,10 @@ bool Driver::Prepare(const std::string& profile_file, std::string* error) {
   // Every millisecond the laser's gate is open burns its power at the tool's X and Y.
   host_.controller().on_laser_ms = [this, steps_x, steps_y](int64_t x_micro, int64_t y_micro,
                                                             double power) {
+    // Only a machine the plugin drives as a laser (synchronised gate, ramp compensation or
+    // gray levels) burns: a mill's PWM spindle is not a beam.
+    const PluginSettings& settings = host_.plugin().settings();
+    if (settings.laser_sync == 0 && settings.laser_comp == 0 && settings.laser_gl == 0) return;
     if (!result_.laser) {
       const double pixel = options_.burn_pixel;
       result_.laser = LaserReport{};

@@ -95,6 +95,17 @@ SquareEnergy MeasureSquare(const LaserBurn& burn) {
   return e;
 }
 
+TEST(LaserOutline, APwmSpindleWithoutLaserSettingsIsNoLaser) {
+  // The same program with the plugin's laser settings all off: a mill's PWM spindle.
+  TempDir dir;
+  RunOptions options;
+  options.profile_path = MachineWith(dir, "laser_outline.xml", "LaserSync", "0");
+  const RunResult r = RunExample("laser_outline.nc", options);
+  ASSERT_EQ(r.status, RunStatus::kCompleted) << r.error;
+  EXPECT_FALSE(r.laser.has_value());
+  EXPECT_EQ(FormatSummary(r).find("  laser "), std::string::npos);
+}
+
 TEST(LaserRamp, CompensationBurnsCornersAsStraightsAndWithoutItCornersBurnDarker) {
   const RunResult on = RunExample("laser_ramp.nc");
   ASSERT_EQ(on.status, RunStatus::kCompleted) << on.error;
