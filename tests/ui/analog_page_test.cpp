@@ -16,6 +16,7 @@
 #include "plugin/plugin.h"
 #include "resources/resource_ids.h"
 #include "sim/standin_host.h"
+#include "tests/ui/page_test_fixture.h"
 #include "tests/ui/ui_test_support.h"
 
 namespace kelvro {
@@ -29,40 +30,13 @@ constexpr int kAnalogTab = 2;
 constexpr char kIdMessage[] = "Please enter positive integer less or equal to 14999!";
 constexpr char kThresholdMessage[] = "Please enter positive integer less or equal to 1000!";
 
-class AnalogPageTest : public ::testing::Test {
+class AnalogPageTest : public test::PageTest<kAnalogTab> {
  protected:
-  void SetUp() override {
-    host.DescribeMill();
-    host.StartUp();
-    host.plugin().SetDialogRunner(&runner);
-  }
-  ConfigDialogModel& dialog() { return host.plugin().config_dialog(); }
-  PluginSettings& settings() { return host.plugin().settings(); }
-  const std::vector<std::string>& boxes() { return host.platform().message_boxes; }
-
-  // The whole dialog on the page's tab with these steps; returns Show's result.
-  int Run(std::vector<UserStep> steps) {
-    steps.insert(steps.begin(), UserStep::Tab(kAnalogTab));
-    runner.config_steps = std::move(steps);
-    host.platform().message_boxes.clear();
-    return dialog().Show(&runner);
-  }
   MapControls& page() { return *runner.visible; }
-
-  // The page's window opened directly, for looking at it between the user's steps.
-  void Open() {
-    dialog().PageOpened(kAnalogTab, controls);
-    host.platform().message_boxes.clear();
-  }
   void Choose(int list, int index) {
     controls.SetSelection(list, index);
-    dialog().Command(controls, list, runner);
+    Click(list);
   }
-  const MapControls::Control& Of(int id) { return controls.controls[id]; }
-
-  sim::HostOf<Plugin> host;
-  ScriptedRunner runner;
-  MapControls controls;
 };
 
 const std::vector<std::string> kFiveFunctions{"None", "FRO (0-250%)", "SRO (0-250%)",

@@ -14,6 +14,7 @@
 #include "plugin/plugin.h"
 #include "resources/resource_ids.h"
 #include "sim/standin_host.h"
+#include "tests/ui/page_test_fixture.h"
 #include "tests/ui/ui_test_support.h"
 
 namespace kelvro {
@@ -25,41 +26,16 @@ using test::UserStep;
 
 constexpr int kThcTab = 3;
 
-class ThcPageTest : public ::testing::Test {
+class ThcPageTest : public test::PageTest<kThcTab> {
  protected:
-  void SetUp() override {
-    host.DescribeMill();
-    host.StartUp();
-    host.plugin().SetDialogRunner(&runner);
-  }
-  ConfigDialogModel& dialog() { return host.plugin().config_dialog(); }
   ThcPage& page() { return dialog().thc(); }
-  PluginSettings& settings() { return host.plugin().settings(); }
   ThcRuntime& thc() { return host.plugin().tick().thc(); }
-  const std::vector<std::string>& boxes() { return host.platform().message_boxes; }
-
-  // The whole dialog on the THC tab with these steps; returns Show's result.
-  int Run(std::vector<UserStep> steps, std::vector<std::vector<UserStep>> modal = {}) {
-    steps.insert(steps.begin(), UserStep::Tab(kThcTab));
-    runner.config_steps = std::move(steps);
-    runner.modal_steps = std::move(modal);
-    runner.modal_runs = 0;  // the steps are for this run's dialogs
-    host.platform().message_boxes.clear();
-    return dialog().Show(&runner);
-  }
-  // The page's window opened directly, for looking at it between the user's steps.
-  void Open() { dialog().PageOpened(kThcTab, controls); }
-  void Click(int id) { dialog().Command(controls, id, runner); }
   // The user picks a radio button: the button is checked, then its click arrives.
   void Pick(int radio) {
     controls.SetChecked(IDC_THC_EXTERNAL, radio == IDC_THC_EXTERNAL);
     controls.SetChecked(IDC_THC_INTERNAL, radio == IDC_THC_INTERNAL);
     Click(radio);
   }
-
-  sim::HostOf<Plugin> host;
-  ScriptedRunner runner;
-  MapControls controls;
 };
 
 // ---- Radio buttons, enable rule ----
