@@ -33,10 +33,6 @@ constexpr char kThresholdMessage[] = "Please enter positive integer less or equa
 class AnalogPageTest : public test::PageTest<kAnalogTab> {
  protected:
   MapControls& page() { return *runner.visible; }
-  void Choose(int list, int index) {
-    controls.SetSelection(list, index);
-    Click(list);
-  }
 };
 
 const std::vector<std::string> kFiveFunctions{"None", "FRO (0-250%)", "SRO (0-250%)",

@@ -43,6 +43,11 @@ class PageTest : public ::testing::Test {
     host.platform().message_boxes.clear();
   }
   void Click(int id) { dialog().Command(controls, id, runner); }
+  // The user picks an item of a drop-down list: the selection changes, then its notice arrives.
+  void Choose(int list, int index) {
+    controls.SetSelection(list, index);
+    Click(list);
+  }
   const MapControls::Control& Of(int id) { return controls.controls[id]; }
 
   sim::HostOf<Plugin> host;

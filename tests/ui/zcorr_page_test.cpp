@@ -13,6 +13,7 @@
 #include "plugin/plugin.h"
 #include "resources/resource_ids.h"
 #include "sim/standin_host.h"
+#include "tests/ui/page_test_fixture.h"
 #include "tests/ui/straight_program.h"
 #include "tests/ui/ui_test_support.h"
 #include "tests/zcorr/z_map_test_support.h"
@@ -31,36 +32,16 @@ constexpr char kTooFewPoints[] = "Z correction data must have at least 4 points.
 // A 3 x 2 grid from (0, 0) to (20, 10), Z rising by 0.1 from 0.1 in file order.
 constexpr char kGrid3x2[] = "0,0,0.1\n10,0,0.2\n20,0,0.3\n0,10,0.4\n10,10,0.5\n20,10,0.6\n";
 
-class ZCorrectionPageTest : public ::testing::Test {
+class ZCorrectionPageTest : public test::PageTest<kZTab> {
  protected:
   void SetUp() override {
-    host.DescribeMill();
-    host.StartUp();
-    host.plugin().SetDialogRunner(&runner);
+    PageTest::SetUp();
     settings().z_file_name = dir.File("missing.txt");
   }
-  ConfigDialogModel& dialog() { return host.plugin().config_dialog(); }
-  PluginSettings& settings() { return host.plugin().settings(); }
   ZCorrection& zcorr() { return host.plugin().zcorrection(); }
-  std::vector<std::string>& boxes() { return host.platform().message_boxes; }
   std::string Write(const char* name, const char* text) { return test::WriteFile(dir, name, text); }
 
-  // The page's window opened directly, for looking at it between the user's steps.
-  void Open() {
-    dialog().PageOpened(kZTab, controls);
-    boxes().clear();
-  }
-  void Click(int id) { dialog().Command(controls, id, runner); }
-  void Choose(int list, int index) {
-    controls.SetSelection(list, index);
-    Click(list);
-  }
-  const MapControls::Control& Of(int id) { return controls.controls[id]; }
-
   test::TempDir dir;
-  sim::HostOf<Plugin> host;
-  ScriptedRunner runner;
-  MapControls controls;
 };
 
 TEST_F(ZCorrectionPageTest, OpeningFillsTheControlsHidesTheOffsetControlsAndShowsNoFile) {
